@@ -1,0 +1,56 @@
+#include "core/Store.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace core {
+
+namespace {
+// Heap-held so that the ~1 MB record never sits on a thread stack or in a test fixture copy.
+std::unique_ptr<MeasurementStore> g_store = std::make_unique<MeasurementStore>();
+} // namespace
+
+MeasurementStore& store() { return *g_store; }
+
+void resetStore() { *g_store = MeasurementStore{}; }
+
+int safeTrailerN(float n)
+{
+    if (n == 1024.0f || n == 2048.0f || n == 4096.0f)
+        return static_cast<int>(n);
+    return 512;
+}
+
+int safeTrailerRate(float rate)
+{
+    if (rate == 2.0f || rate == 3.0f)
+        return static_cast<int>(rate);
+    return 1;
+}
+
+bool isValidTrailer(float n, float rate)
+{
+    const bool nOk = n == 512.0f || n == 1024.0f || n == 2048.0f || n == 4096.0f;
+    const bool rOk = rate == 1.0f || rate == 2.0f || rate == 3.0f;
+    return nOk && rOk;
+}
+
+int rateTableIndex(int rateCode)
+{
+    if (rateCode == 2)
+        return 1;
+    if (rateCode == 3)
+        return 2;
+    return 0;
+}
+
+void setTsResultText(const char* text)
+{
+    auto& t = g_store->tsResultText;
+    t.fill(0);
+    if (text != nullptr)
+        std::strncpy(t.data(), text, t.size() - 1);
+}
+
+} // namespace core

@@ -1,0 +1,114 @@
+// MeasurementStore: every measured and derived buffer, fixed sizes, one process-wide instance.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace core {
+
+// A bin or point without value; every consumer skips it and toDbspl passes it through.
+inline constexpr float NO_VALUE = 100000.0f;
+
+inline constexpr int kCurveBins = 2048;
+inline constexpr int kRecordSamples = 4096;
+inline constexpr int kLevelBands = 28;
+inline constexpr int kCsdPoints = 16384;
+inline constexpr int kTsTextSize = 2024;
+inline constexpr int kMicTableSize = 2049;
+
+// 2048 bin values, then N and the rate code stored as floats.
+struct CurveBuffer {
+    std::array<float, kCurveBins + 2> v{};
+
+    float& operator[](std::size_t i) { return v[i]; }
+    const float& operator[](std::size_t i) const { return v[i]; }
+    float* data() { return v.data(); }
+    const float* data() const { return v.data(); }
+    float& trailerN() { return v[kCurveBins]; }
+    float& trailerRate() { return v[kCurveBins + 1]; }
+    float trailerN() const { return v[kCurveBins]; }
+    float trailerRate() const { return v[kCurveBins + 1]; }
+    void stamp(int n, int rate)
+    {
+        v[kCurveBins] = static_cast<float>(n);
+        v[kCurveBins + 1] = static_cast<float>(rate);
+    }
+};
+
+// 4096 samples in volts, then N and the rate code stored as floats.
+struct TimeRecord {
+    std::array<float, kRecordSamples + 2> v{};
+
+    float& operator[](std::size_t i) { return v[i]; }
+    const float& operator[](std::size_t i) const { return v[i]; }
+    float* data() { return v.data(); }
+    const float* data() const { return v.data(); }
+    float& trailerN() { return v[kRecordSamples]; }
+    float& trailerRate() { return v[kRecordSamples + 1]; }
+    float trailerN() const { return v[kRecordSamples]; }
+    float trailerRate() const { return v[kRecordSamples + 1]; }
+    void stamp(int n, int rate)
+    {
+        v[kRecordSamples] = static_cast<float>(n);
+        v[kRecordSamples + 1] = static_cast<float>(rate);
+    }
+};
+
+// A trailer read from a file may hold anything. These give a usable N (one of the four
+// lengths; 512 for anything else) and rate code (1..3; 1 for anything else), so that no
+// consumer divides by zero or indexes past a buffer.
+int safeTrailerN(float n);
+int safeTrailerRate(float rate);
+bool isValidTrailer(float n, float rate);
+
+// Per-rate tables are indexed by rateTableIndex(code): 0 = 6.4 kHz, 1 = 51.2 kHz, 2 = 3.2 kHz.
+int rateTableIndex(int rateCode);
+
+struct MeasurementStore {
+    TimeRecord timeRecord;
+    TimeRecord stepResponseCurve;           // 4096 floats + N + rate code
+    std::array<CurveBuffer, 5> phaseSlots;
+    std::array<CurveBuffer, 5> amplitudeSlots;
+    std::array<int, 5> slotOccupied{};
+    int overlayAxisIndex = 0;
+    std::array<int, 2> overlayReserved{};   // written as -1 after start-up or import
+    std::array<CurveBuffer, 2> impedanceRunAmplitude;
+    std::array<CurveBuffer, 2> impedanceRunPhase;
+    CurveBuffer impedanceMagnitude;
+    CurveBuffer impedancePhase;
+
+    std::array<std::array<float, kCurveBins>, 3> referenceAmplitude{};
+    std::array<std::array<float, kCurveBins>, 3> referencePhase{};
+    std::array<std::array<float, kMicTableSize>, 3> micCorrectionAmplitude{};
+    std::array<std::array<float, kMicTableSize>, 3> micCorrectionPhase{};
+
+    // Third-octave level tables. The band frequencies are held twice with identical
+    // contents: one copy belongs to the stored data, the other is read by the dialog and view.
+    std::array<float, kLevelBands> levelBandFrequency{};
+    std::array<float, kLevelBands> levelMeanPeak{};
+    std::array<float, kLevelBands> levelBandFrequencyView{};
+    std::array<float, kLevelBands> levelCurrent{};
+
+    // Waterfall point lists; element 16384 is the trailer (NO_VALUE, maximum level, NO_VALUE).
+    std::array<float, kCsdPoints + 1> csdFrequency{};
+    std::array<float, kCsdPoints + 1> csdLevel{};
+    std::array<float, kCsdPoints + 1> csdTime{};
+
+    // Bytes of the measurement file that only the importers of older files fill.
+    std::array<int, 4> importReserved{};
+    unsigned char importReservedByte = 0;
+
+    std::array<char, kTsTextSize> tsResultText{};
+
+    // The shared FFT work arrays (the level worker has its own pair).
+    std::array<float, kRecordSamples> fftRe{};
+    std::array<float, kRecordSamples> fftIm{};
+};
+
+MeasurementStore& store();
+void resetStore(); // every buffer zero, slots unoccupied (tests)
+
+// Copies a text into tsResultText, NUL-terminated and cut to fit.
+void setTsResultText(const char* text);
+
+} // namespace core

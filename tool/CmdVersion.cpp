@@ -1,0 +1,18 @@
+#include "tool/ToolCommand.h"
+
+#include <cstdio>
+
+namespace {
+
+int runVersion(tool::ToolContext& ctx)
+{
+    if (!ctx.args.empty())
+        return tool::usageError("version takes no arguments");
+    std::printf("OrvoPro 2.3 (orvo-tool)\n");
+    return tool::kExitOk;
+}
+
+const bool registered = tool::registerCommand(
+    {"version", "  version                              print the program version", runVersion});
+
+} // namespace
