@@ -106,3 +106,25 @@ TEST_F(RecordsTest, ScriptedUiAnswersAndRecords)
     EXPECT_EQ(ui.messages()[0].text, str(26));
     EXPECT_EQ(ui.messages()[0].caption, "");
 }
+
+#include "core/Settings.h"
+#include "core/Startup.h"
+
+TEST_F(RecordsTest, StartPreparationStampsAndClears)
+{
+    settings().sampleRate = 2;
+    settings().fftLength = 1024;
+    store().slotOccupied = {1, 1, 1, 1, 1};
+    prepareRecordsForStart();
+    EXPECT_EQ(settings().method, 1);
+    EXPECT_EQ(store().overlayAxisIndex, -1);
+    EXPECT_EQ(store().overlayReserved[1], -1);
+    EXPECT_EQ(store().slotOccupied[4], 0);
+    EXPECT_EQ(store().amplitudeSlots[3].trailerN(), 1024.0f);
+    EXPECT_EQ(store().impedancePhase.trailerRate(), 2.0f);
+    EXPECT_EQ(displaySettings().axisSets[0].x, 1);
+    EXPECT_EQ(displaySettings().axisSets[2].x, 10);
+    chooseInitialXScales(3);
+    EXPECT_EQ(displaySettings().axisSets[0].x, 76);
+    EXPECT_EQ(displaySettings().axisSets[1].x, 78);
+}
