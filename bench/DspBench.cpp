@@ -21,7 +21,8 @@ namespace {
 void fillDecayingTone(core::TimeRecord& r)
 {
     for (int n = 0; n < core::kRecordSamples; ++n)
-        r[n] = static_cast<float>(std::exp(-n / 300.0) * std::sin(n * 0.2) + 0.001 * ((n * 7919) % 13));
+        r[n] = static_cast<float>(std::exp(-n / 300.0) * std::sin(n * 0.2) +
+                                  0.001 * ((n * 7919) % 13));
 }
 
 void BM_FftForward4096(benchmark::State& state)
