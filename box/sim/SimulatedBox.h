@@ -60,6 +60,12 @@ struct Bench {
     // of the response computation makes 0.9525 per volt.
     double mlsVolts = 1.0 / (4095.0 / 3300.0 * 393.0 / 512.0);
 
+    // Delay of the box's converters and filters, samples. The deconvolved impulse of a direct
+    // path lands at index 4 + latency: clear of the response computation's fade-in and of the
+    // samples the acquisition zeroes, together with the few samples of pre-ringing that a
+    // response sampled up to half the rate carries.
+    int latencySamples = 8;
+
     double amplifierGainDb = 0.0;
     // Noise floor at the converter, dB relative to full scale (2048 counts), Gaussian.
     double noiseDbFs = -90.0;
