@@ -436,8 +436,14 @@ void SimulatedBox::startCapture()
         codes_ = forcedCodes_;
         forcedCodes_.clear();
     } else {
-        std::vector<double> volts;
-        computeCleanSignal(input, rate, mls, volts);
+        const CleanKey key{input, rate, mls, bench_};
+        const bool random = !mls && bench_.stimulus == Stimulus::Noise;
+        if (random || !cleanValid_ || !(key == cleanKey_)) {
+            computeCleanSignal(input, rate, mls, clean_);
+            cleanKey_ = key;
+            cleanValid_ = !random;
+        }
+        const std::vector<double>& volts = clean_;
         const double k = signalVoltsScale(input) * (bench_.fault == Fault::Clip ? 40.0 : 1.0);
         const double sigma = 2048.0 * std::pow(10.0, bench_.noiseDbFs / 20.0);
         std::normal_distribution<double> nd(0.0, 1.0);
