@@ -3,12 +3,18 @@
 #include "app/Commands.h"
 #include "app/MainWindow.h"
 #include "app/QtUi.h"
+#include "app/HelpBrowser.h"
 #include "dsp/Waterfall.h"
 #include "files/ConfigurationFile.h"
 #include "files/Export.h"
 #include "files/Import.h"
 #include "files/MeasurementFile.h"
 #include "files/MicFile.h"
+
+#ifdef ORVO_HAVE_DIALOGS
+#include "app/dialogs/DialogHost.h"
+#include "app/dialogs/Dialogs.h"
+#endif
 
 namespace app {
 
@@ -65,8 +71,47 @@ void wireOperations()
 
 void wireWindow(MainWindow& window, QtUi& ui)
 {
+#ifdef ORVO_HAVE_DIALOGS
+    QWidget* owner = &window;
+    operations().runDialog = [owner](Dialog d) {
+        switch (d) {
+        case Dialog::MeasurementSystem:
+            dialogs::runMeasurementSystemDialog(owner);
+            break;
+        case Dialog::SignalProcessing:
+            dialogs::runSignalProcessingDialog(owner);
+            break;
+        case Dialog::Scales:
+            dialogs::runScalesDialog(owner);
+            break;
+        case Dialog::Colors:
+            dialogs::runColorsDialog(owner);
+            break;
+        case Dialog::Info:
+            dialogs::runInfoDialog(owner);
+            break;
+        case Dialog::Observer:
+            dialogs::runObserverDialog(owner);
+            break;
+        case Dialog::UserText:
+            dialogs::runUserTextDialog(owner);
+            break;
+        }
+    };
+    ui.setDcResistanceDialog(dialogs::runDcResistanceDialog);
+    dialogs::setHelpHandler(
+        [owner](const QString& keyword) { app::showHelp(owner, keyword.toStdString()); });
+    auto windowRepaint = ui.repaint;
+    ui.repaint = [windowRepaint](core::RepaintTarget target) {
+        if (target == core::RepaintTarget::LevelDialog)
+            dialogs::repaintLevelDialog();
+        else if (windowRepaint)
+            windowRepaint(target);
+    };
+#else
     (void)window;
     (void)ui;
+#endif
 }
 
 PortOpenResult openPortDriver(const std::string& driver, int parallelPort)
