@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need (Debian packages). Safe to run again.
 set -euo pipefail
-packages=(build-essential cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+packages=(build-essential cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
           qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl1-mesa-dev
           xvfb xauth fonts-dejavu-core locales)
 missing=()

@@ -1,0 +1,184 @@
+// The shell's command table: every menu and toolbar id of the main window and the zoom
+// window, the shell state the commands change, and the operations they reach.
+//
+// The table itself is plain C++ so it can be exercised without a window. Everything it
+// reaches outside its own state goes through `Operations`: the measurement runs, files and
+// dialogs of the other layers, and the window side (invalidate, print, help). The Qt
+// windows and the default wiring fill the hooks in; tests install recorders instead.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+
+namespace app {
+
+namespace cmd {
+// Toolbar and menu ids of the main window.
+inline constexpr int ReferenceTb = 40001, Reference = 40035;
+inline constexpr int AmplitudePhaseTb = 40002, AmplitudePhase = 40048;
+inline constexpr int ImpedanceTb = 40003, Impedance = 40036;
+inline constexpr int TsTb = 40004, Ts = 40037;
+inline constexpr int LevelTb = 40093, Level = 40098;
+inline constexpr int CsdTb = 40088, Csd = 40099;
+inline constexpr int ShowTimeTb = 40005, ShowTime = 40038;
+inline constexpr int ShowAmplitudeTb = 40006, ShowAmplitude = 40039;
+inline constexpr int ShowOverlayTb = 40121, ShowOverlay = 40122;
+inline constexpr int ShowSumTb = 40126, ShowSum = 40127;
+inline constexpr int ShowImpedanceTb = 40052, ShowImpedance = 40040;
+inline constexpr int ShowAmpImpTb = 40110, ShowAmpImp = 40111;
+inline constexpr int ShowTripleTb = 40130, ShowTriple = 40131;
+inline constexpr int ShowTsTb = 40054, ShowTs = 40049;
+inline constexpr int ShowLevelTb = 40090, ShowLevel = 40100;
+inline constexpr int ShowCsdTb = 40097, ShowCsd = 40101;
+inline constexpr int UserTextTb = 40134, UserText = 40135;
+inline constexpr int Zoom = 40075;
+inline constexpr int LoadMeasurement = 40010, SaveMeasurement = 40011;
+inline constexpr int LoadConfiguration = 40081, SaveConfiguration = 40082;
+inline constexpr int ExportFrequencyOrvo = 40084, ExportImpedanceOrvo = 40085;
+inline constexpr int ExportAmplitudeTernovax = 40114, ExportPhaseTernovax = 40116;
+inline constexpr int ExportImpedanceTernovax = 40117, ExportImpedancePhaseTernovax = 40118;
+inline constexpr int ExportTs = 40119;
+inline constexpr int Import133 = 40125, Import21 = 40136;
+inline constexpr int ImportMic = 40086;
+inline constexpr int PrinterSetup = 40042;
+inline constexpr int PrintTime = 40044, PrintAmplitude = 40045, PrintPhase = 40083,
+                     PrintImpedance = 40046, PrintLevel = 40108, PrintCsd = 40109,
+                     PrintOverlay = 40124, PrintSum = 40128, PrintTriple = 40132;
+inline constexpr int MeasurementSystem = 40033, SignalProcessing = 40032;
+inline constexpr int Scales = 40103, Colors = 40104, Observer = 40105, Info = 40031;
+inline constexpr int Help = 40087;
+inline constexpr int Exit = 40079;
+
+// Zoom window (menu 131).
+inline constexpr int ZoomStart = 40072, ZoomTime = 40068, ZoomAmplitude = 40069,
+                     ZoomOverlay = 40123, ZoomSum = 40129, ZoomImpedance = 40070,
+                     ZoomAmpImp = 40112, ZoomLevel = 40106, ZoomCsd = 40107;
+inline constexpr int ZoomClose = 40080, ZoomTimeWindow = 40071;
+inline constexpr int ZoomX1 = 40061, ZoomX2 = 40062, ZoomX4 = 40063;
+inline constexpr int ZoomY1 = 40064, ZoomY2 = 40065, ZoomY4 = 40067;
+inline constexpr int ZoomHelp = 40087;
+} // namespace cmd
+
+// The dialogs the shell runs by their template numbers.
+enum class Dialog {
+    MeasurementSystem = 122,
+    SignalProcessing = 123,
+    Scales = 124,
+    Colors = 126,
+    Info = 146,
+    Observer = 153,
+    UserText = 170,
+};
+
+enum class Export {
+    FrequencyOrvo,
+    ImpedanceOrvo,
+    AmplitudeTernovax,
+    PhaseTernovax,
+    ImpedanceTernovax,
+    ImpedancePhaseTernovax,
+    TsParameters,
+};
+
+// The three outcomes of loading or importing a measurement file.
+enum class LoadOutcome { Loaded, Failed, Cancelled };
+
+// Process-wide state of the shell (main window and zoom window).
+struct ShellState {
+    int currentView = 0;          // DiagramKind shown in the main window
+    int zoomOpen = 0;
+    int zoomView = 1;             // DiagramKind shown in the zoom window
+    int timeWindowMode = 1;
+    int fixedFactorX = 4;
+    int fixedFactorY = 4;
+    float zoomFactorX = 1.0f;
+    float zoomFactorY = 1.0f;
+    std::array<int, 2> zoomCenter{6000, 6000};
+    int zoomFollow = 0;           // the toolbar zoom button is pressed
+    std::array<int, 2> lastPlotPos{0, 0};
+    int printerChosen = 0;
+    bool simulator = false;       // the box is the simulated one
+};
+
+ShellState& shell();
+void resetShell();
+
+// Everything the command table reaches outside its own state. An empty hook means the
+// operation is not part of this build; the command then says so instead of doing nothing.
+struct Operations {
+    std::function<void()> runReferenceMeasurement;
+    std::function<void()> runAmplitudePhaseMeasurement;
+    std::function<void()> runImpedanceMeasurement;
+    std::function<void()> measureTsParameters;
+    std::function<void()> startLevelMeasurement;
+    std::function<void(int fftLength)> computeWaterfall;
+    std::function<void(int code)> renderView;
+
+    std::function<LoadOutcome()> loadMeasurementFile;
+    std::function<void()> saveMeasurementFile;
+    std::function<LoadOutcome()> importVersion133;
+    std::function<LoadOutcome()> importVersion21;
+    std::function<bool()> loadConfigurationFile; // false: failure reported by the shell
+    std::function<void()> saveConfigurationFile;
+    std::function<void(Export)> exportData;
+    std::function<void()> importMicFile;
+
+    std::function<void(Dialog)> runDialog;
+
+    // Window side.
+    std::function<void()> invalidateMain;   // the drawing area is painted again later
+    std::function<void()> invalidateZoom;
+    std::function<void()> repaintMainNow;   // painted before the call returns
+    std::function<void()> repaintZoomNow;
+    std::function<void()> createZoomWindow; // only called while none exists
+    std::function<void()> destroyZoomWindow;
+    std::function<void(bool pressed)> setZoomButton;
+    std::function<void()> printerSetup;
+    std::function<void(int kind)> printView;
+    std::function<void(const std::string& keyword)> showHelp; // "" = start page
+    std::function<void()> closeMainWindow;
+};
+
+Operations& operations();
+
+// Runs the command of a main-window menu or toolbar id. Returns false for an unknown id.
+bool dispatchCommand(int id);
+
+// Runs a command of the zoom window's menu. Returns false for an unknown id.
+bool dispatchZoomCommand(int id);
+
+// "Show view k": the view becomes current and the drawing area is painted again.
+void showView(int kind);
+// Invalidate the drawing area and, while it is open, the zoom window.
+void refresh();
+
+// The message a command gives when its operation is not part of this build.
+void reportNotAvailable(const char* what);
+
+// Zoom window arithmetic for a client of W x H pixels (uses and updates the zoom factors of
+// the shell state).
+struct ZoomGeometry {
+    float factorX = 1.0f;
+    float factorY = 1.0f;
+    int originX = 0;
+    int originY = 0;
+    int targetWidth = 0;
+    int targetHeight = 0;
+};
+ZoomGeometry zoomGeometry(int width, int height);
+
+// "ZOOM   %s (%s%.1f; %s=%.1f)" with the view name and the factors in effect.
+std::string zoomTitle();
+
+// Check marks of menu 131 as they follow from the state.
+struct ZoomMenuMarks {
+    int checkedView = 0;             // command id of the checked view item
+    bool timeWindowEnabled = false;
+    bool timeWindowChecked = false;
+    int checkedX = 0;                // command id of the checked X factor, 0 = none
+    int checkedY = 0;
+};
+ZoomMenuMarks zoomMenuMarks();
+
+} // namespace app

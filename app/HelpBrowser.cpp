@@ -1,0 +1,122 @@
+#include "app/HelpBrowser.h"
+
+#include "core/Strings.h"
+#include "core/Ui.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+
+#ifndef ORVO_HELP_SOURCE_DIR
+#define ORVO_HELP_SOURCE_DIR ""
+#endif
+
+namespace app {
+
+namespace {
+struct Keyword {
+    const char* keyword;
+    const char* target;
+};
+
+// The keywords the dialogs and windows ask for, and where their text stands.
+constexpr Keyword kKeywords[] = {
+    {"Hauptfenster", "hauptfenster.html"},
+    {"Fenster Zoom", "zoom.html"},
+    {"Dialog Meßsystem", "messsystem.html"},
+    {"Dialog Signalbearbeitung", "signalbearbeitung.html"},
+    {"Dialog Einstellungen Skalen", "skalen.html"},
+    {"Dialog Einstellungen Farben", "farben.html"},
+    {"Dialog Einstellungen Postion Beobachter", "beobachter.html"},
+    {"Dialog Text eingeben", "text.html"},
+    {"Dialog Info", "info.html"},
+    {"Dialog Gleichstromwiderstand", "gleichstrom.html"},
+    {"Dialog Pegel Messungen", "pegel.html"},
+    {"Messungen", "messungen.html"},
+    {"Dateien", "dateien.html"},
+};
+
+QPointer<HelpBrowser> g_window;
+} // namespace
+
+QString helpFolder()
+{
+    QStringList candidates;
+    if (const char* env = std::getenv("ORVO_HELP_DIR"))
+        candidates << QString::fromLocal8Bit(env);
+    if (QCoreApplication::instance())
+        candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/help");
+    candidates << QString::fromUtf8(ORVO_HELP_SOURCE_DIR);
+    for (const QString& c : candidates)
+        if (!c.isEmpty() && QFileInfo::exists(c + QStringLiteral("/index.html")))
+            return QDir(c).absolutePath();
+    return {};
+}
+
+QString helpTarget(const std::string& keyword)
+{
+    for (const Keyword& k : kKeywords)
+        if (keyword == k.keyword)
+            return QString::fromUtf8(k.target);
+    return QStringLiteral("index.html");
+}
+
+HelpBrowser::HelpBrowser(QWidget* parent) : QWidget(parent, Qt::Window), browser_(new QTextBrowser)
+{
+    setWindowTitle(QStringLiteral("OrvoPro Hilfe"));
+    resize(640, 520);
+    auto* back = new QPushButton(QStringLiteral("&Zurück"));
+    auto* home = new QPushButton(QStringLiteral("&Inhalt"));
+    auto* close = new QPushButton(QStringLiteral("&Schließen"));
+    connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
+    connect(home, &QPushButton::clicked, browser_, &QTextBrowser::home);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(back);
+    buttons->addWidget(home);
+    buttons->addStretch();
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(browser_);
+    browser_->setOpenExternalLinks(false);
+}
+
+void HelpBrowser::showTarget(const QString& folder, const QString& target)
+{
+    browser_->setSearchPaths({folder});
+    // The start page first, so "Inhalt" leads back to it.
+    browser_->setSource(QUrl::fromLocalFile(folder + QStringLiteral("/index.html")));
+    if (target != QStringLiteral("index.html"))
+        browser_->setSource(QUrl::fromLocalFile(folder + QLatin1Char('/') + target));
+}
+
+void showHelp(QWidget* owner, const std::string& keyword)
+{
+    const QString folder = helpFolder();
+    if (folder.isEmpty()) {
+        const QString where = QCoreApplication::instance()
+                                  ? QCoreApplication::applicationDirPath() +
+                                        QStringLiteral("/help/index.html")
+                                  : QStringLiteral("help/index.html");
+        core::messageText(std::string(core::str(75)) + where.toStdString(), core::str(90),
+                          core::Icon::Information);
+        return;
+    }
+    if (!g_window)
+        g_window = new HelpBrowser(owner);
+    g_window->showTarget(folder, helpTarget(keyword));
+    g_window->show();
+    g_window->raise();
+    g_window->activateWindow();
+}
+
+} // namespace app

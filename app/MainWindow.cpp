@@ -1,0 +1,406 @@
+#include "app/MainWindow.h"
+
+#include "app/Commands.h"
+#include "app/HelpBrowser.h"
+#include "app/Icons.h"
+#include "app/MenuModel.h"
+#include "app/Mouse.h"
+#include "app/Painting.h"
+#include "app/QtUi.h"
+#include "app/Startup.h"
+#include "app/Wiring.h"
+#include "core/Strings.h"
+#include "core/Ui.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinterInfo>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace app {
+
+namespace {
+// The light grey of the window class's background.
+const QColor kBackground(192, 192, 192);
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// Adds the entries of a menu table to a menu; `onCommand` receives the command ids.
+template <typename Sink>
+void addEntries(QMenu* menu, const std::vector<MenuEntry>& items, Sink&& sink)
+{
+    for (const MenuEntry& e : items) {
+        switch (e.kind) {
+        case MenuEntry::Kind::Separator:
+            menu->addSeparator();
+            break;
+        case MenuEntry::Kind::Popup:
+            addEntries(menu->addMenu(qs(e.text)), e.items, sink);
+            break;
+        case MenuEntry::Kind::Command:
+            sink(menu->addAction(qs(e.text)), e.id);
+            break;
+        }
+    }
+}
+
+template <typename Sink>
+void buildMenuBar(QMenuBar* bar, const std::vector<MenuEntry>& items, Sink&& sink)
+{
+    for (const MenuEntry& e : items) {
+        if (e.kind == MenuEntry::Kind::Popup)
+            addEntries(bar->addMenu(qs(e.text)), e.items, sink);
+        else if (e.kind == MenuEntry::Kind::Command)
+            sink(bar->addAction(qs(e.text)), e.id);
+    }
+}
+
+class ZoomArea : public QWidget {
+public:
+    explicit ZoomArea(QWidget* parent) : QWidget(parent)
+    {
+        setAutoFillBackground(false);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), kBackground);
+        const ZoomGeometry g = zoomGeometry(width(), height());
+        p.translate(-g.originX, -g.originY);
+        replayView(p, shell().zoomView, QRect(0, 0, g.targetWidth, g.targetHeight));
+        window()->setWindowTitle(qs(zoomTitle()));
+    }
+};
+} // namespace
+
+// ---------------------------------------------------------------- drawing area
+
+DrawingArea::DrawingArea(MainWindow* owner) : QWidget(owner), owner_(owner)
+{
+    setMouseTracking(true);
+    setMinimumSize(1, 1);
+}
+
+void DrawingArea::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), kBackground);
+    paintDiagram(p, shell().currentView, rect());
+    p.end();
+    owner_->setStatus(1, qs(acquisitionSummary()));
+}
+
+void DrawingArea::updateCursor()
+{
+    switch (cursorShape(true)) {
+    case CursorShape::ZoomSelect:
+        setCursor(zoomSelectCursor());
+        break;
+    case CursorShape::MarkerDrag:
+        setCursor(markerDragCursor());
+        break;
+    case CursorShape::Default:
+        unsetCursor();
+        break;
+    }
+}
+
+void DrawingArea::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint pos = e->position().toPoint();
+    onMouseMove(DiagramRect{0, 0, width(), height()}, 0, pos.x(), pos.y());
+    updateCursor();
+}
+
+void DrawingArea::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        onLeftButtonDown();
+    updateCursor();
+}
+
+void DrawingArea::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        onLeftButtonUp();
+    updateCursor();
+}
+
+// ---------------------------------------------------------------- zoom window
+
+ZoomWindow::ZoomWindow(QWidget* owner) : QMainWindow(owner, Qt::Window), area_(new ZoomArea(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("Zoom"));
+    setWindowTitle(QStringLiteral("Zoom"));
+    move(200, 200);
+    resize(300, 200);
+    setCentralWidget(area_);
+    buildMenuBar(menuBar(), zoomMenu(), [this](QAction* a, int id) {
+        a->setData(id);
+        if (id != cmd::ZoomHelp && id != cmd::ZoomClose)
+            a->setCheckable(true);
+        actions_[id] = a;
+        connect(a, &QAction::triggered, this, [this, id] {
+            if (dispatchZoomCommand(id) && id != cmd::ZoomClose)
+                updateMarks();
+        });
+    });
+    updateMarks();
+}
+
+QAction* ZoomWindow::action(int id) const
+{
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void ZoomWindow::updateMarks()
+{
+    const ZoomMenuMarks m = zoomMenuMarks();
+    for (auto& [id, a] : actions_) {
+        if (!a->isCheckable())
+            continue;
+        if (id == cmd::ZoomTimeWindow) {
+            a->setEnabled(m.timeWindowEnabled);
+            a->setChecked(m.timeWindowChecked);
+        } else if (id >= cmd::ZoomX1 && id <= cmd::ZoomY4) {
+            a->setChecked(id == m.checkedX || id == m.checkedY);
+        } else {
+            a->setChecked(id == m.checkedView);
+        }
+    }
+}
+
+void ZoomWindow::closeEvent(QCloseEvent* e)
+{
+    // Closing by the window frame does what "Beenden" does.
+    if (shell().zoomOpen) {
+        shell().zoomOpen = 0;
+        shell().zoomFollow = 0;
+        if (operations().setZoomButton)
+            operations().setZoomButton(false);
+    }
+    QMainWindow::closeEvent(e);
+}
+
+// ---------------------------------------------------------------- main window
+
+MainWindow::MainWindow()
+{
+    setObjectName(QStringLiteral("ORVO"));
+    setWindowTitle(QStringLiteral("ORVO"));
+    setWindowIcon(programIcon());
+    move(0, 0);
+    resize(800, 600);
+    // The window never gets narrower than 400 or lower than 300 pixels; the edge the user
+    // drags is the one that stops.
+    setMinimumSize(400, 300);
+    area_ = new DrawingArea(this);
+    setCentralWidget(area_);
+    buildMenu();
+    buildToolBar();
+    buildStatusBar();
+    installWindowHooks();
+
+    // Messages, repaint requests and status texts of every layer reach this window.
+    ui_ = new QtUi(this);
+    ui_->setOwner(this);
+    ui_->repaint = [this](core::RepaintTarget target) {
+        if (target == core::RepaintTarget::MainWindow)
+            area_->repaint();
+        else if (target == core::RepaintTarget::ZoomWindow && zoom_)
+            zoom_->area()->repaint();
+    };
+    ui_->statusText = [this](int part, const QString& text) { setStatus(part, text); };
+    ui_->viewShown = [](int kind) { showView(kind); };
+    core::setUi(ui_);
+    wireWindow(*this, *ui_);
+}
+
+MainWindow::~MainWindow()
+{
+    Operations& op = operations();
+    op.invalidateMain = nullptr;
+    op.invalidateZoom = nullptr;
+    op.repaintMainNow = nullptr;
+    op.repaintZoomNow = nullptr;
+    op.createZoomWindow = nullptr;
+    op.destroyZoomWindow = nullptr;
+    op.setZoomButton = nullptr;
+    op.printerSetup = nullptr;
+    op.printView = nullptr;
+    op.showHelp = nullptr;
+    op.closeMainWindow = nullptr;
+    shell().zoomOpen = 0;
+    if (&core::ui() == ui_)
+        core::setUi(nullptr);
+}
+
+void MainWindow::buildMenu()
+{
+    buildMenuBar(menuBar(), mainMenu(), [this](QAction* a, int id) {
+        a->setData(id);
+        actions_.emplace(id, a);
+        connect(a, &QAction::triggered, this, [id] { dispatchCommand(id); });
+    });
+}
+
+void MainWindow::buildToolBar()
+{
+    toolbar_ = addToolBar(QStringLiteral("Werkzeugleiste"));
+    toolbar_->setObjectName(QStringLiteral("toolbar"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(32, 16));
+    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    for (const ToolbarEntry& e : toolbarEntries()) {
+        if (e.image < 0) {
+            toolbar_->addSeparator();
+            continue;
+        }
+        QAction* a = toolbar_->addAction(QIcon(toolbarImage(e.image)), QString());
+        a->setData(e.id);
+        a->setToolTip(QString::fromUtf8(toolTipFor(e.id)));
+        actions_.emplace(e.id, a);
+        const int id = e.id;
+        if (id == cmd::Zoom) {
+            // The zoom button stays pressed while the zoom centre follows the mouse.
+            zoomAction_ = a;
+            a->setCheckable(true);
+            connect(a, &QAction::triggered, this, [this] {
+                dispatchCommand(cmd::Zoom);
+                zoomAction_->setChecked(shell().zoomFollow != 0);
+            });
+        } else {
+            connect(a, &QAction::triggered, this, [id] { dispatchCommand(id); });
+        }
+    }
+}
+
+void MainWindow::buildStatusBar()
+{
+    for (auto& label : status_)
+        label = new QLabel(this);
+    status_[0]->setFixedWidth(270);
+    status_[1]->setMinimumWidth(340);
+    statusBar()->addWidget(status_[0]);
+    statusBar()->addWidget(status_[1], 1);
+    statusBar()->addPermanentWidget(status_[2]);
+    statusBar()->setSizeGripEnabled(true);
+}
+
+QAction* MainWindow::commandAction(int id) const
+{
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::setStatus(int part, const QString& text)
+{
+    if (part >= 0 && part < 3 && status_[part]->text() != text)
+        status_[part]->setText(text);
+}
+
+void MainWindow::installWindowHooks()
+{
+    Operations& op = operations();
+    op.invalidateMain = [this] { area_->update(); };
+    op.invalidateZoom = [this] {
+        if (zoom_)
+            zoom_->area()->update();
+    };
+    op.repaintMainNow = [this] { area_->repaint(); };
+    op.repaintZoomNow = [this] {
+        if (zoom_)
+            zoom_->area()->repaint();
+    };
+    op.createZoomWindow = [this] {
+        zoom_ = new ZoomWindow(this);
+        connect(zoom_, &QObject::destroyed, this, [this] { zoom_ = nullptr; });
+        zoom_->show();
+    };
+    op.destroyZoomWindow = [this] {
+        if (zoom_)
+            zoom_->close();
+    };
+    op.setZoomButton = [this](bool pressed) { zoomAction_->setChecked(pressed); };
+    op.printerSetup = [this] { printerSetup(); };
+    op.printView = [this](int kind) { printView(kind); };
+    op.showHelp = [this](const std::string& keyword) { app::showHelp(this, keyword); };
+    op.closeMainWindow = [this] { close(); };
+}
+
+void MainWindow::start()
+{
+    StartupHooks hooks;
+    hooks.openPort = openPortDriver;
+    hooks.choosePrinter = [] {
+        // The printer itself is taken at the first print; here only whether one exists.
+        (void)QPrinterInfo::defaultPrinter();
+    };
+    hooks.documentsFolder = [] {
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
+    };
+    hooks.readHardwareNumber = readHardwareNumber;
+    hooks.renderView = [](int code) {
+        if (operations().renderView)
+            operations().renderView(code);
+    };
+    const StartupResult r = runStartup(hooks);
+    setWindowTitle(qs(r.title));
+    setStatus(2, qs(r.statusTitle));
+    area_->update();
+}
+
+void MainWindow::printView(int kind)
+{
+    if (!shell().printerChosen) {
+        // The first print goes to the default printer without a dialog.
+        const QPrinterInfo def = QPrinterInfo::defaultPrinter();
+        if (!def.isNull()) {
+            printer_ = std::make_unique<QPrinter>(def, QPrinter::HighResolution);
+            shell().printerChosen = 1;
+        }
+    }
+    if (!shell().printerChosen || !printer_)
+        return;
+    printer_->setDocName(QStringLiteral("Orvo Print:Printing"));
+    QPainter p;
+    if (!p.begin(printer_.get()))
+        return;
+    paintPage(p, kind, QRect(0, 0, printer_->width(), printer_->height()));
+    p.end();
+}
+
+void MainWindow::printerSetup()
+{
+    auto candidate = printer_ ? std::make_unique<QPrinter>(QPrinterInfo::printerInfo(
+                                                               printer_->printerName()),
+                                                           QPrinter::HighResolution)
+                              : std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (printer_ && printer_->outputFormat() == QPrinter::PdfFormat) {
+        candidate->setOutputFormat(QPrinter::PdfFormat);
+        candidate->setOutputFileName(printer_->outputFileName());
+    }
+    QPrintDialog dialog(candidate.get(), this);
+    dialog.setWindowTitle(QStringLiteral("Drucker einrichten"));
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    if (dialog.exec() == QDialog::Accepted) {
+        printer_ = std::move(candidate);
+        shell().printerChosen = 1;
+    }
+}
+
+} // namespace app

@@ -1,0 +1,90 @@
+// The main window: menu 103, toolbar, three-part status bar and the drawing area, and the
+// zoom window it owns.
+#pragma once
+
+#include <QMainWindow>
+#include <QPrinter>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QToolBar;
+
+namespace app {
+
+class MainWindow;
+class QtUi;
+
+// The area the diagrams are painted into; passes the mouse to the marker and read-out code.
+class DrawingArea : public QWidget {
+    Q_OBJECT
+public:
+    explicit DrawingArea(MainWindow* owner);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+
+private:
+    void updateCursor();
+    MainWindow* owner_;
+};
+
+class ZoomWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit ZoomWindow(QWidget* owner);
+    void updateMarks();
+    QWidget* area() const { return area_; }
+    QAction* action(int id) const;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    QWidget* area_;
+    std::map<int, QAction*> actions_;
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+    // Start-up of the records and the box; call once after construction.
+    void start();
+
+    DrawingArea* drawingArea() const { return area_; }
+    ZoomWindow* zoomWindow() const { return zoom_; }
+    QToolBar* toolBar() const { return toolbar_; }
+    QLabel* statusPart(int i) const { return status_[i]; }
+    QAction* commandAction(int id) const; // first action (menu or toolbar) of a command id
+    QtUi* ui() const { return ui_; }
+
+    void setStatus(int part, const QString& text);
+    void printView(int kind);
+    void printerSetup();
+
+private:
+    void buildMenu();
+    void buildToolBar();
+    void buildStatusBar();
+    void installWindowHooks();
+
+    QtUi* ui_ = nullptr;
+    DrawingArea* area_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QAction* zoomAction_ = nullptr;
+    QLabel* status_[3] = {};
+    ZoomWindow* zoom_ = nullptr;
+    std::multimap<int, QAction*> actions_;
+    std::unique_ptr<QPrinter> printer_;
+};
+
+} // namespace app

@@ -1,0 +1,91 @@
+#include "app/Painting.h"
+
+#include "core/Settings.h"
+#include "core/Strings.h"
+
+#include <QPainter>
+
+namespace app {
+
+namespace {
+PictureReplayer g_replayer;
+
+// The three panels of view 11: target size and the origins of the time, amplitude and
+// impedance pictures.
+void panels(QPainter& p, const QRect& target, const QPoint origins[3])
+{
+    static constexpr int kinds[3] = {1, 2, 4};
+    for (int i = 0; i < 3; ++i) {
+        p.save();
+        p.translate(origins[i]);
+        replayView(p, kinds[i], target);
+        p.restore();
+    }
+}
+} // namespace
+
+void setPictureReplayer(PictureReplayer replayer) { g_replayer = std::move(replayer); }
+
+void replayView(QPainter& p, int kind, const QRect& target)
+{
+    if (g_replayer && kind >= 0 && kind <= 8 && target.width() > 0 && target.height() > 0)
+        g_replayer(p, kind, target);
+}
+
+void paintDiagram(QPainter& p, int view, const QRect& a)
+{
+    const int L = a.left();
+    const int T = a.top();
+    const int R = a.left() + a.width();
+    const int B = a.top() + a.height();
+    if (view >= 0 && view <= 8) {
+        replayView(p, view, QRect(L, T, R - L, B - T));
+    } else if (view == 11) {
+        const QRect target(L, T, R * 48 / 100 - L, B * 48 / 100 - T);
+        const QPoint origins[3] = {QPoint((R - L) / 100, (B - T) / 100),
+                                   QPoint((R - L) * 51 / 100, (B - T) / 100),
+                                   QPoint((R - L) / 100, (B - T) * 51 / 100)};
+        panels(p, target, origins);
+    }
+}
+
+void paintPage(QPainter& p, int kind, const QRect& page)
+{
+    const int W = page.width();
+    const int H = page.height();
+    if (kind >= 1 && kind <= 8) {
+        replayView(p, kind, page);
+    } else if (kind == 11) {
+        const QRect target(0, 0, W * 44 / 100, H * 44 / 100);
+        const QPoint origins[3] = {QPoint(W * 3 / 100, H * 3 / 100),
+                                   QPoint(W * 53 / 100, H * 3 / 100),
+                                   QPoint(W * 3 / 100, H * 53 / 100)};
+        panels(p, target, origins);
+    }
+}
+
+std::string acquisitionSummary()
+{
+    const core::MeasurementSettings& s = core::settings();
+    const char* format = nullptr;
+    switch (s.measuringInput) {
+    case 1:
+        format = "%s %3.2f kHz     %s %3i   IN:Line1(+-1,5V)";
+        break;
+    case 2:
+        format = "%s %3.2f kHz     %s %3i   IN:Mic.(+-0,15V)";
+        break;
+    case 3:
+        format = "%s %3.2f kHz     %s %3i   IN:Line2(+-1,5V)";
+        break;
+    case 4:
+        format = "%s %3.2f kHz     %s %3i   IN:Ref_Int";
+        break;
+    default:
+        return "";
+    }
+    const double khz = s.sampleRate == 2 ? 51.0 : s.sampleRate == 3 ? 3.2 : 6.4;
+    return core::formatC(format, core::str(2), khz, core::str(3), s.fftLength);
+}
+
+} // namespace app

@@ -1,0 +1,174 @@
+#include "app/QtUi.h"
+
+#include "core/Settings.h"
+#include "core/Strings.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+
+namespace app {
+
+namespace {
+QMessageBox::Icon qtIcon(core::Icon icon)
+{
+    switch (icon) {
+    case core::Icon::Information:
+        return QMessageBox::Information;
+    case core::Icon::Error:
+    case core::Icon::Stop:
+        return QMessageBox::Critical;
+    case core::Icon::Question:
+        return QMessageBox::Question;
+    case core::Icon::Warning:
+        return QMessageBox::Warning;
+    case core::Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// The number prompt that stands in for the DC-resistance dialog: the same proposal, the
+// same accepted range and messages.
+bool simpleDcPrompt(QWidget* owner, float proposal, float& value)
+{
+    QString text = QString::fromStdString(core::formatC("%3.1f", static_cast<double>(proposal)));
+    for (;;) {
+        bool ok = false;
+        text = QInputDialog::getText(owner, QString::fromUtf8("Gleichstromwiderstand ?"),
+                                     QString::fromUtf8("Gleichstromwiderstand [Ohm]:"),
+                                     QLineEdit::Normal, text, &ok);
+        if (!ok)
+            return false;
+        const double v = core::parseLeadingNumber(text.toUtf8().constData());
+        if (v >= 0.5 && v < 100.0) {
+            value = static_cast<float>(v);
+            return true;
+        }
+        QMessageBox::information(owner, QString::fromUtf8(core::str(71)),
+                                 QString::fromUtf8(core::str(112)));
+    }
+}
+} // namespace
+
+QtUi::QtUi(QObject* parent) : QObject(parent) {}
+
+void QtUi::onGui(const std::function<void()>& f, bool wait)
+{
+    if (QThread::currentThread() == thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(this, f, wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+core::Answer QtUi::messageBox(const std::string& text, const std::string& caption,
+                              core::Icon icon, core::Buttons buttons)
+{
+    core::Answer answer = core::Answer::Ok;
+    onGui(
+        [&] {
+            QMessageBox box(qtIcon(icon), QString::fromStdString(caption),
+                            QString::fromStdString(text), QMessageBox::NoButton, owner_);
+            QPushButton* first = nullptr;
+            QPushButton* second = nullptr;
+            switch (buttons) {
+            case core::Buttons::Ok:
+                first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+                break;
+            case core::Buttons::OkCancel:
+                first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+                second = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+                break;
+            case core::Buttons::YesNo:
+                first = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+                second = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+                break;
+            }
+            box.setDefaultButton(first);
+            if (second)
+                box.setEscapeButton(second);
+            box.exec();
+            const bool yes = box.clickedButton() == first;
+            if (buttons == core::Buttons::YesNo)
+                answer = yes ? core::Answer::Yes : core::Answer::No;
+            else if (buttons == core::Buttons::OkCancel)
+                answer = yes ? core::Answer::Ok : core::Answer::Cancel;
+        },
+        true);
+    return answer;
+}
+
+bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
+{
+    bool chosen = false;
+    onGui(
+        [&] {
+            QFileDialog dialog(owner_, QString::fromStdString(request.title),
+                               QString::fromStdString(request.initialFolder),
+                               QString::fromStdString(request.filter));
+            dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave
+                                              : QFileDialog::AcceptOpen);
+            dialog.setFileMode(request.save ? QFileDialog::AnyFile
+                                            : QFileDialog::ExistingFile);
+            // The save operations ask "Wollen Sie die bestehende Datei überschreiben?"
+            // themselves; the dialog must not ask a second time.
+            dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+            const std::string& pattern = request.pattern;
+            if (request.save && pattern.size() > 2 && pattern.rfind("*.", 0) == 0)
+                dialog.setDefaultSuffix(QString::fromStdString(pattern.substr(2)));
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+                path = dialog.selectedFiles().front().toStdString();
+                chosen = true;
+            }
+        },
+        true);
+    return chosen;
+}
+
+bool QtUi::askDcResistance(float proposalOhm, float& valueOhm)
+{
+    bool ok = false;
+    onGui(
+        [&] {
+            ok = dcDialog_ ? dcDialog_(owner_, proposalOhm, valueOhm)
+                           : simpleDcPrompt(owner_, proposalOhm, valueOhm);
+        },
+        true);
+    return ok;
+}
+
+void QtUi::requestRepaint(core::RepaintTarget target)
+{
+    onGui(
+        [this, target] {
+            if (repaint)
+                repaint(target);
+        },
+        false);
+}
+
+void QtUi::setStatusText(int part, const std::string& text)
+{
+    const QString t = QString::fromStdString(text);
+    onGui(
+        [this, part, t] {
+            if (statusText)
+                statusText(part, t);
+        },
+        false);
+}
+
+void QtUi::showView(int kind)
+{
+    onGui(
+        [this, kind] {
+            if (viewShown)
+                viewShown(kind);
+        },
+        false);
+}
+
+} // namespace app

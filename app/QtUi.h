@@ -1,0 +1,49 @@
+// The Qt implementation of the user-interaction seam. It lives on the GUI thread; calls
+// from other threads (the level worker) are carried over to it.
+#pragma once
+
+#include "core/Ui.h"
+
+#include <QObject>
+
+#include <functional>
+
+class QWidget;
+
+namespace app {
+
+class QtUi : public QObject, public core::Ui {
+    Q_OBJECT
+public:
+    explicit QtUi(QObject* parent = nullptr);
+
+    // The window message boxes and file dialogs belong to (may be null).
+    void setOwner(QWidget* owner) { owner_ = owner; }
+    // Dialog "Gleichstromwiderstand ?"; without it a simple number prompt stands in.
+    void setDcResistanceDialog(std::function<bool(QWidget*, float, float&)> dialog)
+    {
+        dcDialog_ = std::move(dialog);
+    }
+    // Window-side reactions; set by the main window.
+    std::function<void(core::RepaintTarget)> repaint;
+    std::function<void(int, const QString&)> statusText;
+    std::function<void(int)> viewShown;
+
+    core::Answer messageBox(const std::string& text, const std::string& caption, core::Icon icon,
+                            core::Buttons buttons) override;
+    bool fileDialog(const core::FileDialogRequest& request, std::string& path) override;
+    bool askDcResistance(float proposalOhm, float& valueOhm) override;
+    void requestRepaint(core::RepaintTarget target) override;
+    void setStatusText(int part, const std::string& text) override;
+    void showView(int kind) override;
+
+private:
+    // Runs f on the GUI thread. Calls that return an answer wait for it; the others are
+    // only posted, so a GUI thread that is itself waiting for the worker cannot deadlock.
+    void onGui(const std::function<void()>& f, bool wait);
+
+    QWidget* owner_ = nullptr;
+    std::function<bool(QWidget*, float, float&)> dcDialog_;
+};
+
+} // namespace app

@@ -1,0 +1,117 @@
+#include "app/Startup.h"
+
+#include "app/Commands.h"
+#include "core/Settings.h"
+#include "core/SettingsStore.h"
+#include "core/Startup.h"
+#include "core/Ui.h"
+
+#include <charconv>
+
+namespace app {
+
+namespace {
+void error(const std::string& text, const std::string& caption)
+{
+    core::messageText(text, caption, core::Icon::Error);
+}
+
+// A port number as the store holds it; 0 when it is not one of LPT 1..3.
+int parsePort(const std::string& text)
+{
+    int v = 0;
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || p != text.data() + text.size() || v < 1 || v > 3)
+        return 0;
+    return v;
+}
+
+// The settings-store read of the start-up. On the very first start there is no `Pfad`: that
+// is the first-time setup, which stores the documents folder (and the default port) instead
+// of reporting the missing values.
+void readSettingsStore(const StartupHooks& hooks)
+{
+    core::SettingsStore& st = core::settingsStore();
+    const auto path = st.value("Pfad");
+    if (!path) {
+        const std::string docs = hooks.documentsFolder ? hooks.documentsFolder() : "";
+        if (!st.setValue("Pfad", docs))
+            error("write Pfad", "ERROR");
+        core::installFolder = docs;
+        if (!st.value("LPT_PORT"))
+            st.setValue("LPT_PORT", std::to_string(core::settings().parallelPort));
+        if (!st.value("PortDriver"))
+            st.setValue("PortDriver", "auto");
+        return;
+    }
+    core::installFolder = *path;
+    const auto port = st.value("LPT_PORT");
+    const int p = port ? parsePort(*port) : 0;
+    if (p)
+        core::settings().parallelPort = p;
+    else
+        error("LPT_Port (HKEY)", "ERROR");
+}
+
+int peekPort()
+{
+    const auto port = core::settingsStore().value("LPT_PORT");
+    const int p = port ? parsePort(*port) : 0;
+    return p ? p : core::settings().parallelPort;
+}
+} // namespace
+
+StartupResult runStartup(const StartupHooks& hooks)
+{
+    StartupResult r;
+    shell().zoomOpen = 0;
+    if (hooks.prepareWindow)
+        hooks.prepareWindow();
+
+    // The driver decides between the parallel port and the simulated box; the port number
+    // it needs is the stored one (read fully, with its messages, further down).
+    const std::string driver = core::settingsStore().value("PortDriver").value_or("auto");
+    PortOpenResult port;
+    if (hooks.openPort)
+        port = hooks.openPort(driver, peekPort());
+    else
+        port.simulator = true;
+    if (!port.ok)
+        error("Der Porttreiber \"" + driver + "\" kann nicht geöffnet werden:\n" + port.detail +
+                  "\nDas Programm arbeitet mit der simulierten Messbox.",
+              "OrvoPro");
+    r.simulator = port.simulator;
+    shell().simulator = port.simulator;
+
+    if (hooks.createBars)
+        hooks.createBars();
+    if (hooks.choosePrinter)
+        hooks.choosePrinter();
+
+    core::prepareRecordsForStart();
+    readSettingsStore(hooks);
+
+    r.title = "OrvoPro";
+    r.statusTitle = "OrvoPro 2.3 Deutsch";
+    if (r.simulator) {
+        r.title += " - Simulierte Messbox";
+        r.statusTitle = "Simulierte Messbox";
+    }
+    core::settings().method = 1;
+
+    const int hw = hooks.readHardwareNumber ? hooks.readHardwareNumber() : 9;
+    if (hw == 9) {
+        core::threeKilohertzAllowed = 1;
+    } else {
+        core::message(120, 0, core::Icon::Error);
+        if (core::settings().sampleRate == 3)
+            core::settings().sampleRate = 2;
+        core::threeKilohertzAllowed = 0;
+    }
+
+    if (hooks.renderView)
+        hooks.renderView(0);
+    return r;
+}
+
+} // namespace app

@@ -1,0 +1,225 @@
+#include "box/Acquisition.h"
+
+#include "box/Mls.h"
+#include "box/PortAccess.h"
+#include "core/Settings.h"
+#include "core/Strings.h"
+#include "core/Ui.h"
+#include "dsp/Fft.h"
+
+#include <array>
+#include <cstdint>
+
+namespace box {
+
+namespace {
+
+// Status nibble: lines 7..4 with line 7 inverted by the port hardware.
+inline int nibble(std::uint8_t status) { return ((status & 0xF0) ^ 0x80) >> 4; }
+inline bool handshake(std::uint8_t status) { return (status & 0x08) != 0; }
+
+// Hardware messages carry the caption " ".
+void hardwareMessage(int textId)
+{
+    core::messageText(core::str(textId), " ", core::Icon::Information);
+}
+
+} // namespace
+
+AcquireSettings currentAcquireSettings()
+{
+    const core::MeasurementSettings& s = core::settings();
+    return {s.parallelPort, s.method, s.fftLength, s.micPhase0Deg};
+}
+
+int acquireRecord(int sampleCount, int input, int rateCode, int window, float* record,
+                  int rawCapture)
+{
+    return acquireRecordWith(currentAcquireSettings(), sampleCount, input, rateCode, window,
+                             record, rawCapture);
+}
+
+int acquireRecord(int sampleCount, int input, int rateCode, int window, core::TimeRecord& record,
+                  int rawCapture)
+{
+    return acquireRecord(sampleCount, input, rateCode, window, record.data(), rawCapture);
+}
+
+int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int rateCode,
+                      int window, float* record, int rawCapture)
+{
+    PortAccess& port = portAccess();
+    const std::uint16_t p = portBase(s.parallelPort);
+    int n = sampleCount;
+    if (s.method == 1)
+        n = 4096;
+    // Only the four lengths reach the box's memory size; anything else would overrun it.
+    if (n != 512 && n != 1024 && n != 2048)
+        n = 4096;
+
+    const bool line1 = input == 1;
+    const bool mic = input == 2;
+    const bool refInt = input == 4;
+    std::uint8_t control = 0;
+    if (line1 || mic)
+        control |= 0x01;
+    if (s.method == 1)
+        control |= 0x02;
+    if (rateCode == 1 || rateCode == 2)
+        control |= 0x04;
+    std::uint8_t sel = 0;
+    if (rateCode == 2)
+        sel |= 0x80;
+    if (line1 || refInt)
+        sel |= 0x40;
+    auto write = [&](std::uint8_t x) { port.out(p, static_cast<std::uint8_t>(x | sel)); };
+    auto status = [&]() { return port.in(static_cast<std::uint16_t>(p + 1)); };
+
+    port.out(static_cast<std::uint16_t>(p + 2), control);
+    port.sleepMs(10);
+
+    // Start: the box answers by pulling the handshake line low while it records. Up to 42
+    // attempts are made, but only an answer within the first 40 counts.
+    bool started = false;
+    for (int attempt = 1; attempt <= 42; ++attempt) {
+        write(0x3F);
+        port.sleepMs(1);
+        write(0x37);
+        port.sleepMs(1);
+        write(0x33);
+        port.sleepMs(1);
+        write(0x13);
+        port.sleepMs(60);
+        if (!handshake(status())) {
+            started = attempt <= 40;
+            break;
+        }
+    }
+    if (!started) {
+        hardwareMessage(15);
+        return 0;
+    }
+
+    // End of the capture: the handshake line goes high again. Up to 125 polls, of which only
+    // the first 123 count.
+    bool finished = false;
+    for (int poll = 1; poll <= 125; ++poll) {
+        port.sleepMs(40);
+        if (handshake(status())) {
+            finished = poll <= 123;
+            break;
+        }
+    }
+    if (!finished) {
+        hardwareMessage(16);
+        return 0;
+    }
+
+    write(0x37);
+    port.sleepMs(1);
+    write(0x33);
+    port.sleepMs(1);
+
+    // Read-out. The repeated status reads are the settling time the box needs between a
+    // data-register write and a valid nibble: they must stay real reads.
+    static thread_local std::array<std::uint8_t, 4096> hi, lo0, lo1;
+    for (int i = 0; i < 4096; ++i) {
+        std::uint8_t st = 0;
+        write(0x32);
+        for (int r = 0; r < 5; ++r)
+            st = status();
+        hi[i] = static_cast<std::uint8_t>(nibble(st));
+        write(0x30);
+        for (int r = 0; r < 5; ++r)
+            status();
+        write(0x22);
+        for (int r = 0; r < 5; ++r)
+            status();
+        write(0x32);
+        for (int r = 0; r < 6; ++r)
+            st = status();
+        lo0[i] = static_cast<std::uint8_t>(nibble(st));
+        write(0x30);
+        for (int r = 0; r < 5; ++r)
+            st = status();
+        lo1[i] = static_cast<std::uint8_t>(nibble(st));
+        write(0x22);
+        for (int r = 0; r < 5; ++r)
+            status();
+    }
+    write(0x3F);
+    port.sleepMs(40);
+
+    // The high nibble of a sample arrives with the next iteration.
+    static thread_local std::array<double, 4096> v;
+    bool clipped = false;
+    for (int k = 0; k < 4095; ++k) {
+        const int code = hi[k + 1] * 256 + lo1[k] * 16 + lo0[k];
+        if (code < 3 || code > 4092)
+            clipped = true;
+        v[k] = code - 2047;
+    }
+    v[4095] = v[4094];
+    if (clipped && rawCapture != 1)
+        hardwareMessage(18);
+
+    if (s.method == 1 && rawCapture == 0) {
+        static thread_local std::array<float, 4096> f;
+        for (int k = 0; k < 4096; ++k)
+            f[k] = static_cast<float>(v[k]);
+        deconvolveMls(f.data(), 3300.0f);
+        for (int k = 0; k < 4096; ++k)
+            v[k] = f[k];
+    }
+    v[0] = v[1] = v[4095] = 0.0;
+
+    if (s.method == 0) {
+        double mean = 0.0;
+        for (int k = 0; k < n; ++k)
+            mean += v[k];
+        mean /= n;
+        for (int k = 0; k < n; ++k)
+            v[k] -= mean;
+        v[0] = v[1] = v[4094] = v[4095] = 0.0;
+    }
+
+    if (window >= 2 && window <= 4)
+        for (int k = 0; k < n; ++k)
+            v[k] *= dsp::windowValue(window, k, n);
+
+    record[4096] = static_cast<float>(s.fftLength);
+    record[4097] = static_cast<float>(rateCode);
+    const double scale = mic ? 12800.0 : 1280.0;
+    const bool negate = mic && s.micPhase0Deg == 0;
+    for (int k = 0; k < n; ++k) {
+        const float x = static_cast<float>(v[k] / scale);
+        record[k] = negate ? -x : x;
+    }
+    return 1;
+}
+
+int readHardwareNumber() { return readHardwareNumber(core::settings().parallelPort); }
+
+int readHardwareNumber(int parallelPort)
+{
+    PortAccess& port = portAccess();
+    const std::uint16_t p = portBase(parallelPort);
+    int number = 0;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        port.sleepMs(20);
+        port.out(p, 0x04);
+        port.sleepMs(10);
+        const int low = nibble(port.in(static_cast<std::uint16_t>(p + 1)));
+        port.sleepMs(10);
+        port.out(p, 0x06);
+        port.sleepMs(10);
+        const int high = nibble(port.in(static_cast<std::uint16_t>(p + 1)));
+        port.out(p, 0xFF);
+        number = high * 16 + low;
+        if (number >= 33 && number <= 99)
+            break;
+    }
+    return number;
+}
+
+} // namespace box

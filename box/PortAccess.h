@@ -1,0 +1,56 @@
+// The one way to the MeasurementBox: write a byte to an I/O address, read one back, sleep.
+// Back-ends: Linux ppdev, the simulated box (box/sim), and a port with nothing attached.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace box {
+
+class PortAccess {
+public:
+    virtual ~PortAccess() = default;
+    // One real bus access each: the protocol relies on repeated status reads as settling time.
+    virtual void out(std::uint16_t port, std::uint8_t value) = 0;
+    virtual std::uint8_t in(std::uint16_t port) = 0;
+    virtual void sleepMs(int ms) = 0;
+    // Called after the user has confirmed a wiring prompt (string number). Real hardware
+    // ignores it; the simulated bench rewires itself accordingly.
+    virtual void wiringConfirmed(int stringId) { (void)stringId; }
+};
+
+// A parallel port with no box attached: status lines float high, so the start handshake is
+// never answered and every acquisition ends with "Hardware nicht vorhanden". Sleeps are real.
+class UnconnectedPort : public PortAccess {
+public:
+    void out(std::uint16_t port, std::uint8_t value) override;
+    std::uint8_t in(std::uint16_t port) override;
+    void sleepMs(int ms) override;
+};
+
+// The process-wide port. Until one is installed, the unconnected port answers.
+PortAccess& portAccess();
+void setPortAccess(PortAccess* port); // nullptr restores the unconnected port
+
+// Port base address for the setting `parallelPort`.
+std::uint16_t portBase(int parallelPort);
+
+// The settings-store value `PortDriver`: "auto" (default), "ppdev" or "simulator".
+enum class PortDriver { Auto, Ppdev, Simulator };
+PortDriver configuredPortDriver();
+
+// The result of choosing a port back-end at start-up. `port` is never null: when the
+// configured driver can't be opened it is an UnconnectedPort and `error` says why (German,
+// for the user). `description` names the driver for the title and status bar.
+struct PortSelection {
+    std::unique_ptr<PortAccess> port;
+    bool simulated = false;
+    std::string description;
+    std::string error;
+};
+// Opens the back-end named by `PortDriver` for the given `parallelPort` (1..3). "auto" takes
+// ppdev when the port's device opens and can be claimed, otherwise the simulated box.
+PortSelection openConfiguredPort(int parallelPort);
+
+} // namespace box

@@ -1,0 +1,452 @@
+#include "box/sim/SimulatedBox.h"
+
+#include "box/Mls.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace box::sim {
+
+namespace {
+
+using cd = std::complex<double>;
+constexpr double kPi = 3.14159265358979323846;
+
+// Iterative radix-2 transform, e^(-j...) forward, unscaled. The bench's own maths: it models
+// the world outside the program, so it does not use the program's FFT.
+void fftPow2(std::vector<cd>& a, bool inverse)
+{
+    const std::size_t n = a.size();
+    for (std::size_t i = 1, j = 0; i < n; ++i) {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(a[i], a[j]);
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1) {
+        const double ang = 2 * kPi / static_cast<double>(len) * (inverse ? 1 : -1);
+        const cd wl(std::cos(ang), std::sin(ang));
+        for (std::size_t i = 0; i < n; i += len) {
+            cd w(1);
+            for (std::size_t j = 0; j < len / 2; ++j) {
+                const cd u = a[i + j];
+                const cd v = a[i + j + len / 2] * w;
+                a[i + j] = u + v;
+                a[i + j + len / 2] = u - v;
+                w *= wl;
+            }
+        }
+    }
+}
+
+// DFT of any length by Bluestein's chirp; the MLS period 4095 is not a power of two.
+std::vector<cd> dftAny(const std::vector<cd>& x, bool inverse)
+{
+    const std::size_t n = x.size();
+    if ((n & (n - 1)) == 0) {
+        std::vector<cd> a = x;
+        fftPow2(a, inverse);
+        return a;
+    }
+    std::size_t m = 1;
+    while (m < 2 * n - 1)
+        m <<= 1;
+    const double sign = inverse ? 1.0 : -1.0;
+    std::vector<cd> chirp(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        // k^2 mod 2n keeps the angle exact for large k.
+        const std::size_t k2 = (k * k) % (2 * n);
+        const double ang = sign * kPi * static_cast<double>(k2) / static_cast<double>(n);
+        chirp[k] = cd(std::cos(ang), std::sin(ang));
+    }
+    std::vector<cd> a(m), b(m);
+    for (std::size_t k = 0; k < n; ++k)
+        a[k] = x[k] * chirp[k];
+    b[0] = std::conj(chirp[0]);
+    for (std::size_t k = 1; k < n; ++k)
+        b[k] = b[m - k] = std::conj(chirp[k]);
+    fftPow2(a, false);
+    fftPow2(b, false);
+    for (std::size_t k = 0; k < m; ++k)
+        a[k] *= b[k];
+    fftPow2(a, true);
+    std::vector<cd> out(n);
+    for (std::size_t k = 0; k < n; ++k)
+        out[k] = a[k] / static_cast<double>(m) * chirp[k];
+    return out;
+}
+
+int rateHz(int rate) { return rate == 2 ? 51200 : (rate == 3 ? 3200 : 6400); }
+
+} // namespace
+
+DriverModel driverModel(const Bench& bench)
+{
+    const DriverParameters& d = bench.driver;
+    DriverModel m{};
+    m.re = d.reOhm;
+    m.le = d.leMh * 1e-3;
+    const double r = bench.diaphragmDiameterMm * 1e-3 / 2.0;
+    m.sd = kPi * r * r;
+    const double ws = 2 * kPi * d.fsHz;
+    m.cms = d.vasL * 1e-3 / (kRhoC2 * m.sd * m.sd);
+    m.mms = 1.0 / (ws * ws * m.cms);
+    m.rms = ws * m.mms / d.qms;
+    m.bl = std::sqrt(ws * m.mms * d.reOhm / d.qes);
+    if (bench.massOrBoxApplied) {
+        if (bench.closedBoxL > 0.0) {
+            const double cb = bench.closedBoxL * 1e-3 / (kRhoC2 * m.sd * m.sd);
+            m.cms = 1.0 / (1.0 / m.cms + 1.0 / cb);
+        } else {
+            m.mms += bench.addedMassG * 1e-3;
+        }
+    }
+    return m;
+}
+
+namespace {
+// Mechanical impedance of the moving system, N s/m; infinite at DC (the suspension).
+cd mechanicalImpedance(const DriverModel& m, double w)
+{
+    return cd(m.rms, w * m.mms - 1.0 / (w * m.cms));
+}
+} // namespace
+
+std::complex<double> driverImpedance(const Bench& bench, double fHz)
+{
+    const DriverModel m = driverModel(bench);
+    if (fHz <= 0.0)
+        return cd(m.re, 0.0);
+    const double w = 2 * kPi * fHz;
+    return cd(m.re, w * m.le) + m.bl * m.bl / mechanicalImpedance(m, w);
+}
+
+std::complex<double> wiringTransfer(const Bench& bench, Wiring wiring, double fHz)
+{
+    const double g = std::pow(10.0, bench.amplifierGainDb / 20.0);
+    const double rRef = bench.referenceResistorOhm;
+    switch (wiring) {
+    case Wiring::Open:
+        return 0.0;
+    case Wiring::AmplifierOutput:
+        return g;
+    case Wiring::SpeakerSide: {
+        const cd z = driverImpedance(bench, fHz);
+        return g * z / (rRef + z);
+    }
+    case Wiring::Microphone: {
+        if (fHz <= 0.0)
+            return 0.0;
+        const DriverModel m = driverModel(bench);
+        const double w = 2 * kPi * fHz;
+        // The driver hangs on the amplifier directly, or behind the reference resistor while
+        // the impedance wiring is in place.
+        const cd ze = cd(m.re, w * m.le);
+        const cd zm = mechanicalImpedance(m, w);
+        cd u = g;
+        if (bench.line1 == Wiring::SpeakerSide) {
+            const cd z = ze + m.bl * m.bl / zm;
+            u = g * z / (rRef + z);
+        }
+        const cd current = u / (ze + m.bl * m.bl / zm);
+        const cd velocity = m.bl * current / zm;
+        // Baffled piston, far field on axis: p = rho Sd j w v / (2 pi r), delayed by r/c.
+        const double r = std::max(bench.distanceMm, 1.0) * 1e-3;
+        const cd delay = std::exp(cd(0.0, -w * r / kSpeedOfSound));
+        const cd p = kRho * m.sd * cd(0.0, w) * velocity / (2 * kPi * r) * delay;
+        return p * bench.micSensitivityMvPerPa * 1e-3;
+    }
+    }
+    return 0.0;
+}
+
+bool parseDriver(const std::string& text, DriverParameters& out)
+{
+    std::stringstream ss(text);
+    std::string item;
+    double v[6];
+    int n = 0;
+    while (std::getline(ss, item, ',')) {
+        if (n >= 6)
+            return false;
+        char* end = nullptr;
+        v[n] = std::strtod(item.c_str(), &end);
+        if (end == item.c_str() || *end != '\0' || !(v[n] > 0.0) || !std::isfinite(v[n]))
+            return false;
+        ++n;
+    }
+    if (n != 6)
+        return false;
+    out = {v[0], v[1], v[2], v[3], v[4], v[5]};
+    return true;
+}
+
+bool parseFault(const std::string& text, Fault& out)
+{
+    if (text == "none")
+        out = Fault::None;
+    else if (text == "absent")
+        out = Fault::Absent;
+    else if (text == "stuck")
+        out = Fault::Stuck;
+    else if (text == "clip")
+        out = Fault::Clip;
+    else
+        return false;
+    return true;
+}
+
+SimulatedBox::SimulatedBox(const Bench& bench) : bench_(bench) {}
+
+void SimulatedBox::sleepMs(int ms)
+{
+    if (tracing_)
+        trace_.push_back({TraceEntry::Sleep, 0, ms});
+    if (ms > 0) {
+        nowUs_ += static_cast<std::int64_t>(ms) * 1000;
+        sleptMs_ += ms;
+    }
+}
+
+void SimulatedBox::wiringConfirmed(int stringId)
+{
+    switch (stringId) {
+    case 21: // "Vebindung LINE1  Eingang mit Verstärkerausgang !"
+        bench_.line1 = Wiring::AmplifierOutput;
+        break;
+    case 22: // "Verbindung LINE1 mit Ref. - Widerstand (Lautsprecherseitig)! "
+        // Rewiring to the speaker side starts from the bare driver in free air.
+        bench_.line1 = Wiring::SpeakerSide;
+        bench_.massOrBoxApplied = false;
+        break;
+    case 103: // "Zusatzmasse am Lautsprecher anbringen ! ..."
+        bench_.massOrBoxApplied = true;
+        break;
+    default:
+        break;
+    }
+}
+
+void SimulatedBox::present(int nibble)
+{
+    pendingNibble_ = nibble & 0x0F;
+    readsSinceChange_ = 0;
+    changeUs_ = nowUs_;
+}
+
+std::uint8_t SimulatedBox::statusByte()
+{
+    if (bench_.fault == Fault::Absent)
+        return 0xFF;
+    // The status lines need a moment after each data write: the new nibble shows from the
+    // third read on, or after a millisecond. A single read right after a write sees the old
+    // one, which is why the protocol reads five times.
+    ++readsSinceChange_;
+    if (readsSinceChange_ >= 3 || nowUs_ - changeUs_ >= 1000)
+        shownNibble_ = pendingNibble_;
+    bool ready = true;
+    if (capturing_) {
+        if (bench_.fault != Fault::Stuck && nowUs_ >= captureEndUs_) {
+            capturing_ = false;
+            memoryReady_ = true;
+        } else {
+            ready = false;
+        }
+    }
+    std::uint8_t s = static_cast<std::uint8_t>(((shownNibble_ << 4) ^ 0x80) & 0xF0);
+    if (ready)
+        s |= 0x08;
+    return static_cast<std::uint8_t>(s | 0x07);
+}
+
+void SimulatedBox::out(std::uint16_t port, std::uint8_t value)
+{
+    nowUs_ += 1;
+    if (tracing_)
+        trace_.push_back({TraceEntry::Out, port, value});
+    if (port == base_ + 2) {
+        control_ = value;
+        return;
+    }
+    if (port != base_)
+        return;
+    lastData_ = value;
+    if (value == 0x04 || value == 0x06) {
+        const int n = bench_.hardwareNumber & 0xFF;
+        present(value == 0x04 ? n & 0x0F : n >> 4);
+        return;
+    }
+    const int cmd = value & 0x3F;
+    switch (cmd) {
+    case 0x3F:
+        startStep_ = 1;
+        break;
+    case 0x37:
+        startStep_ = startStep_ == 1 ? 2 : 0;
+        byteIndex_ = -1;
+        byteEnded_ = true;
+        break;
+    case 0x33:
+        startStep_ = startStep_ == 2 ? 3 : 0;
+        break;
+    case 0x13:
+        if (startStep_ == 3)
+            startCapture();
+        startStep_ = 0;
+        break;
+    case 0x32:
+        startStep_ = 0;
+        if (byteEnded_) {
+            ++byteIndex_;
+            byteEnded_ = false;
+        }
+        if (memoryReady_ && byteIndex_ >= 0 && byteIndex_ < static_cast<int>(stream_.size()))
+            present(stream_[byteIndex_] & 0x0F);
+        else
+            present(0);
+        break;
+    case 0x30:
+        startStep_ = 0;
+        if (memoryReady_ && byteIndex_ >= 0 && byteIndex_ < static_cast<int>(stream_.size()))
+            present(stream_[byteIndex_] >> 4);
+        else
+            present(0);
+        break;
+    case 0x22:
+        startStep_ = 0;
+        byteEnded_ = true;
+        break;
+    default:
+        startStep_ = 0;
+        break;
+    }
+}
+
+std::uint8_t SimulatedBox::in(std::uint16_t port)
+{
+    nowUs_ += 1;
+    std::uint8_t v = 0xFF;
+    if (port == base_ + 1)
+        v = statusByte();
+    else if (port == base_)
+        v = lastData_;
+    else if (port == base_ + 2)
+        v = control_;
+    if (tracing_)
+        trace_.push_back({TraceEntry::In, port, v});
+    return v;
+}
+
+double SimulatedBox::signalVoltsScale(int input) const { return input == 2 ? 12800.0 : 1280.0; }
+
+void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector<double>& volts)
+{
+    volts.assign(4096, 0.0);
+    const double fs = rateHz(rate);
+    Wiring w = Wiring::AmplifierOutput;
+    bool internal = false;
+    if (input == 1)
+        w = bench_.line1;
+    else if (input == 2)
+        w = bench_.mic;
+    else if (input == 3)
+        w = bench_.line2;
+    else
+        internal = true; // the box's own reference path: flat, before the amplifier
+
+    // One period of the generator: the MLS repeats every 4095 samples, the other sources
+    // are taken as one 4096-sample frame.
+    std::vector<cd> x;
+    if (mls) {
+        // The generator of the deconvolution, same start state and phase: capture sample n
+        // holds sequence bit a(n).
+        x.resize(kMlsPeriod);
+        for (int n = 0; n < kMlsPeriod; ++n)
+            x[n] = mlsBit(n) ? bench_.mlsVolts : -bench_.mlsVolts;
+    } else {
+        x.assign(4096, 0.0);
+        if (bench_.stimulus == Stimulus::Impulse) {
+            x[static_cast<std::size_t>(std::clamp(bench_.impulseSample, 0, 4095))] =
+                bench_.impulseVolts;
+        } else if (bench_.stimulus == Stimulus::Noise) {
+            std::normal_distribution<double> nd(0.0, bench_.noiseVoltsRms);
+            for (cd& v : x)
+                v = nd(rng_);
+        }
+    }
+    const std::size_t p = x.size();
+    std::vector<cd> spectrum = dftAny(x, false);
+    for (std::size_t k = 0; k <= p / 2; ++k) {
+        const double f = static_cast<double>(k) * fs / static_cast<double>(p);
+        cd h = internal ? cd(1.0) : wiringTransfer(bench_, w, f);
+        if (k == 0 || (p % 2 == 0 && k == p / 2))
+            h = cd(h.real(), 0.0); // a real system has a real response at DC and Nyquist
+        spectrum[k] *= h;
+        if (k != 0 && k != p - k)
+            spectrum[p - k] *= std::conj(h);
+    }
+    const std::vector<cd> y = dftAny(spectrum, true);
+    for (std::size_t n = 0; n < 4096; ++n)
+        volts[n] = y[n % p].real() / static_cast<double>(p);
+}
+
+void SimulatedBox::startCapture()
+{
+    if (bench_.fault == Fault::Absent)
+        return;
+    ++startsSeen_;
+    if (startsSeen_ <= bench_.ignoredStarts)
+        return;
+
+    // Input and rate from the control byte and the selection bits of the start byte.
+    const bool ctrlInput = control_ & 0x01;
+    const bool sel6 = lastData_ & 0x40;
+    int input = 3;
+    if (ctrlInput)
+        input = sel6 ? 1 : 2;
+    else
+        input = sel6 ? 4 : 3;
+    int rate = 3;
+    if (lastData_ & 0x80)
+        rate = 2;
+    else if (control_ & 0x04)
+        rate = 1;
+    const bool mls = control_ & 0x02;
+    lastInput_ = input;
+    lastRate_ = rate;
+    lastMls_ = mls;
+    ++captures_;
+
+    codes_.assign(4096, 2047);
+    if (forcedCodes_.size() == 4096) {
+        codes_ = forcedCodes_;
+        forcedCodes_.clear();
+    } else {
+        std::vector<double> volts;
+        computeCleanSignal(input, rate, mls, volts);
+        const double k = signalVoltsScale(input) * (bench_.fault == Fault::Clip ? 40.0 : 1.0);
+        const double sigma = 2048.0 * std::pow(10.0, bench_.noiseDbFs / 20.0);
+        std::normal_distribution<double> nd(0.0, 1.0);
+        for (int n = 0; n < 4096; ++n) {
+            const double c = volts[n] * k + sigma * nd(rng_) + 2047.0;
+            codes_[n] = static_cast<int>(std::clamp(std::lround(c), 0L, 4095L));
+        }
+    }
+
+    // Memory as the read-out presents it: one byte ahead of the samples, then the low byte
+    // and the high nibble of each sample.
+    stream_.assign(1 + 2 * 4096, 0);
+    for (int n = 0; n < 4096; ++n) {
+        stream_[1 + 2 * n] = static_cast<std::uint8_t>(codes_[n] & 0xFF);
+        stream_[2 + 2 * n] = static_cast<std::uint8_t>((codes_[n] >> 8) & 0x0F);
+    }
+    memoryReady_ = false;
+    capturing_ = true;
+    captureEndUs_ = nowUs_ + static_cast<std::int64_t>(4096.0 * 1e6 / rateHz(rate));
+}
+
+} // namespace box::sim

@@ -1,0 +1,189 @@
+// A software MeasurementBox that speaks the parallel-port protocol byte for byte, wired to a
+// simulated bench: generator (the box's MLS, or an impulse/noise source), amplifier, a
+// loudspeaker driver behind the reference resistor, a microphone in front of it. Time is
+// virtual: sleeps advance the box's clock at once, so a capture costs no wall time.
+#pragma once
+
+#include "box/PortAccess.h"
+
+#include <complex>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace box::sim {
+
+// Electrical and mechanical model of a moving-coil driver from its small-signal parameters.
+struct DriverParameters {
+    double reOhm = 6.2;
+    double leMh = 0.6;
+    double fsHz = 38.0;
+    double qms = 3.2;
+    double qes = 0.42;
+    double vasL = 45.0;
+};
+
+// What a line input (or the microphone input) is connected to.
+enum class Wiring {
+    Open,               // nothing: noise only
+    AmplifierOutput,    // the amplifier's output terminals
+    SpeakerSide,        // the loudspeaker side of the reference resistor
+    Microphone,         // a measuring microphone in front of the driver
+};
+
+enum class Fault {
+    None,
+    Absent,     // no box on the port: the start is never acknowledged
+    Stuck,      // the capture starts but never finishes
+    Clip,       // the input stage is overdriven: every capture clips
+};
+
+enum class Stimulus { Impulse, Noise, Silence };
+
+// Everything on the bench. The settings the program also holds (resistor, diameter,
+// distance, microphone sensitivity, added mass, box volume) are physical facts here; the
+// tool keeps them equal to the settings unless told otherwise.
+struct Bench {
+    int hardwareNumber = 9;
+    Fault fault = Fault::None;
+    // Number of start sequences the box ignores before it acknowledges one (0 = the first).
+    int ignoredStarts = 0;
+
+    // Generator when the box's MLS is off (methods Impuls and FFT-Analyzer).
+    Stimulus stimulus = Stimulus::Impulse;
+    double impulseVolts = 1.0;
+    int impulseSample = 64;
+    double noiseVoltsRms = 0.3;
+    // Peak level of the box's MLS at its output. A unity chain on a line input then reads
+    // 0 dB with the MLS method: the deconvolution peak 4095/3300 times the MLS scale 393/512
+    // of the response computation makes 0.9525 per volt.
+    double mlsVolts = 1.0 / (4095.0 / 3300.0 * 393.0 / 512.0);
+
+    double amplifierGainDb = 0.0;
+    // Noise floor at the converter, dB relative to full scale (2048 counts), Gaussian.
+    double noiseDbFs = -90.0;
+
+    Wiring line1 = Wiring::AmplifierOutput;
+    Wiring line2 = Wiring::AmplifierOutput;
+    Wiring mic = Wiring::Microphone;
+
+    DriverParameters driver;
+    double referenceResistorOhm = 22.0;
+    double diaphragmDiameterMm = 170.0;
+    double distanceMm = 1000.0;
+    double micSensitivityMvPerPa = 6.0;
+    // Second T/S run: a closed box of this volume when > 0, otherwise the added mass.
+    double addedMassG = 50.0;
+    double closedBoxL = 0.0;
+    // Set when the "Zusatzmasse ..." prompt has been confirmed.
+    bool massOrBoxApplied = false;
+};
+
+// rho * c^2 of air as the Thiele-Small formulas take it, Pa.
+inline constexpr double kRhoC2 = 1.42e5;
+inline constexpr double kRho = 1.18;
+inline constexpr double kSpeedOfSound = 343.0;
+
+// Mechanical values derived from the parameters (SI units).
+struct DriverModel {
+    double re, le, bl, mms, cms, rms, sd;
+};
+DriverModel driverModel(const Bench& bench);
+// Electrical impedance of the driver as mounted on the bench (mass or box included when
+// applied), ohm.
+std::complex<double> driverImpedance(const Bench& bench, double fHz);
+// Transfer from generator volts to the volts at a wiring point (microphone: mic output volts).
+std::complex<double> wiringTransfer(const Bench& bench, Wiring w, double fHz);
+
+// Parses "Re,LeMh,fs,Qms,Qes,VasL"; false when it does not hold six positive numbers.
+bool parseDriver(const std::string& text, DriverParameters& out);
+// "absent", "stuck", "clip" or "none".
+bool parseFault(const std::string& text, Fault& out);
+
+// One traced port access, for tests of the protocol.
+struct TraceEntry {
+    enum Kind : std::uint8_t { Out, In, Sleep } kind;
+    std::uint16_t port;
+    int value; // byte written or read, or milliseconds slept
+};
+
+class SimulatedBox : public PortAccess {
+public:
+    explicit SimulatedBox(const Bench& bench = Bench());
+
+    void out(std::uint16_t port, std::uint8_t value) override;
+    std::uint8_t in(std::uint16_t port) override;
+    void sleepMs(int ms) override;
+    void wiringConfirmed(int stringId) override;
+
+    Bench& bench() { return bench_; }
+    const Bench& bench() const { return bench_; }
+
+    // The port base the box listens on (0x378 by default); accesses elsewhere hit nothing.
+    void setBase(std::uint16_t base) { base_ = base; }
+
+    // Virtual clock in microseconds; every port access costs one microsecond of bus time.
+    std::int64_t nowUs() const { return nowUs_; }
+    std::int64_t sleptMs() const { return sleptMs_; }
+
+    // Trace of every access while enabled.
+    void setTracing(bool on) { tracing_ = on; }
+    const std::vector<TraceEntry>& trace() const { return trace_; }
+    void clearTrace() { trace_.clear(); }
+
+    // Number of captures started so far.
+    int captureCount() const { return captures_; }
+    // Replaces the next capture's codes (4096 values 0..4095), for tests of the decoding.
+    void setNextCapture(const std::vector<int>& codes) { forcedCodes_ = codes; }
+    // Codes of the last capture.
+    const std::vector<int>& lastCapture() const { return codes_; }
+
+    // Input and rate codes the box derived from the control byte and selection bits of the
+    // last capture (the system's codes: input 1..4, rate 1..3) and whether its MLS played.
+    int lastInput() const { return lastInput_; }
+    int lastRate() const { return lastRate_; }
+    bool lastMls() const { return lastMls_; }
+
+private:
+    void startCapture();
+    void present(int nibble);
+    std::uint8_t statusByte();
+    double signalVoltsScale(int input) const;
+    void computeCleanSignal(int input, int rate, bool mls, std::vector<double>& volts);
+
+    Bench bench_;
+    std::uint16_t base_ = 0x378;
+    std::uint8_t control_ = 0;
+    std::uint8_t lastData_ = 0x3F;
+    int startStep_ = 0;          // progress through 0x3F, 0x37, 0x33, 0x13
+    int startsSeen_ = 0;
+    bool capturing_ = false;
+    std::int64_t captureEndUs_ = 0;
+    bool memoryReady_ = false;
+
+    // Read-out: byte stream of the memory (a dummy byte, then low byte and high nibble of
+    // every sample), its position and which nibble the status lines show.
+    std::vector<std::uint8_t> stream_;
+    int byteIndex_ = -1;
+    bool byteEnded_ = true;
+    int shownNibble_ = 0;
+    int pendingNibble_ = 0;
+    int readsSinceChange_ = 0;
+    std::int64_t changeUs_ = 0;
+
+    std::int64_t nowUs_ = 0;
+    std::int64_t sleptMs_ = 0;
+    bool tracing_ = false;
+    std::vector<TraceEntry> trace_;
+
+    int captures_ = 0;
+    std::vector<int> forcedCodes_;
+    std::vector<int> codes_;
+    int lastInput_ = 0;
+    int lastRate_ = 0;
+    bool lastMls_ = false;
+    std::mt19937 rng_{12345};
+};
+
+} // namespace box::sim

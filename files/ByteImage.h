@@ -1,0 +1,84 @@
+// Little-endian field access on file images. Every file of the program is a fixed-size
+// byte image; fields are written and read one by one at their offsets, never by copying
+// whole structs, so the layout does not depend on the compiler's padding or byte order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace files {
+
+using Bytes = std::vector<unsigned char>;
+
+inline void putU32(Bytes& b, std::size_t offset, std::uint32_t v)
+{
+    b[offset] = static_cast<unsigned char>(v & 0xFF);
+    b[offset + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+    b[offset + 2] = static_cast<unsigned char>((v >> 16) & 0xFF);
+    b[offset + 3] = static_cast<unsigned char>((v >> 24) & 0xFF);
+}
+
+inline std::uint32_t getU32(const unsigned char* b, std::size_t offset)
+{
+    return static_cast<std::uint32_t>(b[offset]) | (static_cast<std::uint32_t>(b[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(b[offset + 2]) << 16) |
+           (static_cast<std::uint32_t>(b[offset + 3]) << 24);
+}
+
+inline void putI32(Bytes& b, std::size_t offset, int v) { putU32(b, offset, static_cast<std::uint32_t>(v)); }
+inline int getI32(const unsigned char* b, std::size_t offset)
+{
+    return static_cast<int>(getU32(b, offset));
+}
+
+inline void putF32(Bytes& b, std::size_t offset, float v)
+{
+    std::uint32_t u = 0;
+    static_assert(sizeof u == sizeof v);
+    std::memcpy(&u, &v, sizeof u);
+    putU32(b, offset, u);
+}
+
+inline float getF32(const unsigned char* b, std::size_t offset)
+{
+    const std::uint32_t u = getU32(b, offset);
+    float v = 0.0f;
+    std::memcpy(&v, &u, sizeof v);
+    return v;
+}
+
+// Arrays of floats or ints, count elements from `offset` on.
+inline void putF32s(Bytes& b, std::size_t offset, const float* v, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        putF32(b, offset + 4 * i, v[i]);
+}
+inline void getF32s(const unsigned char* b, std::size_t offset, float* v, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        v[i] = getF32(b, offset + 4 * i);
+}
+inline void putI32s(Bytes& b, std::size_t offset, const int* v, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        putI32(b, offset + 4 * i, v[i]);
+}
+inline void getI32s(const unsigned char* b, std::size_t offset, int* v, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        v[i] = getI32(b, offset + 4 * i);
+}
+
+// Raw bytes (texts in Windows-1252, unused stretches).
+inline void putRaw(Bytes& b, std::size_t offset, const void* src, std::size_t count)
+{
+    std::memcpy(b.data() + offset, src, count);
+}
+inline void getRaw(const unsigned char* b, std::size_t offset, void* dst, std::size_t count)
+{
+    std::memcpy(dst, b + offset, count);
+}
+
+} // namespace files

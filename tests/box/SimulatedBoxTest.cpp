@@ -1,0 +1,127 @@
+// The bench's physics against closed-form references, and the box's own sequence.
+#include "box/Mls.h"
+#include "box/sim/SimulatedBox.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace box::sim;
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+
+// The textbook impedance of a driver from its parameters, independent of the mechanical model.
+std::complex<double> referenceImpedance(const DriverParameters& d, double f)
+{
+    const double res = d.reOhm * d.qms / d.qes;
+    return std::complex<double>(d.reOhm, 2 * kPi * f * d.leMh * 1e-3) +
+           res / std::complex<double>(1.0, d.qms * (f / d.fsHz - d.fsHz / f));
+}
+} // namespace
+
+TEST(SimulatedBench, DriverImpedanceMatchesTheThieleSmallForm)
+{
+    Bench b;
+    b.driver = {6.0, 0.5, 35.0, 3.0, 0.45, 40.0};
+    for (double f : {5.0, 20.0, 35.0, 50.0, 200.0, 2000.0}) {
+        const auto z = driverImpedance(b, f);
+        const auto ref = referenceImpedance(b.driver, f);
+        EXPECT_NEAR(std::abs(z - ref) / std::abs(ref), 0.0, 1e-9) << f;
+    }
+    EXPECT_NEAR(driverImpedance(b, 0.0).real(), 6.0, 1e-12);
+    // At fs the motional part is purely resistive: Re + Re Qms/Qes (plus the coil's jwLe).
+    EXPECT_NEAR(driverImpedance(b, 35.0).real(), 6.0 + 6.0 * 3.0 / 0.45, 1e-9);
+}
+
+TEST(SimulatedBench, VasAndComplianceRelateThroughRhoCSquared)
+{
+    Bench b;
+    b.diaphragmDiameterMm = 170.0;
+    b.driver.vasL = 40.0;
+    const DriverModel m = driverModel(b);
+    const double sd = kPi * 0.085 * 0.085;
+    EXPECT_NEAR(m.sd, sd, 1e-12);
+    EXPECT_NEAR(m.cms * kRhoC2 * sd * sd * 1000.0, 40.0, 1e-9);
+    EXPECT_NEAR(1.0 / (2 * kPi * std::sqrt(m.mms * m.cms)), b.driver.fsHz, 1e-9);
+}
+
+TEST(SimulatedBench, AddedMassLowersAndClosedBoxRaisesTheResonance)
+{
+    Bench b;
+    const DriverModel free = driverModel(b);
+    b.massOrBoxApplied = true;
+    b.addedMassG = 20.0;
+    const DriverModel loaded = driverModel(b);
+    EXPECT_NEAR(loaded.mms, free.mms + 0.020, 1e-12);
+    const double fsMass = 1.0 / (2 * kPi * std::sqrt(loaded.mms * loaded.cms));
+    EXPECT_NEAR(fsMass, b.driver.fsHz * std::sqrt(free.mms / (free.mms + 0.020)), 1e-9);
+
+    b.closedBoxL = 15.0;
+    const DriverModel boxed = driverModel(b);
+    const double fc = 1.0 / (2 * kPi * std::sqrt(boxed.mms * boxed.cms));
+    EXPECT_NEAR(fc, b.driver.fsHz * std::sqrt(1.0 + b.driver.vasL / 15.0), 1e-9);
+
+    // The "Zusatzmasse" prompt applies it; confirming the speaker-side wiring starts afresh.
+    SimulatedBox box;
+    box.wiringConfirmed(22);
+    EXPECT_EQ(box.bench().line1, Wiring::SpeakerSide);
+    box.wiringConfirmed(103);
+    EXPECT_TRUE(box.bench().massOrBoxApplied);
+    box.wiringConfirmed(21);
+    EXPECT_EQ(box.bench().line1, Wiring::AmplifierOutput);
+    box.wiringConfirmed(22);
+    EXPECT_FALSE(box.bench().massOrBoxApplied);
+}
+
+TEST(SimulatedBench, WiringTransfers)
+{
+    Bench b;
+    b.amplifierGainDb = 6.0;
+    const double g = std::pow(10.0, 0.3);
+    EXPECT_NEAR(std::abs(wiringTransfer(b, Wiring::AmplifierOutput, 100.0)), g, 1e-12);
+    EXPECT_EQ(std::abs(wiringTransfer(b, Wiring::Open, 100.0)), 0.0);
+    const auto z = driverImpedance(b, 100.0);
+    EXPECT_NEAR(std::abs(wiringTransfer(b, Wiring::SpeakerSide, 100.0) - g * z / (22.0 + z)), 0.0,
+                1e-12);
+
+    // Microphone well above resonance: the mass-controlled piston radiates
+    // p = rho Sd Bl U / (2 pi r Re Mms), flat, delayed by r/c.
+    b.amplifierGainDb = 0.0;
+    b.driver.leMh = 0.0;
+    const DriverModel m = driverModel(b);
+    const double flat = kRho * m.sd * m.bl / (2 * kPi * 1.0 * m.re * m.mms) * 6e-3;
+    EXPECT_NEAR(std::abs(wiringTransfer(b, Wiring::Microphone, 1000.0)) / flat, 1.0, 0.01);
+    EXPECT_EQ(std::abs(wiringTransfer(b, Wiring::Microphone, 0.0)), 0.0);
+}
+
+TEST(SimulatedBench, ParsesDriversAndFaults)
+{
+    DriverParameters d;
+    EXPECT_TRUE(parseDriver("6.0,0.5,35,3.0,0.45,40", d));
+    EXPECT_DOUBLE_EQ(d.fsHz, 35.0);
+    EXPECT_DOUBLE_EQ(d.vasL, 40.0);
+    EXPECT_FALSE(parseDriver("6,0.5,35,3,0.45", d));
+    EXPECT_FALSE(parseDriver("6,0.5,35,3,0.45,40,1", d));
+    EXPECT_FALSE(parseDriver("6,0.5,x,3,0.45,40", d));
+    EXPECT_FALSE(parseDriver("6,0.5,-35,3,0.45,40", d));
+    Fault f = Fault::None;
+    EXPECT_TRUE(parseFault("stuck", f));
+    EXPECT_EQ(f, Fault::Stuck);
+    EXPECT_FALSE(parseFault("broken", f));
+}
+
+TEST(SimulatedBench, PlaysTheDeconvolutionsSequence)
+{
+    // A unity path with MLS, no noise: the captured codes follow the sequence bit by bit.
+    SimulatedBox box;
+    box.bench().noiseDbFs = -300.0;
+    box.out(0x37A, 0x02 | 0x04); // MLS, 6.4 kHz, Ref_Int
+    for (int v : {0x3F, 0x37, 0x33, 0x13})
+        box.out(0x378, static_cast<std::uint8_t>(v | 0x40));
+    const auto& codes = box.lastCapture();
+    ASSERT_EQ(codes.size(), 4096u);
+    const int high = static_cast<int>(std::lround(box.bench().mlsVolts * 1280.0));
+    for (int n = 0; n < 4096; ++n)
+        ASSERT_EQ(codes[n] - 2047, box::mlsBit(n % 4095) ? high : -high) << n;
+}

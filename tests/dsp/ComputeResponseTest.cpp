@@ -1,0 +1,358 @@
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "core/Strings.h"
+#include "dsp/Fft.h"
+#include "dsp/Response.h"
+#include "tests/support/TestSupport.h"
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+using namespace core;
+
+namespace {
+
+const double kPi = std::acos(-1.0);
+
+// Phase difference folded into -180..180.
+double angleDiff(double a, double b)
+{
+    double d = std::fmod(a - b, 360.0);
+    if (d > 180.0)
+        d -= 360.0;
+    if (d < -180.0)
+        d += 360.0;
+    return d;
+}
+
+// Two-pole resonator (RBJ band-pass, 0 dB at the centre) and its exact response.
+struct Resonator {
+    double b0, b2, a1, a2;
+    Resonator(double f0, double q, double fs)
+    {
+        const double w0 = 2.0 * kPi * f0 / fs;
+        const double alpha = std::sin(w0) / (2.0 * q);
+        const double a0 = 1.0 + alpha;
+        b0 = alpha / a0;
+        b2 = -alpha / a0;
+        a1 = -2.0 * std::cos(w0) / a0;
+        a2 = (1.0 - alpha) / a0;
+    }
+    std::complex<double> response(double f, double fs) const
+    {
+        const std::complex<double> z1 = std::polar(1.0, -2.0 * kPi * f / fs);
+        return (b0 + b2 * z1 * z1) / (1.0 + a1 * z1 + a2 * z1 * z1);
+    }
+    // Impulse response starting at sample `delay`.
+    void fill(TimeRecord& r, int delay) const
+    {
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (int n = 0; n < kRecordSamples; ++n) {
+            const double x = (n == delay) ? 1.0 : 0.0;
+            const double y = b0 * x + b2 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1;
+            x1 = x;
+            y2 = y1;
+            y1 = y;
+            r[n] = static_cast<float>(y);
+        }
+    }
+};
+
+} // namespace
+
+class ComputeResponseTest : public testsupport::RecordsTest {
+protected:
+    void SetUp() override
+    {
+        RecordsTest::SetUp();
+        MeasurementSettings& s = settings();
+        s.method = 1;
+        s.measuringInput = 1; // Line1: no microphone smoothing
+        s.sampleRate = 2;
+        s.fftLength = 4096;
+        s.markerPos = {0, 10000};
+        dsp::impedanceRunActive = 0;
+    }
+    void impulseAt(int n, float value = 1.0f)
+    {
+        store().timeRecord.v.fill(0.0f);
+        store().timeRecord[n] = value;
+    }
+    CurveBuffer amp;
+    CurveBuffer pha;
+};
+
+TEST_F(ComputeResponseTest, ImpulseGivesFlatAmplitudeAtTheMethodLevel)
+{
+    impulseAt(10);
+    // |X| = 1/N; MLS scaling N/512 x 393, impulse N/512 x 72, analyser 1.41.
+    const struct {
+        int method;
+        double level;
+    } cases[] = {{1, 20 * std::log10(393.0 / 512)},
+                 {0, 20 * std::log10(72.0 / 512)},
+                 {2, 20 * std::log10(1.41 / 4096)}};
+    for (const auto& c : cases) {
+        settings().method = c.method;
+        dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+        EXPECT_EQ(amp[0], NO_VALUE);
+        for (int i = 1; i < 2048; ++i)
+            ASSERT_NEAR(amp[i], c.level, 1e-3) << "method " << c.method << " bin " << i;
+    }
+    // The preamplifier gain is taken out.
+    settings().method = 1;
+    settings().preampGainDb = 20.0f;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    EXPECT_NEAR(amp[100], 20 * std::log10(393.0 / 512) - 20.0, 1e-3);
+
+    EXPECT_EQ(amp[2048], 4096.0f);
+    EXPECT_EQ(amp[2049], 2.0f);
+    EXPECT_EQ(pha[2048], 4096.0f);
+    EXPECT_EQ(store().stepResponseCurve.trailerN(), 4096.0f);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST_F(ComputeResponseTest, DelayedImpulseGivesLinearPhase)
+{
+    const int n0 = 37;
+    impulseAt(n0);
+    // The program converts radians with 3.1415 but unwraps in steps of exactly 360, so the
+    // expected phase is the wrapped angle in its degrees plus whole turns.
+    auto expected = [&](int i) {
+        const double angle = -2.0 * kPi * i * n0 / 4096.0;
+        const double wrapped = std::remainder(angle, 2.0 * kPi);
+        const double turns = std::round((angle - wrapped) / (2.0 * kPi));
+        return wrapped * 180.0 / 3.1415 + 360.0 * turns;
+    };
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    for (int i = 1; i < 2048; ++i) {
+        ASSERT_LE(std::fabs(pha[i]), 180.0f) << i;
+        ASSERT_NEAR(angleDiff(pha[i], expected(i)), 0.0, 1e-3) << i;
+    }
+    // The impedance runs get the unwrapped phase itself.
+    dsp::impedanceRunActive = 1;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    dsp::impedanceRunActive = 0;
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_NEAR(pha[i], expected(i), 0.01) << i;
+
+    // Delay compensation adds f x distanceMm x 3.76 / 3440 degrees and the phase offset.
+    settings().distanceMm = 1234;
+    settings().phaseOffsetDeg = 30.0f;
+    dsp::computeResponse(2, 4096, 1, 2, amp, pha);
+    for (int i = 1; i < 2048; ++i) {
+        const double comp = 12.5 * i * 1234 * 3.76 / 3440.0;
+        ASSERT_LE(std::fabs(pha[i]), 181.0f) << i;
+        ASSERT_NEAR(angleDiff(pha[i], expected(i) + comp + 30.0), 0.0, 2e-3) << i;
+    }
+}
+
+TEST_F(ComputeResponseTest, TimeWindowDivisorsAndFades)
+{
+    auto& st = store();
+    st.timeRecord.v.fill(1.0f);
+    // M1 1000, M2 9999 at N 4096: start = trunc(409.5) = 409, end = trunc(4095.0) = 4095
+    // (with 10000 as divisor it would be 4094).
+    settings().markerPos = {1000, 9999};
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    std::vector<float> re(st.fftRe.begin(), st.fftRe.end());
+    std::vector<float> im(st.fftIm.begin(), st.fftIm.end());
+    dsp::fftInverse({re.data(), im.data()}, 12);
+    const double in[] = {0.0488, 0.1502, 0.3332, 0.5799, 0.8247};
+    const double out[] = {0.0488, 0.1502, 0.3332, 0.5799};
+    EXPECT_NEAR(re[408], 0.0, 1e-5);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_NEAR(re[409 + k], in[k], 1e-5) << k;
+    EXPECT_NEAR(re[414], 1.0, 1e-5);
+    EXPECT_NEAR(re[4090], 1.0, 1e-5);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(re[4094 - k], out[k], 1e-5) << k;
+    EXPECT_NEAR(re[4095], 0.0, 1e-5);
+}
+
+TEST_F(ComputeResponseTest, FirstValidBin)
+{
+    impulseAt(300);
+    // 6.4 kHz, whole record of 4096: fLow = 1.562 Hz, first valid bin 1.
+    settings().sampleRate = 1;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    EXPECT_EQ(amp[0], NO_VALUE);
+    EXPECT_EQ(pha[0], NO_VALUE);
+    EXPECT_NE(amp[1], NO_VALUE);
+    EXPECT_NE(pha[1], NO_VALUE);
+
+    // Markers 2000..4000 of a 1024 record at 51.2 kHz: start 204, end 409, first valid bin 5.
+    settings().sampleRate = 2;
+    settings().fftLength = 1024;
+    settings().markerPos = {2000, 4000};
+    for (int phaseMode : {1, 2, 3}) {
+        dsp::computeResponse(2, 1024, 1, phaseMode, amp, pha);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(amp[i], NO_VALUE) << i;
+            ASSERT_EQ(pha[i], NO_VALUE) << i;
+        }
+        EXPECT_NE(amp[5], NO_VALUE);
+        EXPECT_NE(pha[5], NO_VALUE);
+        EXPECT_NE(pha[511], NO_VALUE);
+        EXPECT_EQ(amp[2048], 1024.0f);
+    }
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST_F(ComputeResponseTest, CoincidingMarkersAreReported)
+{
+    impulseAt(2000);
+    settings().markerPos = {5000, 5000}; // start = end = 2047
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    const auto msgs = ui.messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].text, str(89));
+    EXPECT_EQ(msgs[0].caption, " ");
+    EXPECT_EQ(msgs[0].icon, Icon::Information);
+    EXPECT_EQ(amp[2045], NO_VALUE);
+    EXPECT_NE(amp[2046], NO_VALUE);
+
+    // Crossed markers from a damaged file: reported the same way, nothing is read outside.
+    ui.clear();
+    settings().markerPos = {9000, -50};
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    EXPECT_EQ(ui.messages().size(), 1u);
+}
+
+TEST_F(ComputeResponseTest, ReferenceThenMeasurementGivesL0)
+{
+    Resonator(1000.0, 5.0, 6400.0).fill(store().timeRecord, 20);
+    settings().sampleRate = 1;
+    settings().smoothing = 4;
+    dsp::computeResponse(1, 4096, 4, 1, amp, pha);
+    const auto& ref = store().referenceAmplitude[rateTableIndex(1)];
+    const double meanAt80 = (ref[80] + ref[81] + ref[82] + ref[83]) / 4.0;
+    EXPECT_NEAR(meanAt80, 0.0, 1e-4);
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_EQ(amp[i], ref[i]) << i; // the output is the table itself
+
+    settings().referenceComputation = 1;
+    dsp::computeResponse(2, 4096, 4, 1, amp, pha);
+    const float level = amp[1];
+    for (int i = 1; i < 2048; ++i) {
+        ASSERT_NEAR(amp[i], level, 1e-3) << i;
+        ASSERT_NEAR(pha[i], 0.0, 1e-3) << i;
+    }
+    // The constant is L0: the mean level at bins 80..83 of the smoothed reference.
+    settings().referenceComputation = 0;
+    dsp::computeResponse(2, 4096, 4, 1, amp, pha);
+    EXPECT_NEAR((amp[80] + amp[81] + amp[82] + amp[83]) / 4.0, level, 1e-3);
+}
+
+TEST_F(ComputeResponseTest, TablesReadOnTheGridAndNeverPastTheirEnds)
+{
+    auto& st = store();
+    impulseAt(10);
+    settings().fftLength = 512;
+    settings().referenceComputation = 1;
+    settings().micCorrection = 1;
+    const int t = rateTableIndex(2);
+    for (int g = 0; g < kCurveBins; ++g) {
+        st.referenceAmplitude[t][g] = 0.001f * g;
+        st.referencePhase[t][g] = 0.002f * g;
+    }
+    for (int g = 0; g < kMicTableSize; ++g) {
+        st.micCorrectionAmplitude[t][g] = -0.0005f * g;
+        st.micCorrectionPhase[t][g] = 0.0f;
+    }
+    // Sentinels right behind the tables of 51.2 kHz.
+    st.referenceAmplitude[t + 1].fill(1e9f);
+    st.referencePhase[t + 1].fill(1e9f);
+    st.micCorrectionAmplitude[t + 1].fill(1e9f);
+    st.micCorrectionPhase[t + 1].fill(1e9f);
+
+    const double base = 20 * std::log10(393.0 / 512 * 512 / 512);
+    for (int phaseMode : {1, 2, 3}) {
+        dsp::computeResponse(2, 512, 1, phaseMode, amp, pha);
+        for (int i = 1; i < 256; ++i)
+            ASSERT_NEAR(amp[i], base - 0.001 * 8 * i + 0.0005 * 8 * i, 1e-3) << i;
+        for (int i = 0; i < 2048; ++i) {
+            ASSERT_GT(amp[i], -1e5f) << i;
+            ASSERT_LT(std::fabs(pha[i]), 1e6f) << i;
+        }
+    }
+    EXPECT_EQ(amp[2048], 512.0f);
+}
+
+TEST_F(ComputeResponseTest, MicrophoneInputIsAlwaysSmoothed)
+{
+    Resonator(2000.0, 5.0, 51200.0).fill(store().timeRecord, 20);
+    settings().measuringInput = 1;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    CurveBuffer line = amp;
+    settings().measuringInput = 2;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    // a = 24 leaves bins below 72 alone and averages d + 1 bins above.
+    for (int i = 1; i < 72; ++i)
+        ASSERT_EQ(amp[i], line[i]) << i;
+    EXPECT_NE(amp[160], line[160]);
+    // At 2 kHz (bin 160, d = 2) the level is the mean of bins 158..160 of the linear magnitude.
+    const double mean = (std::pow(10, line[158] / 20) + std::pow(10, line[159] / 20) +
+                         std::pow(10, line[160] / 20)) / 3.0;
+    EXPECT_NEAR(amp[160], 20 * std::log10(mean), 1e-3);
+}
+
+TEST_F(ComputeResponseTest, ResonatorMatchesItsAnalyticMagnitude)
+{
+    const Resonator r(1000.0, 5.0, 51200.0);
+    r.fill(store().timeRecord, 10);
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    double worst = 0.0;
+    for (int i = 8; i <= 800; ++i) { // 100 Hz .. 10 kHz in 12.5 Hz bins
+        const double expected = 20 * std::log10(std::abs(r.response(12.5 * i, 51200.0)) * 393.0 / 512.0 * 4096.0 / 4096.0);
+        worst = std::max(worst, std::fabs(amp[i] - expected));
+    }
+    EXPECT_LT(worst, 0.1);
+}
+
+TEST_F(ComputeResponseTest, MinimumPhaseOfAOnePoleFilter)
+{
+    // y(n) = 0.9 y(n-1) + x(n) is minimum phase: its phase is -atan(a sin w / (1 - a cos w)).
+    auto& rec = store().timeRecord;
+    rec.v.fill(0.0f);
+    for (int n = 5; n < 400; ++n)
+        rec[n] = static_cast<float>(std::pow(0.9, n - 5));
+    dsp::computeResponse(2, 4096, 1, 3, amp, pha);
+    for (int i = 100; i < 1900; i += 50) {
+        const double w = 2.0 * kPi * i / 4096.0;
+        const double expected = -std::atan2(0.9 * std::sin(w), 1.0 - 0.9 * std::cos(w)) * 180.0 / kPi;
+        EXPECT_NEAR(pha[i], expected, 1.0) << i;
+    }
+}
+
+TEST_F(ComputeResponseTest, StepResponseOfAnImpulseJumps)
+{
+    impulseAt(1000);
+    settings().stepResponse = 1;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    const auto& step = store().stepResponseCurve;
+    // Direct evaluation of the integration: bin 0 halved, every bin k of 1..N-1 divided by
+    // j k, inverse transform, real part relative to sample 0, times N / 16.
+    auto direct = [](int n) {
+        const int N = 4096;
+        double sum = 0.5 / N;
+        for (int k = 1; k < N; ++k) {
+            const std::complex<double> x = std::polar(1.0 / N, -2.0 * kPi * k * 1000 / N);
+            sum += (x / std::complex<double>(0.0, k) * std::polar(1.0, 2.0 * kPi * k * n / N)).real();
+        }
+        return sum;
+    };
+    const double r0 = direct(0);
+    for (int n : {1, 500, 999, 1000, 1001, 3000, 4095})
+        EXPECT_NEAR(step[n], (direct(n) - r0) * 4096 / 16.0, 1e-4) << n;
+    EXPECT_GT(step[1001] - step[999], 0.17); // the jump at the impulse
+    // The spectrum is restored afterwards: the amplitude is unchanged.
+    EXPECT_NEAR(amp[100], 20 * std::log10(393.0 / 512), 1e-3);
+
+    settings().stepResponse = 0;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(step[i], 0.0f);
+}

@@ -1,0 +1,35 @@
+#include "tool/ToolSupport.h"
+
+#include "files/ConfigurationFile.h"
+#include "files/MicFile.h"
+
+#include <cstdio>
+
+namespace {
+
+// Spreads a microphone file onto the correction tables of the configuration (--config as
+// the starting point, else the defaults) and saves the configuration. The summary that the
+// program shows in a box goes to stdout.
+int runMic(tool::ToolContext& ctx)
+{
+    if (ctx.args.size() != 2)
+        return tool::usageError("mic takes two arguments: FILE.mic OUT.cfg");
+    const int rc = tool::applyCommonOptions(ctx);
+    if (rc != tool::kExitOk)
+        return rc;
+    std::string summary;
+    if (files::readMicFile(ctx.args[0], false, &summary) != files::MicStatus::Read)
+        return tool::kExitFailed;
+    std::printf("%s\n", summary.c_str());
+    return files::writeConfigurationFile(ctx.args[1]) == files::WriteStatus::Written
+               ? tool::kExitOk
+               : tool::kExitFailed;
+}
+
+const bool registered = tool::registerCommand(
+    {"mic",
+     "  mic FILE.mic OUT.cfg                 import a microphone file into a configuration\n"
+     "                                       (--config as the start); summary on stdout",
+     runMic});
+
+} // namespace

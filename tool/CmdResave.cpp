@@ -1,0 +1,38 @@
+#include "tool/ToolSupport.h"
+
+#include "files/ConfigurationFile.h"
+#include "files/MeasurementFile.h"
+
+namespace {
+
+int runResave(tool::ToolContext& ctx)
+{
+    if (ctx.args.size() != 2)
+        return tool::usageError("resave takes two arguments: IN OUT");
+    const std::string& in = ctx.args[0];
+    const std::string& out = ctx.args[1];
+    const std::string ext = tool::extensionOf(in);
+    if (ext != "mes" && ext != "cfg")
+        return tool::usageError("resave: IN must end in .mes or .cfg");
+    files::WriteStatus s = files::WriteStatus::WriteFailed;
+    if (ext == "mes") {
+        if (files::readMeasurementFile(in) != files::FileStatus::Loaded) {
+            files::showReadFailure();
+            return tool::kExitFailed;
+        }
+        s = files::writeMeasurementFile(out);
+    } else {
+        if (files::readConfigurationFile(in) != files::FileStatus::Loaded) {
+            files::showReadFailure();
+            return tool::kExitFailed;
+        }
+        s = files::writeConfigurationFile(out);
+    }
+    return s == files::WriteStatus::Written ? tool::kExitOk : tool::kExitFailed;
+}
+
+const bool registered = tool::registerCommand(
+    {"resave",
+     "  resave IN OUT                        load IN (.mes or .cfg) and save it to OUT", runResave});
+
+} // namespace
