@@ -95,7 +95,7 @@ WrappingSpinBox::WrappingSpinBox(int minimum, int maximum, QWidget* parent, bool
 
 void WrappingSpinBox::stepBy(int steps) { QSpinBox::stepBy(inverted_ ? -steps : steps); }
 
-QGroupBox* makeGroup(const QStringList& heading, QWidget* parent)
+QGroupBox* makeGroup(const QStringList& heading, const QStringList& note, QWidget* parent)
 {
     auto* g = new QGroupBox(parent);
     auto* layout = new QVBoxLayout(g);
@@ -108,6 +108,8 @@ QGroupBox* makeGroup(const QStringList& heading, QWidget* parent)
         label->setFont(f);
         layout->addWidget(label);
     }
+    if (!note.isEmpty())
+        layout->addWidget(new QLabel(note.join(QLatin1Char('\n')), g));
     return g;
 }
 

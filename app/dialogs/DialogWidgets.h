@@ -69,9 +69,11 @@ private:
     bool inverted_;
 };
 
-// A framed group; `heading` lines are shown at its top (the system breaks some headings
-// over two lines, such as "Anschluß-" / "port"). The group gets a vertical layout.
-QGroupBox* makeGroup(const QStringList& heading, QWidget* parent = nullptr);
+// A framed group; `heading` lines are shown in bold at its top (the system breaks some
+// headings over two lines, such as "Anschluß-" / "port"), `note` lines in normal weight below
+// them. The group gets a vertical layout.
+QGroupBox* makeGroup(const QStringList& heading, const QStringList& note = {},
+                     QWidget* parent = nullptr);
 QBoxLayout* groupLayout(QGroupBox* group);
 
 QPushButton* makeButton(int id, const QString& label, QWidget* parent = nullptr);

@@ -89,8 +89,8 @@ MeasurementSystemDialog::MeasurementSystemDialog(QWidget* owner) : QDialog(owner
     auto* gFft = radios(makeGroup({QStringLiteral("FFT-Länge")}), fftLength_,
                         {{1105, "  512", 512}, {1106, "1024", 1024}, {1107, "2048", 2048},
                          {1108, "4096", 4096}});
-    auto* gInput = radios(makeGroup({QStringLiteral("Meßeingang "),
-                                     QStringLiteral("für Amplituden- und"),
+    auto* gInput = radios(makeGroup({QStringLiteral("Meßeingang ")},
+                                    {QStringLiteral("für Amplituden- und"),
                                      QStringLiteral("Phasenmessung")}),
                           measuringInput_,
                           {{1135, "Mic.", 2}, {1070, "Line1", 1}, {1122, "Line2", 3},
@@ -115,8 +115,8 @@ MeasurementSystemDialog::MeasurementSystemDialog(QWidget* owner) : QDialog(owner
     groupLayout(gPreamp)->addLayout(editRow(preamp_, QStringLiteral("dB")));
 
     referenceResistor_ = makeEdit(1004, this);
-    auto* gRefRes = makeGroup({QStringLiteral("Referenzwiderstand"),
-                               QStringLiteral("für Impedanzmessung")});
+    auto* gRefRes = makeGroup({QStringLiteral("Referenzwiderstand")},
+                             {QStringLiteral("für Impedanzmessung")});
     groupLayout(gRefRes)->addLayout(editRow(referenceResistor_, QStringLiteral("Ohm")));
 
     micSensitivity_ = makeEdit(1048, this);

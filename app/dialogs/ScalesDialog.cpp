@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace app::dialogs {
 
 namespace {
@@ -60,8 +62,9 @@ ScalesDialog::ScalesDialog(QWidget* owner) : QDialog(owner)
             auto* item = new QListWidgetItem(QString::fromUtf8(c ? c->optionText : ""), list);
             item->setData(Qt::UserRole, index);
         }
-        const int rowHeight = list->fontMetrics().height() + 4;
-        list->setMinimumHeight(rowHeight * 5 + 6);
+        // Whole rows only: at most six visible, the rest scrolls.
+        const int rows = std::min(list->count(), 6);
+        list->setFixedHeight(list->sizeHintForRow(0) * rows + 2 * list->frameWidth());
         list->setMinimumWidth(list->sizeHintForColumn(0) + 30);
         lists_.push_back({list, family, axis});
         return list;
@@ -71,7 +74,8 @@ ScalesDialog::ScalesDialog(QWidget* owner) : QDialog(owner)
         auto* box = new QVBoxLayout;
         box->setSpacing(2);
         box->addWidget(new QLabel(label));
-        box->addWidget(list, 1);
+        box->addWidget(list);
+        box->addStretch(1);
         return box;
     };
 
