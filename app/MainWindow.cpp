@@ -382,6 +382,12 @@ void MainWindow::printView(int kind)
     p.end();
 }
 
+void MainWindow::setPrinter(std::unique_ptr<QPrinter> printer)
+{
+    printer_ = std::move(printer);
+    shell().printerChosen = printer_ ? 1 : 0;
+}
+
 void MainWindow::printerSetup()
 {
     auto candidate = printer_ ? std::make_unique<QPrinter>(QPrinterInfo::printerInfo(

@@ -70,6 +70,8 @@ public:
     void setStatus(int part, const QString& text);
     void printView(int kind);
     void printerSetup();
+    // Uses this printer from now on, as a confirmed print setup would.
+    void setPrinter(std::unique_ptr<QPrinter> printer);
 
 private:
     void buildMenu();

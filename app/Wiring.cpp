@@ -3,18 +3,115 @@
 #include "app/Commands.h"
 #include "app/MainWindow.h"
 #include "app/QtUi.h"
+#include "app/HelpBrowser.h"
+#include "dsp/Waterfall.h"
+#include "files/ConfigurationFile.h"
+#include "files/Export.h"
+#include "files/Import.h"
+#include "files/MeasurementFile.h"
+#include "files/MicFile.h"
+
+#ifdef ORVO_HAVE_DIALOGS
+#include "app/dialogs/DialogHost.h"
+#include "app/dialogs/Dialogs.h"
+#endif
 
 namespace app {
 
+namespace {
+LoadOutcome outcome(files::LoadResult r)
+{
+    switch (r) {
+    case files::LoadResult::Loaded:
+        return LoadOutcome::Loaded;
+    case files::LoadResult::Failed:
+        return LoadOutcome::Failed;
+    case files::LoadResult::Cancelled:
+        break;
+    }
+    return LoadOutcome::Cancelled;
+}
+
+files::ExportKind exportKind(Export e)
+{
+    switch (e) {
+    case Export::FrequencyOrvo:
+        return files::ExportKind::AmplitudePhase;
+    case Export::ImpedanceOrvo:
+        return files::ExportKind::Impedance;
+    case Export::AmplitudeTernovax:
+        return files::ExportKind::AmplitudeTernovax;
+    case Export::PhaseTernovax:
+        return files::ExportKind::PhaseTernovax;
+    case Export::ImpedanceTernovax:
+        return files::ExportKind::ImpedanceTernovax;
+    case Export::ImpedancePhaseTernovax:
+        return files::ExportKind::ImpedancePhaseTernovax;
+    case Export::TsParameters:
+        break;
+    }
+    return files::ExportKind::TsParameters;
+}
+} // namespace
+
 void wireOperations()
 {
-    // The layers join here as they become part of the build.
+    Operations& op = operations();
+    op.computeWaterfall = [](int n) { dsp::computeWaterfall(n); };
+
+    op.loadMeasurementFile = [] { return outcome(files::loadMeasurementFile()); };
+    op.saveMeasurementFile = [] { files::saveMeasurementFile(); };
+    op.importVersion133 = [] { return outcome(files::importVersion133()); };
+    op.importVersion21 = [] { return outcome(files::importVersion21()); };
+    op.loadConfigurationFile = [] { return files::loadConfigurationFile() != 0; };
+    op.saveConfigurationFile = [] { files::saveConfigurationFile(); };
+    op.exportData = [](Export e) { files::exportFile(exportKind(e)); };
+    op.importMicFile = [] { files::importMicFile(); };
 }
 
 void wireWindow(MainWindow& window, QtUi& ui)
 {
+#ifdef ORVO_HAVE_DIALOGS
+    QWidget* owner = &window;
+    operations().runDialog = [owner](Dialog d) {
+        switch (d) {
+        case Dialog::MeasurementSystem:
+            dialogs::runMeasurementSystemDialog(owner);
+            break;
+        case Dialog::SignalProcessing:
+            dialogs::runSignalProcessingDialog(owner);
+            break;
+        case Dialog::Scales:
+            dialogs::runScalesDialog(owner);
+            break;
+        case Dialog::Colors:
+            dialogs::runColorsDialog(owner);
+            break;
+        case Dialog::Info:
+            dialogs::runInfoDialog(owner);
+            break;
+        case Dialog::Observer:
+            dialogs::runObserverDialog(owner);
+            break;
+        case Dialog::UserText:
+            dialogs::runUserTextDialog(owner);
+            break;
+        }
+    };
+    ui.setDcResistanceDialog(dialogs::runDcResistanceDialog);
+    dialogs::setHelpHandler(
+        [owner](const QString& keyword) { app::showHelp(owner, keyword.toStdString()); });
+    auto windowRepaint = ui.repaint;
+    ui.repaint = [windowRepaint](core::RepaintTarget target) {
+        if (target == core::RepaintTarget::LevelDialog)
+            dialogs::repaintLevelDialog();
+        else if (windowRepaint)
+            windowRepaint(target);
+    };
+#else
     (void)window;
     (void)ui;
+#endif
 }
 
 PortOpenResult openPortDriver(const std::string& driver, int parallelPort)

@@ -1,0 +1,348 @@
+// The Qt windows (offscreen): menu 103 and the toolbar as the user sees them, tool tips,
+// the minimum size, status parts, the zoom window, the Qt Ui from a worker thread, help
+// and printing to a PDF file.
+#include "app/Commands.h"
+#include "app/HelpBrowser.h"
+#include "app/MainWindow.h"
+#include "app/Painting.h"
+#include "app/QtUi.h"
+#include "core/Settings.h"
+#include "tests/support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTextBrowser>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+
+#include <atomic>
+#include <thread>
+
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "app_window_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
+    return *a;
+}
+
+void flatten(const QList<QAction*>& actions, const QString& path, QStringList& out)
+{
+    for (QAction* a : actions) {
+        if (a->isSeparator())
+            out << path + QStringLiteral("|---");
+        else if (a->menu())
+            flatten(a->menu()->actions(), path + QLatin1Char('/') + a->text(), out);
+        else
+            out << path + QLatin1Char('|') + a->text() + QLatin1Char('|') +
+                       QString::number(a->data().toInt());
+    }
+}
+
+class WindowTest : public testsupport::RecordsTest {
+protected:
+    void SetUp() override
+    {
+        application();
+        RecordsTest::SetUp();
+        app::resetShell();
+        window = std::make_unique<app::MainWindow>();
+        window->show();
+        core::setUi(&ui); // the window installs its Qt Ui; the tests watch messages instead
+    }
+    void TearDown() override
+    {
+        window.reset();
+        RecordsTest::TearDown();
+    }
+    std::unique_ptr<app::MainWindow> window;
+};
+
+TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
+{
+    QStringList got;
+    flatten(window->menuBar()->actions(), QString(), got);
+    const QStringList want = {
+        "/&Datei|&Messdatei laden|40010",
+        "/&Datei|M&essdatei speichern|40011",
+        "/&Datei|---",
+        "/&Datei|&Konfigurationsdatei laden|40081",
+        "/&Datei|K&onfigurationsdatei speichern|40082",
+        "/&Datei|---",
+        "/&Datei/Messdaten ex&portieren/&Frequenzgangdaten|O&RVO|40084",
+        "/&Datei/Messdaten ex&portieren/&Frequenzgangdaten/T&ERNOVAX|A&MPLITUDE|40114",
+        "/&Datei/Messdaten ex&portieren/&Frequenzgangdaten/T&ERNOVAX|P&HASE|40116",
+        "/&Datei/Messdaten ex&portieren/&Impedanzdaten|O&RVO|40085",
+        "/&Datei/Messdaten ex&portieren/&Impedanzdaten/T&ERNOVAX|A&MPLITUDE|40117",
+        "/&Datei/Messdaten ex&portieren/&Impedanzdaten/T&ERNOVAX|P&HASE|40118",
+        "/&Datei/Messdaten ex&portieren|&TS - Parameter|40119",
+        "/&Datei|---",
+        "/&Datei|Messdaten importieren von ORVO &1.33|40125",
+        "/&Datei|Messdaten importieren von ORVO &2.1|40136",
+        "/&Datei|---",
+        "/&Datei|Mikrofondaten &importieren|40086",
+        "/&Datei|---",
+        "/&Datei|Drucker ein&richten|40042",
+        "/&Datei/&Drucken|&Zeitsignal|40044",
+        "/&Datei/&Drucken|&Amplitudenfrequenzgang|40045",
+        "/&Datei/&Drucken|Amplitudenfrequenzgang (&6 überlagert)|40124",
+        "/&Datei/&Drucken|Amplitudenfrequenzgang (&Summe)|40128",
+        "/&Datei/&Drucken|&Phasenfrequenzgang|40083",
+        "/&Datei/&Drucken|&Impedanzfrequenzgang|40046",
+        "/&Datei/&Drucken|Zeitsignal, Amplitudenfrequenzgang, Impedanz|40132",
+        "/&Datei/&Drucken|P&egel (Terz)|40108",
+        "/&Datei/&Drucken|&Wasserfall (CSD)|40109",
+        "/&Datei|---",
+        "/&Datei|&Beenden|40079",
+        "|&Meßsystem|40033",
+        "|Signal&bearbeitung|40032",
+        "/Me&ssungen|&Referenzmessung|40035",
+        "/Me&ssungen|&Amplituden- und Phasenmessung|40048",
+        "/Me&ssungen|&Impedanzmessung|40036",
+        "/Me&ssungen|&T/S Parametermessung|40037",
+        "/Me&ssungen|&Pegelmessung|40098",
+        "/Me&ssungen|&CSD (Wasserfall) berechnen|40099",
+        "/Darste&llung|&Zeitsignal|40038",
+        "/Darste&llung|&Amplitudenfrequenzgang|40039",
+        "/Darste&llung|Amplitudenfrequenzgang (&5 überlagert)|40122",
+        "/Darste&llung|Amplitudenfrequenzgang (&Summe)|40127",
+        "/Darste&llung|&Impedanzfrequenzgang|40040",
+        "/Darste&llung|Amp&lituden/Impedanzfrequenzgang|40111",
+        "/Darste&llung|Zeitsignal, Amplituden&frequenzgang, Impedanz|40131",
+        "/Darste&llung|&T/S Parameter|40049",
+        "/Darste&llung|&Pegel (Terz)|40100",
+        "/Darste&llung|&CSD (Waserfalldiagram) |40101",
+        "/Darste&llung|---",
+        "/Darste&llung|&eigener Text|40135",
+        "/Einstellun&gen|&Skalen|40103",
+        "/Einstellun&gen|&Position Beobachter CSD|40105",
+        "/Einstellun&gen|&Farben/Linien|40104",
+        "|&Hilfe|40087",
+        "|&Info|40031",
+    };
+    EXPECT_EQ(got, want);
+}
+
+TEST_F(WindowTest, ToolbarEntriesImagesAndToolTips)
+{
+    const QList<QAction*> actions = window->toolBar()->actions();
+    ASSERT_EQ(actions.size(), 21);
+    const int ids[21] = {40001, 40002, 40003, 40004, 40093, 40088, 0,     40005, 40006, 40121, 40126,
+                         40052, 40110, 40130, 40054, 40090, 40097, 0,     40134, 0,     40075};
+    const char* tips[21] = {"Referenzmessung",
+                            "Phasen und Amplitudenfrequenzgang messen",
+                            "Impedanzfrequenzgang messen",
+                            "T/S Parameter messen",
+                            "Pegel messen [Terz]",
+                            "Wasserfalldiagramm berechnen (CSD)",
+                            nullptr,
+                            "Zeitdaten anzeigen",
+                            "Amplitudenfrequenzgang anzeigen",
+                            "Amplitudenfrequenzgang anzeigen ( 5 überlagert)",
+                            "Amplitudenfrequenzgang anzeigen (Summe)",
+                            "Impedanzfrequenzgang anzeigen",
+                            "Amplituden- und Impedanzfrequenzgang anzeigen",
+                            "Zeitdaten, Amplituden-, Impedanzfrequenzgang anzeigen",
+                            "T/S Parameter anzeigen",
+                            "Pegel anzeigen",
+                            "Wasserfalldiagramm (CSD) anzeigen",
+                            nullptr,
+                            "Text eingeben",
+                            nullptr,
+                            "Zoom"};
+    for (int i = 0; i < 21; ++i) {
+        QAction* a = actions[i];
+        if (!ids[i]) {
+            EXPECT_TRUE(a->isSeparator()) << i;
+            continue;
+        }
+        EXPECT_EQ(a->data().toInt(), ids[i]) << i;
+        EXPECT_EQ(a->toolTip(), QString::fromUtf8(tips[i])) << i;
+        EXPECT_TRUE(a->isEnabled());
+        const QPixmap pm = a->icon().pixmap(QSize(32, 16));
+        EXPECT_EQ(pm.size(), QSize(32, 16)) << i;
+    }
+    EXPECT_EQ(window->toolBar()->iconSize(), QSize(32, 16));
+}
+
+TEST_F(WindowTest, GeometryTitleAndMinimumSize)
+{
+    EXPECT_EQ(window->size(), QSize(800, 600));
+    EXPECT_EQ(window->pos(), QPoint(0, 0));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("ORVO"));
+    window->resize(350, 200);
+    EXPECT_EQ(window->width(), 400);
+    EXPECT_EQ(window->height(), 300);
+}
+
+TEST_F(WindowTest, StartShowsTitleAndStatusParts)
+{
+    core::settings().sampleRate = 2;
+    core::settings().fftLength = 4096;
+    core::settings().measuringInput = 4;
+    window->start();
+    EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("OrvoPro")));
+    EXPECT_FALSE(window->statusPart(2)->text().isEmpty());
+    (void)window->drawingArea()->grab();
+    EXPECT_EQ(window->statusPart(1)->text(),
+              QStringLiteral("Abtastrate: 51.00 kHz     FFT-Länge: 4096   IN:Ref_Int"));
+    core::settings().sampleRate = 3;
+    core::settings().measuringInput = 2;
+    (void)window->drawingArea()->grab();
+    EXPECT_EQ(window->statusPart(1)->text(),
+              QStringLiteral("Abtastrate: 3.20 kHz     FFT-Länge: 4096   IN:Mic.(+-0,15V)"));
+}
+
+TEST_F(WindowTest, ZoomWindowOpensOnceWithItsMenuAndTitle)
+{
+    app::shell().timeWindowMode = 0;
+    window->commandAction(app::cmd::Zoom)->trigger();
+    app::ZoomWindow* zoom = window->zoomWindow();
+    ASSERT_NE(zoom, nullptr);
+    EXPECT_EQ(zoom->size(), QSize(300, 200));
+    EXPECT_EQ(zoom->pos(), QPoint(200, 200));
+    EXPECT_EQ(zoom->parentWidget(), window.get());
+    EXPECT_TRUE(window->commandAction(app::cmd::Zoom)->isChecked());
+    window->commandAction(app::cmd::Zoom)->trigger();
+    EXPECT_EQ(window->zoomWindow(), zoom);
+
+    zoom->action(app::cmd::ZoomImpedance)->trigger();
+    EXPECT_TRUE(zoom->action(app::cmd::ZoomImpedance)->isChecked());
+    EXPECT_FALSE(zoom->action(app::cmd::ZoomTime)->isChecked());
+    EXPECT_FALSE(zoom->action(app::cmd::ZoomTimeWindow)->isEnabled());
+    (void)zoom->area()->grab();
+    EXPECT_EQ(zoom->windowTitle(),
+              QStringLiteral("ZOOM   Impedanzfrequenzgang (X - Faktor:4.0; Y - Faktor=4.0)"));
+
+    zoom->action(app::cmd::ZoomClose)->trigger();
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(window->zoomWindow(), nullptr);
+    EXPECT_EQ(app::shell().zoomOpen, 0);
+    EXPECT_FALSE(window->commandAction(app::cmd::Zoom)->isChecked());
+}
+
+TEST_F(WindowTest, QtUiCarriesWorkerCallsToTheGuiThread)
+{
+    app::QtUi* qtUi = window->ui();
+    std::atomic<bool> onGuiThread{false};
+    qtUi->statusText = [&](int part, const QString& text) {
+        onGuiThread = QThread::currentThread() == QApplication::instance()->thread();
+        window->setStatus(part, text);
+    };
+    // Answer the message box the worker raises as soon as it shows.
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QStringLiteral("&Nein"))
+                        b->click();
+    });
+    timer.start(10);
+    core::Answer answer = core::Answer::Ok;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        qtUi->setStatusText(0, "Messung Nr.: 3");
+        answer = qtUi->messageBox("Frage?", " ", core::Icon::Question, core::Buttons::YesNo);
+        done = true;
+    });
+    while (!done)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    QApplication::processEvents();
+    EXPECT_EQ(answer, core::Answer::No);
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_EQ(window->statusPart(0)->text(), QStringLiteral("Messung Nr.: 3"));
+}
+
+TEST_F(WindowTest, HelpOpensKeywordPages)
+{
+    ASSERT_FALSE(app::helpFolder().isEmpty());
+    EXPECT_EQ(app::helpTarget("Dialog Signalbearbeitung"), QStringLiteral("signalbearbeitung.html"));
+    EXPECT_EQ(app::helpTarget("unbekannt"), QStringLiteral("index.html"));
+    for (const char* k : {"Fenster Zoom", "Dialog Einstellungen Skalen", "Dialog Einstellungen Farben",
+                          "Dialog Einstellungen Postion Beobachter"}) {
+        const QString target = app::helpTarget(k);
+        EXPECT_NE(target, QStringLiteral("index.html")) << k;
+        QFile f(app::helpFolder() + QLatin1Char('/') + target);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << k;
+        EXPECT_TRUE(QString::fromUtf8(f.readAll()).contains(QString::fromUtf8(k))) << k;
+    }
+    window->commandAction(app::cmd::Help)->trigger();
+    QTextBrowser* browser = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* h = qobject_cast<app::HelpBrowser*>(w); h && h->isVisible())
+            browser = h->browser();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->source().toString().endsWith(QStringLiteral("index.html")));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("OrvoPro")));
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST_F(WindowTest, PanelsOfTheCombinedViewAndThePrintedPage)
+{
+    std::vector<std::pair<int, QRect>> replays;
+    app::setPictureReplayer([&](QPainter& p, int kind, const QRect& target) {
+        replays.emplace_back(kind, p.transform().mapRect(target));
+    });
+    QImage image(1000, 500, QImage::Format_RGB32);
+    {
+        QPainter p(&image);
+        app::paintDiagram(p, 11, QRect(0, 0, 1000, 500));
+    }
+    ASSERT_EQ(replays.size(), 3u);
+    EXPECT_EQ(replays[0], std::make_pair(1, QRect(10, 5, 480, 240)));
+    EXPECT_EQ(replays[1], std::make_pair(2, QRect(510, 5, 480, 240)));
+    EXPECT_EQ(replays[2], std::make_pair(4, QRect(10, 255, 480, 240)));
+
+    replays.clear();
+    {
+        QPainter p(&image);
+        app::paintPage(p, 11, QRect(0, 0, 1000, 500));
+        app::paintPage(p, 9, QRect(0, 0, 1000, 500));
+        app::paintPage(p, 5, QRect(0, 0, 1000, 500));
+    }
+    ASSERT_EQ(replays.size(), 4u);
+    // The bottom-right 47 % of the page stays blank.
+    EXPECT_EQ(replays[1].second, QRect(530, 15, 440, 220));
+    EXPECT_EQ(replays[2].second, QRect(30, 265, 440, 220));
+    EXPECT_EQ(replays[3], std::make_pair(5, QRect(0, 0, 1000, 500)));
+    app::setPictureReplayer(nullptr);
+}
+
+TEST_F(WindowTest, PrintsToAPdfFileOnceChosen)
+{
+    const QString file = QString::fromStdString(testsupport::makeTempDir()) + "/seite.pdf";
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(file);
+    int replayed = 0;
+    app::setPictureReplayer([&](QPainter& p, int, const QRect& target) {
+        ++replayed;
+        p.fillRect(target, Qt::white);
+    });
+    window->setPrinter(std::move(printer));
+    window->printView(11);
+    app::setPictureReplayer(nullptr);
+    EXPECT_EQ(replayed, 3);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.read(5) == "%PDF-");
+}
+
+} // namespace
