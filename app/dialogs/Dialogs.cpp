@@ -1,7 +1,9 @@
 #include "app/dialogs/Dialogs.h"
 
 #include "app/dialogs/ColorsDialog.h"
+#if ORVO_DIALOGS_BOX
 #include "app/dialogs/LevelDialog.h"
+#endif
 #include "app/dialogs/MeasurementSystemDialog.h"
 #include "app/dialogs/ObserverDialog.h"
 #include "app/dialogs/ScalesDialog.h"
@@ -30,7 +32,6 @@ int runColorsDialog(QWidget* owner) { return runModal<ColorsDialog>(owner); }
 int runObserverDialog(QWidget* owner) { return runModal<ObserverDialog>(owner); }
 int runUserTextDialog(QWidget* owner) { return runModal<UserTextDialog>(owner); }
 int runInfoDialog(QWidget* owner) { return runModal<InfoDialog>(owner); }
-int runLevelDialog(QWidget* owner) { return runModal<LevelDialog>(owner); }
 
 bool runDcResistanceDialog(QWidget* owner, float proposalOhm, float& valueOhm)
 {
@@ -41,6 +42,9 @@ bool runDcResistanceDialog(QWidget* owner, float proposalOhm, float& valueOhm)
     return true;
 }
 
+#if ORVO_DIALOGS_BOX
+int runLevelDialog(QWidget* owner) { return runModal<LevelDialog>(owner); }
 void repaintLevelDialog() { LevelDialog::requestRepaint(); }
+#endif
 
 } // namespace app::dialogs
