@@ -1,8 +1,9 @@
 #include "app/dialogs/DialogHost.h"
 
+#include "plot/Render.h"
+
 #if ORVO_DIALOGS_BOX
 #include "box/Acquisition.h"
-#include "box/Render.h"
 #endif
 
 #include <QColorDialog>
@@ -49,10 +50,8 @@ void renderView(int code)
 {
     if (g_render)
         g_render(code);
-#if ORVO_DIALOGS_BOX
     else
-        box::renderView(code); // the renderer the shell installed for every layer
-#endif
+        plot::renderView(code);
 }
 
 void setColorChooser(ColorChooser chooser) { g_colorChooser = std::move(chooser); }
