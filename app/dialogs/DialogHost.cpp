@@ -1,10 +1,7 @@
 #include "app/dialogs/DialogHost.h"
 
-#include "plot/Render.h"
-
-#if ORVO_DIALOGS_BOX
 #include "box/Acquisition.h"
-#endif
+#include "plot/Render.h"
 
 #include <QColorDialog>
 
@@ -37,11 +34,7 @@ int hardwareNumber()
 {
     if (g_hardwareNumber)
         return g_hardwareNumber();
-#if ORVO_DIALOGS_BOX
     return box::readHardwareNumber();
-#else
-    return 0;
-#endif
 }
 
 void setRenderHandler(RenderHandler handler) { g_render = std::move(handler); }
