@@ -14,6 +14,8 @@ struct PortOpenResult {
     bool simulator = false; // the simulated box is in use
     std::string detail;     // what went wrong (UTF-8), shown to the user when !ok
 };
+// Without a usable port the program still starts; measurements then report that the
+// box is missing.
 
 struct StartupHooks {
     std::function<void()> prepareWindow;   // screen size, cursors (step 1)
