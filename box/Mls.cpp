@@ -57,8 +57,14 @@ int mlsBit(int n)
     return tables().bits[n % kMlsPeriod];
 }
 
-const std::array<int, kMlsSize>& mlsInputOrder() { return tables().input; }
-const std::array<int, kMlsSize>& mlsOutputOrder() { return tables().output; }
+const std::array<int, kMlsSize>& mlsInputOrder()
+{
+    return tables().input;
+}
+const std::array<int, kMlsSize>& mlsOutputOrder()
+{
+    return tables().output;
+}
 
 void hadamardTransform(float* x, int order)
 {

@@ -38,8 +38,7 @@ const FftTables& tables()
 }
 
 // Decimation in time on natural-order input with bit-reversed twiddles, then the reordering.
-template <bool kForward>
-void transform(FftWork w, int order)
+template <bool kForward> void transform(FftWork w, int order)
 {
     if (order < 1 || order > kFftMaxOrder)
         return;
@@ -109,7 +108,10 @@ int fftOrderFor(int fftLength)
     }
 }
 
-int fftLengthFor(int fftLength) { return 1 << fftOrderFor(fftLength); }
+int fftLengthFor(int fftLength)
+{
+    return 1 << fftOrderFor(fftLength);
+}
 
 unsigned bitReverse(unsigned value, int bits)
 {
@@ -121,10 +123,22 @@ unsigned bitReverse(unsigned value, int bits)
     return r;
 }
 
-void fftForward(int fftOrder) { transform<true>(sharedFftWork(), fftOrder); }
-void fftForward(FftWork work, int fftOrder) { transform<true>(work, fftOrder); }
-void fftInverse(int fftOrder) { transform<false>(sharedFftWork(), fftOrder); }
-void fftInverse(FftWork work, int fftOrder) { transform<false>(work, fftOrder); }
+void fftForward(int fftOrder)
+{
+    transform<true>(sharedFftWork(), fftOrder);
+}
+void fftForward(FftWork work, int fftOrder)
+{
+    transform<true>(work, fftOrder);
+}
+void fftInverse(int fftOrder)
+{
+    transform<false>(sharedFftWork(), fftOrder);
+}
+void fftInverse(FftWork work, int fftOrder)
+{
+    transform<false>(work, fftOrder);
+}
 
 double windowValue(int windowCode, int n, int N)
 {
@@ -155,7 +169,10 @@ void applyWindow(float* samples, int N, int windowCode)
         samples[n] = static_cast<float>(samples[n] * windowValue(windowCode, n, N));
 }
 
-void hilbertTransform(int N) { hilbertTransform(sharedFftWork(), N); }
+void hilbertTransform(int N)
+{
+    hilbertTransform(sharedFftWork(), N);
+}
 
 void hilbertTransform(FftWork w, int N)
 {

@@ -310,7 +310,8 @@ float toDbspl(float db)
     const core::MeasurementSettings& s = core::settings();
     const double a = std::pow(10.0, db / 20.0);
     const double impedanceTerm = 10.0 * std::log10(s.dbsplSpeakerImpedanceOhm / 8.0 + kLogFloor);
-    double result = 20.0 * std::log10(a * 5e7 / s.micSensitivityMvPerPa + kLogFloor) + impedanceTerm;
+    double result =
+        20.0 * std::log10(a * 5e7 / s.micSensitivityMvPerPa + kLogFloor) + impedanceTerm;
     if (s.dbsplRealDistance == 1)
         result += 20.0 * std::log10(s.distanceMm / 1000.0 + kLogFloor);
     return static_cast<float>(result);
@@ -341,7 +342,8 @@ OverlaySum overlaySum(int bin)
     if (core::settings().sumMode == 1)
         r.amplitudeDb = static_cast<float>(20.0 * std::log10(mag + kLogFloor));
     else
-        r.amplitudeDb = static_cast<float>(20.0 * std::log10(std::sqrt(re * re + im * im) + kLogFloor));
+        r.amplitudeDb =
+            static_cast<float>(20.0 * std::log10(std::sqrt(re * re + im * im) + kLogFloor));
     r.phaseDeg = static_cast<float>(std::atan2(im, re) * 180.0 / 3.14159);
     return r;
 }

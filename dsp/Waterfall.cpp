@@ -13,11 +13,14 @@ namespace dsp {
 
 namespace {
 constexpr int kSegment = 512;
-constexpr int kSliceShift = 6;           // samples between slice starts
-constexpr double kDt = 0.00001953125;    // sample period at 51.2 kHz
+constexpr int kSliceShift = 6;        // samples between slice starts
+constexpr double kDt = 0.00001953125; // sample period at 51.2 kHz
 } // namespace
 
-int computeWaterfall(int N) { return computeWaterfall(sharedFftWork(), N); }
+int computeWaterfall(int N)
+{
+    return computeWaterfall(sharedFftWork(), N);
+}
 
 int computeWaterfall(FftWork work, int N)
 {
@@ -95,7 +98,8 @@ int computeWaterfall(FftWork work, int N)
             append(core::NO_VALUE, core::NO_VALUE, core::NO_VALUE);
         for (int k = kMin; k < kCsdBinsPerSlice; ++k) {
             // 1.41 x 28.2 is the program's own level calibration of the 512-point slices.
-            const double magnitude = std::sqrt(double(re[k]) * re[k] + double(im[k]) * im[k]) * 1.41 * 28.2;
+            const double magnitude =
+                std::sqrt(double(re[k]) * re[k] + double(im[k]) * im[k]) * 1.41 * 28.2;
             double l = 20.0 * std::log10(magnitude + kLogFloor);
             if (useRef) {
                 l -= refAmp[8 * k];

@@ -383,6 +383,15 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector
     for (std::size_t k = 0; k <= p / 2; ++k) {
         const double f = static_cast<double>(k) * fs / static_cast<double>(p);
         cd h = internal ? cd(1.0) : wiringTransfer(bench_, w, f);
+        // A driver's response still has phase at half the rate, which a sampled system cannot
+        // hold: it would fold into pre-ringing that the acquisition's zeroed first samples
+        // cut off. So the driver paths roll off from 0.4 fs (raised cosine, zero phase; its
+        // short symmetric ringing lies inside the latency). The flat paths need none, and
+        // the MLS on them keeps its crest factor.
+        const double rel = f / fs;
+        const bool driverPath = !internal && (w == Wiring::SpeakerSide || w == Wiring::Microphone);
+        if (driverPath && rel > 0.4)
+            h *= 0.5 * (1.0 + std::cos(kPi * std::min(1.0, (rel - 0.4) / 0.1)));
         if (k == 0 || (p % 2 == 0 && k == p / 2))
             h = cd(h.real(), 0.0); // a real system has a real response at DC and Nyquist
         spectrum[k] *= h;
@@ -390,8 +399,9 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector
             spectrum[p - k] *= std::conj(h);
     }
     const std::vector<cd> y = dftAny(spectrum, true);
+    const std::size_t lat = static_cast<std::size_t>(std::clamp(bench_.latencySamples, 0, 1000));
     for (std::size_t n = 0; n < 4096; ++n)
-        volts[n] = y[n % p].real() / static_cast<double>(p);
+        volts[n] = y[(n + p - lat) % p].real() / static_cast<double>(p);
 }
 
 void SimulatedBox::startCapture()
@@ -426,8 +436,14 @@ void SimulatedBox::startCapture()
         codes_ = forcedCodes_;
         forcedCodes_.clear();
     } else {
-        std::vector<double> volts;
-        computeCleanSignal(input, rate, mls, volts);
+        const CleanKey key{input, rate, mls, bench_};
+        const bool random = !mls && bench_.stimulus == Stimulus::Noise;
+        if (random || !cleanValid_ || !(key == cleanKey_)) {
+            computeCleanSignal(input, rate, mls, clean_);
+            cleanKey_ = key;
+            cleanValid_ = !random;
+        }
+        const std::vector<double>& volts = clean_;
         const double k = signalVoltsScale(input) * (bench_.fault == Fault::Clip ? 40.0 : 1.0);
         const double sigma = 2048.0 * std::pow(10.0, bench_.noiseDbFs / 20.0);
         std::normal_distribution<double> nd(0.0, 1.0);

@@ -22,6 +22,7 @@ struct DriverParameters {
     double qms = 3.2;
     double qes = 0.42;
     double vasL = 45.0;
+    bool operator==(const DriverParameters&) const = default;
 };
 
 // What a line input (or the microphone input) is connected to.
@@ -60,6 +61,12 @@ struct Bench {
     // of the response computation makes 0.9525 per volt.
     double mlsVolts = 1.0 / (4095.0 / 3300.0 * 393.0 / 512.0);
 
+    // Delay of the box's converters and filters, samples. The deconvolved impulse of a direct
+    // path lands at index 4 + latency: clear of the response computation's fade-in and of the
+    // samples the acquisition zeroes, together with the few samples of pre-ringing that a
+    // response sampled up to half the rate carries.
+    int latencySamples = 8;
+
     double amplifierGainDb = 0.0;
     // Noise floor at the converter, dB relative to full scale (2048 counts), Gaussian.
     double noiseDbFs = -90.0;
@@ -78,6 +85,8 @@ struct Bench {
     double closedBoxL = 0.0;
     // Set when the "Zusatzmasse ..." prompt has been confirmed.
     bool massOrBoxApplied = false;
+
+    bool operator==(const Bench&) const = default;
 };
 
 // rho * c^2 of air as the Thiele-Small formulas take it, Pa.
@@ -184,6 +193,18 @@ private:
     int lastRate_ = 0;
     bool lastMls_ = false;
     std::mt19937 rng_{12345};
+
+    // The clean signal of the last capture and what it was computed for: repeated captures
+    // of an unchanged bench only add fresh noise.
+    struct CleanKey {
+        int input = 0, rate = 0;
+        bool mls = false;
+        Bench bench;
+        bool operator==(const CleanKey&) const = default;
+    };
+    CleanKey cleanKey_;
+    bool cleanValid_ = false;
+    std::vector<double> clean_;
 };
 
 } // namespace box::sim

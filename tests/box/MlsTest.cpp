@@ -12,7 +12,10 @@ using namespace box;
 namespace {
 
 // +1 for a one bit, -1 for a zero bit.
-double bipolar(int n) { return mlsBit(((n % kMlsPeriod) + kMlsPeriod) % kMlsPeriod) ? 1.0 : -1.0; }
+double bipolar(int n)
+{
+    return mlsBit(((n % kMlsPeriod) + kMlsPeriod) % kMlsPeriod) ? 1.0 : -1.0;
+}
 
 // Direct circular cross-correlation with the +-1 sequence, in double precision: what the
 // Hadamard method must reproduce, including the three-sample lag and the output offset.
@@ -56,8 +59,8 @@ TEST(Mls, GeneratorPeriodAndBalance)
 TEST(Mls, OrderTablesHoldTheKnownEntries)
 {
     const auto& in = mlsInputOrder();
-    const int firstIn[] = {3520, 2944, 1792, 3584, 3073, 2050, 4,    8,    16,
-                           32,   64,   128,  256,  512,  1025, 2051, 6,    13};
+    const int firstIn[] = {3520, 2944, 1792, 3584, 3073, 2050, 4,    8, 16,
+                           32,   64,   128,  256,  512,  1025, 2051, 6, 13};
     for (int k = 0; k < 18; ++k)
         EXPECT_EQ(in[k], firstIn[k]) << k;
     EXPECT_EQ(in[4094], 1760);

@@ -116,6 +116,7 @@ TEST(SimulatedBench, PlaysTheDeconvolutionsSequence)
     // A unity path with MLS, no noise: the captured codes follow the sequence bit by bit.
     SimulatedBox box;
     box.bench().noiseDbFs = -300.0;
+    box.bench().latencySamples = 0;
     box.out(0x37A, 0x02 | 0x04); // MLS, 6.4 kHz, Ref_Int
     for (int v : {0x3F, 0x37, 0x33, 0x13})
         box.out(0x378, static_cast<std::uint8_t>(v | 0x40));

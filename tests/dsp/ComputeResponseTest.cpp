@@ -62,7 +62,8 @@ struct Resonator {
 
 } // namespace
 
-class ComputeResponseTest : public testsupport::RecordsTest {
+class ComputeResponseTest : public testsupport::RecordsTest
+{
 protected:
     void SetUp() override
     {
@@ -295,7 +296,8 @@ TEST_F(ComputeResponseTest, MicrophoneInputIsAlwaysSmoothed)
     EXPECT_NE(amp[160], line[160]);
     // At 2 kHz (bin 160, d = 2) the level is the mean of bins 158..160 of the linear magnitude.
     const double mean = (std::pow(10, line[158] / 20) + std::pow(10, line[159] / 20) +
-                         std::pow(10, line[160] / 20)) / 3.0;
+                         std::pow(10, line[160] / 20)) /
+                        3.0;
     EXPECT_NEAR(amp[160], 20 * std::log10(mean), 1e-3);
 }
 
@@ -306,7 +308,8 @@ TEST_F(ComputeResponseTest, ResonatorMatchesItsAnalyticMagnitude)
     dsp::computeResponse(2, 4096, 1, 1, amp, pha);
     double worst = 0.0;
     for (int i = 8; i <= 800; ++i) { // 100 Hz .. 10 kHz in 12.5 Hz bins
-        const double expected = 20 * std::log10(std::abs(r.response(12.5 * i, 51200.0)) * 393.0 / 512.0 * 4096.0 / 4096.0);
+        const double expected = 20 * std::log10(std::abs(r.response(12.5 * i, 51200.0)) * 393.0 /
+                                                512.0 * 4096.0 / 4096.0);
         worst = std::max(worst, std::fabs(amp[i] - expected));
     }
     EXPECT_LT(worst, 0.1);
@@ -322,7 +325,8 @@ TEST_F(ComputeResponseTest, MinimumPhaseOfAOnePoleFilter)
     dsp::computeResponse(2, 4096, 1, 3, amp, pha);
     for (int i = 100; i < 1900; i += 50) {
         const double w = 2.0 * kPi * i / 4096.0;
-        const double expected = -std::atan2(0.9 * std::sin(w), 1.0 - 0.9 * std::cos(w)) * 180.0 / kPi;
+        const double expected =
+            -std::atan2(0.9 * std::sin(w), 1.0 - 0.9 * std::cos(w)) * 180.0 / kPi;
         EXPECT_NEAR(pha[i], expected, 1.0) << i;
     }
 }
@@ -340,7 +344,8 @@ TEST_F(ComputeResponseTest, StepResponseOfAnImpulseJumps)
         double sum = 0.5 / N;
         for (int k = 1; k < N; ++k) {
             const std::complex<double> x = std::polar(1.0 / N, -2.0 * kPi * k * 1000 / N);
-            sum += (x / std::complex<double>(0.0, k) * std::polar(1.0, 2.0 * kPi * k * n / N)).real();
+            sum +=
+                (x / std::complex<double>(0.0, k) * std::polar(1.0, 2.0 * kPi * k * n / N)).real();
         }
         return sum;
     };

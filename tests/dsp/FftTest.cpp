@@ -1,5 +1,5 @@
-#include "core/Store.h"
 #include "dsp/Fft.h"
+#include "core/Store.h"
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
@@ -13,7 +13,8 @@ namespace {
 
 // Naive O(N^2) DFT in double precision with the forward kernel and 1/N scaling: the
 // independent reference for the fast transform.
-std::vector<std::complex<double>> naiveDft(const std::vector<float>& re, const std::vector<float>& im)
+std::vector<std::complex<double>> naiveDft(const std::vector<float>& re,
+                                           const std::vector<float>& im)
 {
     const int n = static_cast<int>(re.size());
     std::vector<std::complex<double>> out(n);
@@ -21,7 +22,8 @@ std::vector<std::complex<double>> naiveDft(const std::vector<float>& re, const s
     for (int k = 0; k < n; ++k) {
         std::complex<double> sum = 0.0;
         for (int t = 0; t < n; ++t) {
-            const double angle = -2.0 * pi * static_cast<double>((static_cast<long>(k) * t) % n) / n;
+            const double angle =
+                -2.0 * pi * static_cast<double>((static_cast<long>(k) * t) % n) / n;
             sum += std::complex<double>(re[t], im[t]) * std::polar(1.0, angle);
         }
         out[k] = sum / static_cast<double>(n);
@@ -47,7 +49,9 @@ struct OwnWork {
 
 } // namespace
 
-class FftTest : public testsupport::RecordsTest {};
+class FftTest : public testsupport::RecordsTest
+{
+};
 
 TEST_F(FftTest, BitReverse)
 {

@@ -1,6 +1,6 @@
+#include "dsp/Impedance.h"
 #include "core/Settings.h"
 #include "core/Store.h"
-#include "dsp/Impedance.h"
 #include "dsp/Response.h"
 #include "tests/support/TestSupport.h"
 
@@ -9,7 +9,8 @@
 
 using namespace core;
 
-class ImpedanceTest : public testsupport::RecordsTest {
+class ImpedanceTest : public testsupport::RecordsTest
+{
 protected:
     // Run curves of a divider: U1 at the amplifier, U2 = U1 Z / (R + Z) at the loudspeaker.
     void setRuns(std::complex<double> u1, std::complex<double> u2)

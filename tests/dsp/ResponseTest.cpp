@@ -1,13 +1,15 @@
+#include "dsp/Response.h"
 #include "core/Settings.h"
 #include "core/Store.h"
-#include "dsp/Response.h"
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
 
 using namespace core;
 
-class ResponseHelpersTest : public testsupport::RecordsTest {};
+class ResponseHelpersTest : public testsupport::RecordsTest
+{
+};
 
 TEST_F(ResponseHelpersTest, DbsplConversion)
 {

@@ -1,7 +1,7 @@
+#include "dsp/Waterfall.h"
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "dsp/Tapers.h"
-#include "dsp/Waterfall.h"
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
@@ -12,7 +12,8 @@ namespace {
 constexpr int kLast = 1 + 64 * 201; // the closing empty point
 }
 
-class WaterfallTest : public testsupport::RecordsTest {
+class WaterfallTest : public testsupport::RecordsTest
+{
 protected:
     void SetUp() override
     {
@@ -138,7 +139,8 @@ TEST_F(WaterfallTest, DecayingToneDiesAwayAndOddTrailersAreSafe)
     settings().markerPos = {0, 10000};
     auto& st = store();
     for (int n = 0; n < kRecordSamples; ++n)
-        st.timeRecord[n] = static_cast<float>(std::exp(-n / 60.0) * std::sin(n * 2 * 3.14159265 * 2000 / 51200));
+        st.timeRecord[n] =
+            static_cast<float>(std::exp(-n / 60.0) * std::sin(n * 2 * 3.14159265 * 2000 / 51200));
     dsp::computeWaterfall(512);
     // Bin 20 = 2 kHz loses level from slice to slice.
     EXPECT_GT(st.csdLevel[point(0, 20)], st.csdLevel[point(20, 20)] + 10.0f);

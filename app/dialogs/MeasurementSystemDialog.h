@@ -1,0 +1,43 @@
+// Dialog 122 "Meßsystem": port, rate, FFT length, inputs, method, corrections and the T/S
+// helper values. Works on the live settings; OK checks and stores field by field.
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+
+namespace app::dialogs {
+
+class RadioGroup;
+class WrappingSpinBox;
+
+class MeasurementSystemDialog : public QDialog {
+public:
+    explicit MeasurementSystemDialog(QWidget* owner = nullptr);
+
+    // OK: runs the checks and stores in order; a failed check shows its message and leaves
+    // the dialog open with the earlier steps stored. Returns true when the dialog closed.
+    bool confirm();
+
+private:
+    void load();
+
+    RadioGroup* port_;
+    RadioGroup* rate_;
+    RadioGroup* fftLength_;
+    RadioGroup* measuringInput_;
+    RadioGroup* micCorrection_;
+    RadioGroup* micPhase_;
+    RadioGroup* referenceComputation_;
+    RadioGroup* referenceInput_;
+    RadioGroup* method_;
+    WrappingSpinBox* preamp_;
+    QLineEdit* referenceResistor_;
+    QLineEdit* micSensitivity_;
+    QLineEdit* addedMass_;
+    QLineEdit* boxVolume_;
+    QLineEdit* diaphragm_;
+    QLineEdit* dbsplImpedance_;
+};
+
+} // namespace app::dialogs

@@ -1,0 +1,93 @@
+#include "app/dialogs/UserTextDialog.h"
+
+#include "app/dialogs/DialogHost.h"
+#include "app/dialogs/DialogWidgets.h"
+#include "core/Display.h"
+#include "core/Strings.h"
+#include "core/Ui.h"
+
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace app::dialogs {
+
+UserTextDialog::UserTextDialog(QWidget* owner) : QDialog(owner)
+{
+    setWindowTitle(QStringLiteral("Text eingeben"));
+    setObjectName(QStringLiteral("dialog170"));
+
+    constexpr const char* labels[8] = {"Zeitsignal",
+                                       "Amplitudenfrequenzgang",
+                                       "Amplitudenfrequnzgang (5)",
+                                       "Amplitudenfrequenzgang Summe",
+                                       "Impedanzfrequenzgang",
+                                       "Amplituden- && Impedanzfre.",
+                                       "Pegel",
+                                       "Wasserfalldiagramm (CSD)"};
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(6);
+    const auto& texts = core::displaySettings().userText;
+    for (int i = 0; i < 8; ++i) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(controlName(1210 + i));
+        edit->setMaxLength(kMaxChars);
+        // Room for a full line of 50 characters.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(kMaxChars, QLatin1Char('n'))));
+        const auto& slot = texts[static_cast<std::size_t>(i)];
+        edit->setText(QString::fromStdString(core::cp1252ToUtf8(slot.data(), slot.size())));
+        edits_[static_cast<std::size_t>(i)] = edit;
+        auto* label = new QLabel(QString::fromUtf8(labels[i]), this);
+        label->setBuddy(edit); // with a buddy "&&" shows as one "&"
+        grid->addWidget(label, i, 0);
+        grid->addWidget(edit, i, 1);
+    }
+
+    auto* ok = makeButton(1, QStringLiteral("OK"), this);
+    auto* applyButton = makeButton(1008, QStringLiteral("Übernehmen"), this);
+    auto* cancel = makeButton(2, QStringLiteral("Abbrechen"), this);
+    ok->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(applyButton);
+    buttons->addWidget(cancel);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(12, 12, 12, 12);
+    outer->setSpacing(12);
+    outer->addLayout(grid);
+    outer->addLayout(buttons);
+
+    connect(ok, &QPushButton::clicked, this, [this] {
+        apply();
+        done(QDialog::Accepted);
+    });
+    connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void UserTextDialog::apply()
+{
+    auto& texts = core::displaySettings().userText;
+    for (std::size_t i = 0; i < 8; ++i) {
+        // The slot holds Windows-1252; 50 characters always fit its 100 bytes.
+        const std::string bytes = core::utf8ToCp1252(edits_[i]->text().toStdString());
+        auto& slot = texts[i];
+        slot.fill('\0');
+        std::copy_n(bytes.begin(), std::min(bytes.size(), slot.size() - 1), slot.begin());
+    }
+    renderView(100);
+    core::ui().requestRepaint(core::RepaintTarget::MainWindow);
+    core::ui().requestRepaint(core::RepaintTarget::ZoomWindow);
+}
+
+} // namespace app::dialogs

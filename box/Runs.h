@@ -1,0 +1,20 @@
+// Measurement runs: the averaged acquisition and the reference, amplitude/phase and impedance
+// runs the main window starts. All run synchronously on the calling thread.
+#pragma once
+
+namespace box {
+
+// Averaged acquisition into timeRecord with the current measuring settings: `averages`
+// captures, 100 ms apart, as a running pairwise mean; the time view is redrawn after each.
+void measureAveraged();
+
+void runReferenceMeasurement();
+void runAmplitudePhaseMeasurement();
+void runImpedanceMeasurement();
+
+// Moves the occupied overlay slots one place on (slot 4 is dropped).
+void rotateOverlaySlots();
+// Identity of the amplitude view's frequency-axis scale, compared with overlayAxisIndex.
+int amplitudeAxisIndex();
+
+} // namespace box

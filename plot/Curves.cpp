@@ -1,0 +1,205 @@
+#include "core/Display.h"
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "core/Strings.h"
+#include "dsp/Response.h"
+#include "plot/Diagram.h"
+#include "plot/Scales.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace plot {
+
+namespace {
+
+std::uint32_t color(int index)
+{
+    return core::displaySettings().colors[static_cast<std::size_t>(index)];
+}
+
+// A value the curves can draw: not the store's marker for a missing value, and a real number
+// (files may carry NaN or infinities).
+bool hasValue(float v) { return v != core::NO_VALUE && std::isfinite(v); }
+
+// The stored FFT length of a buffer, bounded to what the buffers hold; a foreign trailer
+// may give any number, and 0 means "nothing to draw".
+int boundedLength(float n)
+{
+    if (!std::isfinite(n) || n < 0.0f)
+        return 0;
+    return n > 4096.0f ? 4096 : static_cast<int>(n);
+}
+
+// Collects the points of one curve by the polyline rule: skipped points do not break the
+// line, everything is clamped to the plot, and a point on the left edge is not drawn.
+class PolylineBuilder {
+public:
+    void add(int x, int y)
+    {
+        x = std::clamp(x, 0, 10000);
+        y = std::clamp(y, 0, 10000);
+        if (x == 0)
+            return;
+        points_.push_back({x, y});
+    }
+    void draw(Picture& p, std::uint32_t c)
+    {
+        p.polyline(Pen{c, core::displaySettings().lineWidth, false, false}, std::move(points_));
+        points_.clear();
+    }
+
+private:
+    std::vector<Point> points_;
+};
+
+bool usesDbspl(const ScaleRecord& y) { return y.unitText == "[dBSPL]"; }
+
+int curveEnd(int n) { return (n * 1603) / 4096; }
+
+double binFrequency(int i, const ScaleRecord& x, int c)
+{
+    return static_cast<long double>(i - 1) * static_cast<long double>(x.max) / c;
+}
+
+void drawFrequencyCurve(Picture& p, const core::CurveBuffer& curve, const ScaleRecord& x,
+                        const ScaleRecord& y, std::uint32_t c, bool amplitude)
+{
+    const int n = boundedLength(curve.trailerN());
+    const int end = curveEnd(n);
+    if (end <= 0)
+        return;
+    const bool dbspl = amplitude && usesDbspl(y);
+    PolylineBuilder line;
+    for (int i = 2; i <= end; ++i) {
+        float v = curve[static_cast<std::size_t>(i - 1)];
+        if (!hasValue(v))
+            continue;
+        if (dbspl)
+            v = dsp::toDbspl(v);
+        line.add(mapLogFrequency(binFrequency(i, x, end), x), mapLinear(v, y));
+    }
+    line.draw(p, c);
+}
+
+void drawTimeCurve(Picture& p, const core::TimeRecord& values, std::uint32_t c)
+{
+    const core::TimeRecord& rec = core::store().timeRecord;
+    const int n = boundedLength(rec.trailerN());
+    const ScaleRecord& y = axisScale(0, 'y');
+    PolylineBuilder line;
+    for (int i = 1; i < n; ++i) {
+        // The time record decides which samples exist, for the step response too.
+        if (!hasValue(rec[static_cast<std::size_t>(i)]))
+            continue;
+        const float v = values[static_cast<std::size_t>(i)];
+        if (!std::isfinite(v))
+            continue;
+        line.add(mapTimeSample(i, n), mapLinear(v, y));
+    }
+    line.draw(p, c);
+}
+
+void drawOverlaid(Picture& p, bool amplitude)
+{
+    const core::MeasurementStore& st = core::store();
+    const auto& slots = amplitude ? st.amplitudeSlots : st.phaseSlots;
+    const int family = amplitude ? 1 : 2;
+    const ScaleRecord& x = axisScale(family, 'x');
+    const ScaleRecord& y = amplitude ? axisScale(1, 'y') : scaleRecord(19);
+    const int base = amplitude ? core::amplitudeColor0 : core::phaseColor0;
+    if (st.slotOccupied[0] == 1)
+        drawFrequencyCurve(p, slots[0], x, y, color(base), amplitude);
+    for (int s = 1; s <= 4; ++s) {
+        if (st.slotOccupied[static_cast<std::size_t>(s)] != 1)
+            break;
+        drawFrequencyCurve(p, slots[static_cast<std::size_t>(s)], x, y, color(base + s), amplitude);
+    }
+}
+
+void drawSum(Picture& p, bool amplitude)
+{
+    const core::MeasurementStore& st = core::store();
+    if (st.slotOccupied[0] != 1)
+        return;
+    if (!amplitude && core::settings().sumMode != 0)
+        return;
+    const auto& slots = amplitude ? st.amplitudeSlots : st.phaseSlots;
+    const int end = curveEnd(boundedLength(slots[0].trailerN()));
+    const ScaleRecord& x = axisScale(amplitude ? 1 : 2, 'x');
+    const ScaleRecord& y = amplitude ? axisScale(1, 'y') : scaleRecord(19);
+    const bool dbspl = amplitude && usesDbspl(y);
+    PolylineBuilder line;
+    for (int i = 2; i <= end; ++i) {
+        const auto bin = static_cast<std::size_t>(i - 1);
+        bool any = false;
+        for (std::size_t s = 0; s < 5 && !any; ++s)
+            any = st.slotOccupied[s] == 1 && hasValue(slots[s][bin]);
+        if (!any)
+            continue;
+        const dsp::OverlaySum sum = dsp::overlaySum(i - 1);
+        float v = amplitude ? sum.amplitudeDb : sum.phaseDeg;
+        if (!std::isfinite(v))
+            continue;
+        if (dbspl)
+            v = dsp::toDbspl(v);
+        line.add(mapLogFrequency(binFrequency(i, x, end), x), mapLinear(v, y));
+    }
+    line.draw(p, color(amplitude ? core::amplitudeColor0 : core::phaseColor0));
+}
+
+} // namespace
+
+void drawCurve(Picture& p, int curveKind)
+{
+    const core::MeasurementStore& st = core::store();
+    switch (curveKind) {
+    case 1:
+        drawTimeCurve(p, st.timeRecord, color(core::timeSignalColor));
+        break;
+    case 11:
+        drawTimeCurve(p, st.stepResponseCurve, color(core::stepResponseColor));
+        break;
+    case 2:
+        drawFrequencyCurve(p, st.amplitudeSlots[0], axisScale(1, 'x'), axisScale(1, 'y'),
+                           color(core::amplitudeColor0), true);
+        break;
+    case 3:
+        drawFrequencyCurve(p, st.phaseSlots[0], axisScale(2, 'x'), scaleRecord(19),
+                           color(core::phaseColor0), false);
+        break;
+    case 4:
+        drawFrequencyCurve(p, st.impedanceMagnitude, axisScale(3, 'x'), axisScale(3, 'y'),
+                           color(core::impedanceColor), false);
+        break;
+    case 5:
+        drawFrequencyCurve(p, st.impedancePhase, axisScale(4, 'x'), scaleRecord(19),
+                           color(core::impedancePhaseColor), false);
+        break;
+    case 10:
+        if (axisScaleIndex(2, 'x') == axisScaleIndex(4, 'x')) {
+            drawCurve(p, 2);
+            drawCurve(p, 4);
+        } else {
+            p.text(core::str(67), 2000, 8000, 8000, 4000, kMessageFont,
+                   color(core::amplitudeColor0), alignLeft | alignBottom | wordBreak | noClip);
+        }
+        break;
+    case 20:
+        drawOverlaid(p, true);
+        break;
+    case 30:
+        drawOverlaid(p, false);
+        break;
+    case 40:
+        drawSum(p, true);
+        break;
+    case 50:
+        drawSum(p, false);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace plot

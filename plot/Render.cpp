@@ -1,0 +1,201 @@
+#include "plot/Render.h"
+
+#include "core/Display.h"
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "plot/Diagram.h"
+
+#include <array>
+#include <mutex>
+
+namespace plot {
+
+namespace {
+
+#include "plot/StartImageData.inc"
+
+constexpr int kPictureCount = 9; // start, views 1..6, overlay, sum
+
+std::mutex g_pictureMutex;
+std::array<std::shared_ptr<const Picture>, kPictureCount> g_pictures;
+
+const std::shared_ptr<const Picture>& emptyPicture()
+{
+    static const std::shared_ptr<const Picture> empty = std::make_shared<const Picture>();
+    return empty;
+}
+
+void publish(int slot, Picture&& p)
+{
+    auto fresh = std::make_shared<const Picture>(std::move(p));
+    std::shared_ptr<const Picture> old;
+    {
+        std::lock_guard<std::mutex> lock(g_pictureMutex);
+        old = std::move(g_pictures[static_cast<std::size_t>(slot)]);
+        g_pictures[static_cast<std::size_t>(slot)] = std::move(fresh);
+    }
+    // `old` is released here, outside the lock; a replay still holding it keeps it alive.
+}
+
+std::uint32_t color(int index)
+{
+    return core::displaySettings().colors[static_cast<std::size_t>(index)];
+}
+
+void renderStart()
+{
+    Picture p = Picture::pixels(kStartImageWidth, kStartImageHeight);
+    p.image(0, 0, startBitmap());
+    publish(0, std::move(p));
+}
+
+void renderTime()
+{
+    const core::DisplaySettings& d = core::displaySettings();
+    const core::MeasurementSettings& s = core::settings();
+    Picture p;
+    drawFrame(p, 0);
+    p.origin(-1500, -1000);
+    drawMarker(p, color(core::markerColor), s.markerPos[0], "M1", 1);
+    drawMarker(p, color(core::markerColor), s.markerPos[1], "M2", 2);
+    if (d.showTimeSignal)
+        drawCurve(p, 1);
+    if (d.showStepResponse)
+        drawCurve(p, 11);
+    drawUserText(p, 0);
+    publish(1, std::move(p));
+}
+
+// A frame, then the curves of two visibility flags, then the view's user text.
+void renderCurves(int slot, int family, int showFirst, int firstKind, int showSecond,
+                  int secondKind, int textSlot)
+{
+    Picture p;
+    drawFrame(p, family);
+    p.origin(-1500, -1000);
+    if (showFirst)
+        drawCurve(p, firstKind);
+    if (showSecond)
+        drawCurve(p, secondKind);
+    drawUserText(p, textSlot);
+    publish(slot, std::move(p));
+}
+
+void renderLevel()
+{
+    Picture p;
+    drawFrame(p, 5);
+    p.origin(-1500, -1000);
+    drawLevelBars(p);
+    drawUserText(p, 6);
+    publish(5, std::move(p));
+}
+
+void renderWaterfall()
+{
+    Picture p;
+    drawWaterfall(p);
+    drawUserText(p, 7);
+    publish(6, std::move(p));
+}
+
+} // namespace
+
+std::shared_ptr<const Bitmap> startBitmap()
+{
+    static const std::shared_ptr<const Bitmap> bitmap = [] {
+        auto b = std::make_shared<Bitmap>();
+        b->width = kStartImageWidth;
+        b->height = kStartImageHeight;
+        for (const auto& c : kStartImagePalette)
+            b->palette.push_back(core::rgb(c[0], c[1], c[2]));
+        b->pixels.reserve(static_cast<std::size_t>(b->width * b->height));
+        for (std::size_t i = 0; i + 1 < sizeof kStartImageRuns; i += 2)
+            b->pixels.insert(b->pixels.end(), kStartImageRuns[i], kStartImageRuns[i + 1]);
+        b->pixels.resize(static_cast<std::size_t>(b->width * b->height), 0);
+        return std::shared_ptr<const Bitmap>(std::move(b));
+    }();
+    return bitmap;
+}
+
+void renderView(int code)
+{
+    const core::DisplaySettings& d = core::displaySettings();
+    switch (code) {
+    case 0:
+        renderStart();
+        break;
+    case 1:
+        renderTime();
+        break;
+    case 2:
+        renderCurves(2, 1, d.showAmplitude, 2, d.showPhase, 3, 1);
+        break;
+    case 3:
+        renderCurves(3, 2, 1, 10, 0, 0, 5);
+        break;
+    case 4:
+        renderCurves(4, 3, d.showImpedance, 4, d.showImpedancePhase, 5, 4);
+        break;
+    case 5:
+        renderLevel();
+        break;
+    case 6:
+        renderWaterfall();
+        break;
+    case 20:
+        renderCurves(7, 20, d.showAmplitude, 20, d.showPhase, 30, 2);
+        // The overlays now stand under this frequency scale.
+        core::store().overlayAxisIndex = d.axisSets[1].x;
+        break;
+    case 40:
+        renderCurves(8, 40, d.showAmplitude, 40, d.showPhase, 50, 3);
+        break;
+    case 100:
+        for (int c : {0, 1, 2, 3, 4, 5, 6, 20, 40})
+            renderView(c);
+        break;
+    default:
+        break;
+    }
+}
+
+std::shared_ptr<const Picture> picture(int kind)
+{
+    if (kind < 0 || kind >= kPictureCount)
+        return emptyPicture();
+    std::lock_guard<std::mutex> lock(g_pictureMutex);
+    const auto& p = g_pictures[static_cast<std::size_t>(kind)];
+    return p ? p : emptyPicture();
+}
+
+void resetPictures()
+{
+    std::lock_guard<std::mutex> lock(g_pictureMutex);
+    for (auto& p : g_pictures)
+        p.reset();
+}
+
+void replayView(Canvas& canvas, int kind, int left, int top, int right, int bottom)
+{
+    if (kind >= 0 && kind <= 8) {
+        replay(*picture(kind), canvas, {double(left), double(top), double(right), double(bottom)});
+        return;
+    }
+    if (kind != 11)
+        return;
+    // Three panels of 48 % of the rectangle's corner coordinates, shifted by 1 % and 51 %.
+    const int w = right * 48 / 100 - left;
+    const int h = bottom * 48 / 100 - top;
+    const int dx1 = (right - left) / 100, dy1 = (bottom - top) / 100;
+    const int dx2 = (right - left) * 51 / 100, dy2 = (bottom - top) * 51 / 100;
+    auto panel = [&](int view, int dx, int dy) {
+        const double l = left + dx, t = top + dy;
+        replay(*picture(view), canvas, {l, t, l + w, t + h});
+    };
+    panel(1, dx1, dy1);
+    panel(2, dx2, dy1);
+    panel(4, dx1, dy2);
+}
+
+} // namespace plot

@@ -1,0 +1,218 @@
+// Measurement runs end to end on the simulated box: averaging, overlay rotation, the
+// reference and response runs on a unity chain, the impedance run on a simulated driver.
+#include "BoxTestSupport.h"
+
+#include "box/Render.h"
+#include "box/Runs.h"
+#include "core/Display.h"
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "core/Store.h"
+
+#include <cmath>
+#include <cstdio>
+#include <complex>
+#include <vector>
+
+namespace {
+
+std::vector<int> g_renders;
+void recordRender(int code) { g_renders.push_back(code); }
+
+int sleepsOf(const box::sim::SimulatedBox& sim, int ms)
+{
+    int n = 0;
+    for (const auto& e : sim.trace())
+        if (e.kind == box::sim::TraceEntry::Sleep && e.value == ms)
+            ++n;
+    return n;
+}
+
+class RunsTest : public BoxTest {
+protected:
+    void SetUp() override
+    {
+        BoxTest::SetUp();
+        core::prepareRecordsForStart(); // method MLS, overlay axis -1
+        g_renders.clear();
+        box::setRenderFunction(recordRender);
+    }
+    void TearDown() override
+    {
+        box::setRenderFunction(nullptr);
+        BoxTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(RunsTest, AveragingCountsAndPauses)
+{
+    core::MeasurementSettings& s = core::settings();
+    s.measuringInput = 4;
+    s.sampleRate = 2;
+    sim.setTracing(true);
+    s.averages = 1;
+    box::measureAveraged();
+    EXPECT_EQ(sim.captureCount(), 1);
+    EXPECT_EQ(sleepsOf(sim, 100), 0);
+
+    s.averages = 3;
+    sim.clearTrace();
+    const std::int64_t t0 = sim.sleptMs();
+    box::measureAveraged();
+    EXPECT_EQ(sim.captureCount(), 4);
+    EXPECT_EQ(sleepsOf(sim, 100), 2);
+    EXPECT_GE(sim.sleptMs() - t0, 200);
+    EXPECT_EQ(ui.shownViews(), (std::vector<int>{1, 1}));
+
+    // The reference takes one capture fewer (at least one) and no pauses.
+    sim.clearTrace();
+    box::runReferenceMeasurement();
+    EXPECT_EQ(sim.captureCount(), 6);
+    EXPECT_EQ(sleepsOf(sim, 100), 0);
+    s.averages = 2;
+    box::runReferenceMeasurement();
+    EXPECT_EQ(sim.captureCount(), 7);
+    s.averages = 1;
+    box::runReferenceMeasurement();
+    EXPECT_EQ(sim.captureCount(), 8);
+}
+
+TEST_F(RunsTest, OverlayRotation)
+{
+    core::MeasurementStore& st = core::store();
+    st.slotOccupied = {1, 0, 1, 0, 0};
+    for (int k = 0; k < 5; ++k) {
+        st.amplitudeSlots[k][7] = 10.0f + k;
+        st.phaseSlots[k][7] = 20.0f + k;
+    }
+    box::rotateOverlaySlots();
+    EXPECT_EQ(st.slotOccupied, (std::array<int, 5>{1, 1, 1, 1, 0}));
+    EXPECT_EQ(st.amplitudeSlots[1][7], 10.0f);
+    EXPECT_EQ(st.amplitudeSlots[2][7], 12.0f);
+    EXPECT_EQ(st.amplitudeSlots[3][7], 12.0f);
+    EXPECT_EQ(st.phaseSlots[3][7], 22.0f);
+    EXPECT_EQ(st.amplitudeSlots[4][7], 14.0f);
+}
+
+TEST_F(RunsTest, UnityChainReadsZeroDecibelFlat)
+{
+    core::MeasurementSettings& s = core::settings();
+    s.sampleRate = 2;
+    s.fftLength = 4096;
+    s.measuringInput = 4;
+    box::runAmplitudePhaseMeasurement();
+    EXPECT_EQ(g_renders, (std::vector<int>{1, 2, 3, 20, 40}));
+    const core::CurveBuffer& a = core::store().amplitudeSlots[0];
+    EXPECT_EQ(core::store().slotOccupied[0], 1);
+    EXPECT_EQ(a.trailerN(), 4096.0f);
+    double worst = 0.0;
+    for (int i = 8; i <= 1200; ++i) // 100 Hz .. 15 kHz at 12.5 Hz per bin
+        worst = std::max(worst, std::fabs(static_cast<double>(a[i])));
+    EXPECT_LT(worst, 0.2);
+    std::printf("unity chain, internal path: worst deviation %.3f dB\n", worst);
+
+    // Line2 hears the amplifier output with unity gain: the same 0 dB, and relative to a
+    // reference taken on the internal path the response stays flat.
+    s.measuringInput = 3;
+    s.fftLength = 1024;
+    s.averages = 2;
+    box::runReferenceMeasurement();
+    s.referenceComputation = 1;
+    box::runAmplitudePhaseMeasurement();
+    worst = 0.0;
+    for (int i = 2; i <= 300; ++i) // 100 Hz .. 15 kHz at 50 Hz per bin
+        worst = std::max(worst, std::fabs(static_cast<double>(core::store().amplitudeSlots[0][i])));
+    EXPECT_LT(worst, 0.2);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST_F(RunsTest, ChangingTheRateDropsTheOverlays)
+{
+    core::MeasurementSettings& s = core::settings();
+    s.measuringInput = 4;
+    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement();
+    EXPECT_EQ(core::store().slotOccupied, (std::array<int, 5>{1, 1, 0, 0, 0}));
+    s.sampleRate = 2;
+    core::chooseInitialXScales(2);
+    box::runAmplitudePhaseMeasurement();
+    EXPECT_EQ(core::store().slotOccupied, (std::array<int, 5>{1, 0, 0, 0, 0}));
+    EXPECT_EQ(core::store().overlayAxisIndex, core::displaySettings().axisSets[1].x);
+}
+
+TEST_F(RunsTest, ImpedanceOfTheSimulatedDriver)
+{
+    core::MeasurementSettings& s = core::settings();
+    sim.bench().driver = {6.0, 0.5, 35.0, 3.0, 0.45, 40.0};
+    s.sampleRate = 1;
+    s.fftLength = 4096;
+    s.markerPos = {1000, 5000};
+    s.phaseMode = 3;
+    s.measuringInput = 2;
+    core::MeasurementStore& st = core::store();
+    for (int k = 0; k < 4098; ++k)
+        st.timeRecord[k] = 0.001f * k;
+    const core::TimeRecord before = st.timeRecord;
+
+    box::runImpedanceMeasurement(); // the scripted Ui answers Yes, Yes, OK, OK
+    ASSERT_EQ(ui.messages().size(), 4u);
+    EXPECT_EQ(ui.messages()[0].text, core::str(32));
+    EXPECT_EQ(ui.messages()[3].text, core::str(22));
+    EXPECT_EQ(ui.messages()[3].caption, " ");
+    EXPECT_EQ(sim.bench().line1, box::sim::Wiring::SpeakerSide);
+
+    // Settings and the time record as before the run.
+    EXPECT_EQ(s.markerPos, (std::array<int, 2>{1000, 5000}));
+    EXPECT_EQ(s.phaseMode, 3);
+    EXPECT_EQ(s.measuringInput, 2);
+    EXPECT_EQ(st.timeRecord.v, before.v);
+    EXPECT_EQ(ui.shownViews().back(), 4);
+
+    // Against the textbook impedance, scaled by the computation's 0.99.
+    const double df = 6400.0 / 4096.0;
+    double worstMag = 0.0, worstPhase = 0.0;
+    int peakBin = 7;
+    for (int i = 7; i <= 1280; ++i) { // 10.9 Hz .. 2 kHz
+        const double f = i * df;
+        const std::complex<double> z =
+            std::complex<double>(6.0, 2 * M_PI * f * 0.5e-3) +
+            6.0 * 3.0 / 0.45 / std::complex<double>(1.0, 3.0 * (f / 35.0 - 35.0 / f));
+        const double mag = 0.99 * std::abs(z);
+        worstMag = std::max(worstMag, std::fabs(st.impedanceMagnitude[i] - mag) / mag);
+        double dp = st.impedancePhase[i] - std::arg(z) * 180.0 / M_PI;
+        dp = std::remainder(dp, 360.0);
+        worstPhase = std::max(worstPhase, std::fabs(dp));
+        if (st.impedanceMagnitude[i] > st.impedanceMagnitude[peakBin])
+            peakBin = i;
+    }
+    EXPECT_LT(worstMag, 0.05);
+    EXPECT_LT(worstPhase, 5.0);
+    RecordProperty("worstMagnitudeError", std::to_string(worstMag));
+    RecordProperty("worstPhaseErrorDeg", std::to_string(worstPhase));
+    std::printf("impedance: worst magnitude error %.3f, worst phase error %.2f deg\n", worstMag,
+                worstPhase);
+    EXPECT_NEAR(peakBin * df, 35.0, df);
+    // Towards DC the impedance falls to Re (6.15 ohm in the model at 3.1 Hz).
+    EXPECT_NEAR(st.impedanceMagnitude[2], 0.99 * 6.15, 0.99 * 6.15 * 0.05);
+    EXPECT_LT(st.impedanceMagnitude[2], st.impedanceMagnitude[7]);
+}
+
+TEST_F(RunsTest, DecliningTheImpedancePromptsSkipsTheCaptures)
+{
+    ui.queueAnswer(core::Answer::No);
+    box::runImpedanceMeasurement();
+    EXPECT_EQ(sim.captureCount(), 0);
+    EXPECT_EQ(ui.messages().size(), 1u);
+
+    // No new reference: only the speaker-side run is taken.
+    ui.clear();
+    ui.queueAnswer(core::Answer::Yes);
+    ui.queueAnswer(core::Answer::No);
+    ui.queueAnswer(core::Answer::Ok);
+    box::runImpedanceMeasurement();
+    EXPECT_EQ(sim.captureCount(), 1);
+    EXPECT_EQ(ui.messages().size(), 3u);
+    EXPECT_EQ(ui.messages()[2].text, core::str(22));
+}

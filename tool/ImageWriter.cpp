@@ -1,0 +1,69 @@
+#include "tool/ImageWriter.h"
+
+#include "plot/qt/QtCanvas.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <cstdlib>
+#include <memory>
+
+namespace tool {
+
+namespace {
+
+// Fonts need a GUI application object; without a display the offscreen platform serves.
+void ensureGuiApplication()
+{
+    if (QGuiApplication::instance() != nullptr)
+        return;
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
+        std::getenv("WAYLAND_DISPLAY") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "orvo-tool";
+    static char* argv[] = {name, nullptr};
+    static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(argc, argv);
+}
+
+} // namespace
+
+bool writePng(int kind, const std::string& path, int width, int height, std::string& error)
+{
+    ensureGuiApplication();
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height));
+    }
+    if (!image.save(QString::fromStdString(path), "PNG")) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool writePdf(int kind, const std::string& path, int width, int height, std::string& error)
+{
+    ensureGuiApplication();
+    QPdfWriter pdf(QString::fromStdString(path));
+    pdf.setResolution(72);
+    pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(width, height), QPageSize::Point), QPageLayout::Portrait,
+                                  QMarginsF(0, 0, 0, 0)));
+    pdf.setCreator(QStringLiteral("OrvoPro 2.3 (orvo-tool)"));
+    QPainter painter;
+    if (!painter.begin(&pdf)) {
+        error = "cannot write " + path;
+        return false;
+    }
+    plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height));
+    painter.end();
+    return true;
+}
+
+} // namespace tool
