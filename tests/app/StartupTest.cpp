@@ -1,7 +1,7 @@
 // Start-up order, the settings store on the first and later starts, the port driver and the
 // hardware-number rule.
-#include "app/Commands.h"
 #include "app/Startup.h"
+#include "app/Commands.h"
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
-class StartupTest : public testsupport::RecordsTest {
+class StartupTest : public testsupport::RecordsTest
+{
 protected:
     void SetUp() override
     {
@@ -61,8 +63,8 @@ using V = std::vector<std::string>;
 TEST_F(StartupTest, FirstStartWritesPfadWithoutMessages)
 {
     const app::StartupResult r = app::runStartup(hooks);
-    EXPECT_EQ(steps, (V{"window", "port auto 1", "bars", "printer", "documents", "hardware",
-                        "render 0"}));
+    EXPECT_EQ(steps,
+              (V{"window", "port auto 1", "bars", "printer", "documents", "hardware", "render 0"}));
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(store.value("Pfad"), "/home/user/Dokumente");
     EXPECT_EQ(store.value("LPT_PORT"), "1");
