@@ -1,9 +1,7 @@
 #include "app/dialogs/DialogHost.h"
 
-#if ORVO_DIALOGS_BOX
 #include "box/Acquisition.h"
-#include "box/Render.h"
-#endif
+#include "plot/Render.h"
 
 #include <QColorDialog>
 
@@ -36,11 +34,7 @@ int hardwareNumber()
 {
     if (g_hardwareNumber)
         return g_hardwareNumber();
-#if ORVO_DIALOGS_BOX
     return box::readHardwareNumber();
-#else
-    return 0;
-#endif
 }
 
 void setRenderHandler(RenderHandler handler) { g_render = std::move(handler); }
@@ -49,10 +43,8 @@ void renderView(int code)
 {
     if (g_render)
         g_render(code);
-#if ORVO_DIALOGS_BOX
     else
-        box::renderView(code); // the renderer the shell installed for every layer
-#endif
+        plot::renderView(code);
 }
 
 void setColorChooser(ColorChooser chooser) { g_colorChooser = std::move(chooser); }

@@ -1,5 +1,6 @@
-// What the dialogs need from the shell and from the layers that are wired in by the shell:
-// help, the box's hardware number, the diagram renderer and the colour chooser. The shell installs these once at start-up; tests install fakes.
+// What the dialogs need from the shell and the other layers: help, the box's hardware number,
+// the diagram renderer and the colour chooser. The shell installs its handlers once at
+// start-up; tests install fakes.
 #pragma once
 
 #include <QColor>
@@ -24,7 +25,7 @@ void setHardwareNumberProvider(HardwareNumberProvider provider);
 int hardwareNumber();
 
 // Records the picture(s) of a render code (0..6, 20, 40, 100); without a handler of its
-// own it goes to the renderer installed in the box layer.
+// own it goes straight to the diagram layer.
 using RenderHandler = std::function<void(int code)>;
 void setRenderHandler(RenderHandler handler);
 void renderView(int code);
@@ -34,7 +35,7 @@ using ColorChooser = std::function<QColor(const QColor& initial, QWidget* parent
 void setColorChooser(ColorChooser chooser); // empty: the Qt colour dialog
 QColor chooseColor(const QColor& initial, QWidget* parent);
 
-// Back to the defaults (no help, box hardware number, box renderer, Qt colour dialog).
+// Back to the defaults (no help, box hardware number, diagram renderer, Qt colour dialog).
 void resetDialogHost();
 
 } // namespace app::dialogs

@@ -1,9 +1,7 @@
 #include "app/dialogs/Dialogs.h"
 
 #include "app/dialogs/ColorsDialog.h"
-#if ORVO_DIALOGS_BOX
 #include "app/dialogs/LevelDialog.h"
-#endif
 #include "app/dialogs/MeasurementSystemDialog.h"
 #include "app/dialogs/ObserverDialog.h"
 #include "app/dialogs/ScalesDialog.h"
@@ -42,9 +40,7 @@ bool runDcResistanceDialog(QWidget* owner, float proposalOhm, float& valueOhm)
     return true;
 }
 
-#if ORVO_DIALOGS_BOX
 int runLevelDialog(QWidget* owner) { return runModal<LevelDialog>(owner); }
 void repaintLevelDialog() { LevelDialog::requestRepaint(); }
-#endif
 
 } // namespace app::dialogs

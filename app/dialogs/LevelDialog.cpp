@@ -1,11 +1,11 @@
 #include "app/dialogs/LevelDialog.h"
 
 #include "app/dialogs/DialogWidgets.h"
-#include "app/dialogs/ScaleChoices.h"
 #include "box/Level.h"
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "core/Ui.h"
+#include "plot/Scales.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -72,15 +72,13 @@ protected:
 
 LevelAxes levelAxes()
 {
+    const plot::ScaleRecord& f = plot::scaleRecord(plot::levelAxisFor(core::settings().sampleRate));
+    const plot::ScaleRecord& l = plot::scaleRecord(core::displaySettings().axisSets[5].y);
     LevelAxes a;
-    if (const ScaleChoice* f = scaleChoice(levelFrequencyScale(core::settings().sampleRate))) {
-        a.minHz = f->min;
-        a.maxHz = f->max;
-    }
-    if (const ScaleChoice* l = scaleChoice(core::displaySettings().axisSets[5].y)) {
-        a.levelMax = l->max;
-        a.unitText = QString::fromUtf8(l->unitText);
-    }
+    a.minHz = f.min;
+    a.maxHz = f.max;
+    a.levelMax = l.max;
+    a.unitText = QString::fromStdString(l.unitText);
     return a;
 }
 
