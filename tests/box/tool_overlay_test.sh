@@ -1,5 +1,5 @@
 #!/bin/sh
-# Overlay slots through orvo-tool: measure keeps the older curves only while the
+# Overlay slots through orvo-tool: measure and analyze keep the older curves only while the
 # amplitude view's frequency axis stays the same (512/1024 share one, 2048/4096 another).
 set -e
 TOOL="$1"
@@ -28,4 +28,9 @@ expect b.mes "[1,1,0,0,0]"
 run measure response --in b.mes --set fftLength=4096 --out c.mes
 expect c.mes "[1,0,0,0,0]"
 
+# analyze finishes like the amplitude/phase run.
+"$TOOL" analyze response c.mes d.mes --set fftLength=2048 2>/dev/null
+expect d.mes "[1,1,0,0,0]"
+"$TOOL" analyze response d.mes e.mes --set fftLength=1024 2>/dev/null
+expect e.mes "[1,0,0,0,0]"
 echo ok
