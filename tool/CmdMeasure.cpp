@@ -93,7 +93,7 @@ int runLevel(MeasureContext& mc)
 int runCsd(MeasureContext&)
 {
     if (core::settings().sampleRate != 2) {
-        core::message(84, 0, core::Icon::Information);
+        core::messageText(core::str(84), " ", core::Icon::Information);
         return kExitFailed;
     }
     box::runAmplitudePhaseMeasurement();
