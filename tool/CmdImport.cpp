@@ -16,6 +16,8 @@ int runImport(tool::ToolContext& ctx)
     const std::string& version = ctx.args[0];
     if (version != "1.33" && version != "2.1")
         return tool::usageError("import: VERSION is 1.33 or 2.1");
+    if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
+        return bad;
     const int rc = tool::applyCommonOptions(ctx);
     if (rc != tool::kExitOk)
         return rc;
@@ -26,9 +28,7 @@ int runImport(tool::ToolContext& ctx)
         return tool::kExitFailed;
     }
     core::restoreSnapshot();
-    return files::writeMeasurementFile(ctx.args[2]) == files::WriteStatus::Written
-               ? tool::kExitOk
-               : tool::kExitFailed;
+    return tool::saveStatus(files::writeMeasurementFile(ctx.args[2]), ctx.args[2]);
 }
 
 const bool registered = tool::registerCommand(

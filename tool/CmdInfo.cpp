@@ -235,6 +235,8 @@ int runInfo(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 1)
         return tool::usageError("info takes one argument: FILE (.mes or .cfg)");
+    if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
+        return bad;
     const std::string& path = ctx.args[0];
     long long length = 0;
     const bool exists = files::fileLength(path, length);

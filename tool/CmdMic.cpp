@@ -14,6 +14,8 @@ int runMic(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 2)
         return tool::usageError("mic takes two arguments: FILE.mic OUT.cfg");
+    if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
+        return bad;
     const int rc = tool::applyCommonOptions(ctx);
     if (rc != tool::kExitOk)
         return rc;
@@ -21,9 +23,7 @@ int runMic(tool::ToolContext& ctx)
     if (files::readMicFile(ctx.args[0], false, &summary) != files::MicStatus::Read)
         return tool::kExitFailed;
     std::printf("%s\n", summary.c_str());
-    return files::writeConfigurationFile(ctx.args[1]) == files::WriteStatus::Written
-               ? tool::kExitOk
-               : tool::kExitFailed;
+    return tool::saveStatus(files::writeConfigurationFile(ctx.args[1]), ctx.args[1]);
 }
 
 const bool registered = tool::registerCommand(
