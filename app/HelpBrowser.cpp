@@ -19,9 +19,11 @@
 #define ORVO_HELP_SOURCE_DIR ""
 #endif
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 struct Keyword {
     const char* keyword;
     const char* target;
@@ -103,10 +105,10 @@ void showHelp(QWidget* owner, const std::string& keyword)
 {
     const QString folder = helpFolder();
     if (folder.isEmpty()) {
-        const QString where = QCoreApplication::instance()
-                                  ? QCoreApplication::applicationDirPath() +
-                                        QStringLiteral("/help/index.html")
-                                  : QStringLiteral("help/index.html");
+        const QString where =
+            QCoreApplication::instance()
+                ? QCoreApplication::applicationDirPath() + QStringLiteral("/help/index.html")
+                : QStringLiteral("help/index.html");
         core::messageText(std::string(core::str(75)) + where.toStdString(), core::str(90),
                           core::Icon::Information);
         return;

@@ -9,7 +9,8 @@
 
 class QTextBrowser;
 
-namespace app {
+namespace app
+{
 
 // The folder the help pages are read from (the first of: $ORVO_HELP_DIR, help/ beside the
 // program, the source tree's resources/help); empty when none holds index.html.
@@ -18,7 +19,8 @@ QString helpFolder();
 // Page and anchor of a keyword ("page.html#anchor"); the start page for unknown keywords.
 QString helpTarget(const std::string& keyword);
 
-class HelpBrowser : public QWidget {
+class HelpBrowser : public QWidget
+{
     Q_OBJECT
 public:
     explicit HelpBrowser(QWidget* parent = nullptr);

@@ -6,13 +6,14 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace app {
+namespace app
+{
 
 inline constexpr int kToolbarImageCount = 18;
 
 QPixmap toolbarImage(int index); // 32 x 16; an empty pixmap for an unknown index
 QIcon programIcon();
-QCursor zoomSelectCursor();  // 135
-QCursor markerDragCursor();  // 144
+QCursor zoomSelectCursor(); // 135
+QCursor markerDragCursor(); // 144
 
 } // namespace app

@@ -13,13 +13,15 @@ class QAction;
 class QLabel;
 class QToolBar;
 
-namespace app {
+namespace app
+{
 
 class MainWindow;
 class QtUi;
 
 // The area the diagrams are painted into; passes the mouse to the marker and read-out code.
-class DrawingArea : public QWidget {
+class DrawingArea : public QWidget
+{
     Q_OBJECT
 public:
     explicit DrawingArea(MainWindow* owner);
@@ -35,7 +37,8 @@ private:
     MainWindow* owner_;
 };
 
-class ZoomWindow : public QMainWindow {
+class ZoomWindow : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit ZoomWindow(QWidget* owner);
@@ -51,7 +54,8 @@ private:
     std::map<int, QAction*> actions_;
 };
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow
+{
     Q_OBJECT
 public:
     MainWindow();

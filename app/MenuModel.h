@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace app
+{
 
 struct MenuEntry {
     enum class Kind { Command, Separator, Popup };

@@ -5,9 +5,11 @@
 
 #include <QPainter>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 PictureReplayer g_replayer;
 
 // The three panels of view 11: target size and the origins of the time, amplitude and
@@ -24,7 +26,10 @@ void panels(QPainter& p, const QRect& target, const QPoint origins[3])
 }
 } // namespace
 
-void setPictureReplayer(PictureReplayer replayer) { g_replayer = std::move(replayer); }
+void setPictureReplayer(PictureReplayer replayer)
+{
+    g_replayer = std::move(replayer);
+}
 
 void replayView(QPainter& p, int kind, const QRect& target)
 {

@@ -1,8 +1,12 @@
 #include "app/QtSettingsStore.h"
 
-namespace app {
+namespace app
+{
 
-QtSettingsStore::QtSettingsStore() : settings_(QStringLiteral("TAVEN"), QStringLiteral("OrvoPro2.3Deutsch")) {}
+QtSettingsStore::QtSettingsStore()
+    : settings_(QStringLiteral("TAVEN"), QStringLiteral("OrvoPro2.3Deutsch"))
+{
+}
 
 std::optional<std::string> QtSettingsStore::value(const std::string& key)
 {

@@ -9,9 +9,11 @@
 
 #include <mutex>
 
-namespace app {
+namespace app
+{
 
-class QtSettingsStore : public core::SettingsStore {
+class QtSettingsStore : public core::SettingsStore
+{
 public:
     QtSettingsStore();
     std::optional<std::string> value(const std::string& key) override;

@@ -10,9 +10,11 @@
 
 class QWidget;
 
-namespace app {
+namespace app
+{
 
-class QtUi : public QObject, public core::Ui {
+class QtUi : public QObject, public core::Ui
+{
     Q_OBJECT
 public:
     explicit QtUi(QObject* parent = nullptr);

@@ -1,24 +1,43 @@
 #include "app/Wiring.h"
 
 #include "app/Commands.h"
-#include "app/MainWindow.h"
-#include "app/QtUi.h"
 #include "app/HelpBrowser.h"
+#include "app/MainWindow.h"
+#include "app/Mouse.h"
+#include "app/Painting.h"
+#include "app/QtUi.h"
+#include "box/Acquisition.h"
+#include "box/Level.h"
+#include "box/PortAccess.h"
+#include "box/Render.h"
+#include "box/Runs.h"
+#include "core/Settings.h"
 #include "dsp/Waterfall.h"
 #include "files/ConfigurationFile.h"
 #include "files/Export.h"
 #include "files/Import.h"
 #include "files/MeasurementFile.h"
 #include "files/MicFile.h"
+#include "plot/Render.h"
+#include "plot/Scales.h"
+#include "plot/qt/QtCanvas.h"
+
+#include <QPainter>
+
+#include <memory>
 
 #ifdef ORVO_HAVE_DIALOGS
 #include "app/dialogs/DialogHost.h"
 #include "app/dialogs/Dialogs.h"
 #endif
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
+std::unique_ptr<box::PortAccess> g_port;
+
 LoadOutcome outcome(files::LoadResult r)
 {
     switch (r) {
@@ -57,6 +76,24 @@ files::ExportKind exportKind(Export e)
 void wireOperations()
 {
     Operations& op = operations();
+    op.renderView = plot::renderView;
+    // The runs and the level worker re-record their views through the box layer's hook.
+    box::setRenderFunction(plot::renderView);
+    setPictureReplayer([](QPainter& p, int kind, const QRect& target) {
+        const auto picture = plot::picture(kind);
+        plot::replayOnPainter(p, *picture, QRectF(target));
+    });
+    setScaleLookup([](int index, AxisScale& out) {
+        const plot::ScaleRecord& r = plot::scaleRecord(index);
+        if (!r.exists)
+            return false;
+        out = AxisScale{r.min, r.max, r.unitText};
+        return true;
+    });
+
+    op.runReferenceMeasurement = box::runReferenceMeasurement;
+    op.runAmplitudePhaseMeasurement = box::runAmplitudePhaseMeasurement;
+    op.runImpedanceMeasurement = box::runImpedanceMeasurement;
     op.computeWaterfall = [](int n) { dsp::computeWaterfall(n); };
 
     op.loadMeasurementFile = [] { return outcome(files::loadMeasurementFile()); };
@@ -101,6 +138,10 @@ void wireWindow(MainWindow& window, QtUi& ui)
     ui.setDcResistanceDialog(dialogs::runDcResistanceDialog);
     dialogs::setHelpHandler(
         [owner](const QString& keyword) { app::showHelp(owner, keyword.toStdString()); });
+    operations().startLevelMeasurement = [owner] {
+        if (box::startLevelMeasurement())
+            dialogs::runLevelDialog(owner);
+    };
     auto windowRepaint = ui.repaint;
     ui.repaint = [windowRepaint](core::RepaintTarget target) {
         if (target == core::RepaintTarget::LevelDialog)
@@ -116,15 +157,26 @@ void wireWindow(MainWindow& window, QtUi& ui)
 
 PortOpenResult openPortDriver(const std::string& driver, int parallelPort)
 {
-    (void)driver;
-    (void)parallelPort;
+    (void)driver; // the box layer reads `PortDriver` itself
+    box::PortSelection sel = box::openConfiguredPort(parallelPort);
+    g_port = std::move(sel.port);
+    box::setPortAccess(g_port.get());
     PortOpenResult r;
-    r.simulator = true;
+    r.ok = sel.error.empty();
+    r.simulator = sel.simulated;
+    r.detail = sel.error;
     return r;
 }
 
-int readHardwareNumber() { return 9; }
+int readHardwareNumber()
+{
+    return box::readHardwareNumber();
+}
 
-void closePortDriver() {}
+void closePortDriver()
+{
+    box::setPortAccess(nullptr);
+    g_port.reset();
+}
 
 } // namespace app

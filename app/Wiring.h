@@ -8,7 +8,8 @@
 
 class QWidget;
 
-namespace app {
+namespace app
+{
 
 class MainWindow;
 class QtUi;

@@ -3,7 +3,6 @@
 #include "app/dialogs/ColorsDialog.h"
 #include "app/dialogs/MeasurementSystemDialog.h"
 #include "app/dialogs/ObserverDialog.h"
-#include "app/dialogs/ScaleChoices.h"
 #include "app/dialogs/ScalesDialog.h"
 #include "app/dialogs/SignalProcessingDialog.h"
 #include "app/dialogs/SmallDialogs.h"
@@ -12,6 +11,7 @@
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
 #include "core/Strings.h"
+#include "plot/Render.h"
 
 #include <QDir>
 #include <QLabel>
@@ -402,6 +402,18 @@ TEST_F(DialogTest, ScalesListWithoutSelectionLeavesTheScale)
     EXPECT_TRUE(control<QListWidget>(d, 1097)->selectedItems().isEmpty());
     d.apply();
     EXPECT_EQ(core::displaySettings().axisSets[3].y, 55);
+}
+
+TEST_F(DialogTest, WithoutAHandlerRendersReachTheDiagramLayer)
+{
+    resetDialogHost();
+    plot::resetPictures();
+    ASSERT_TRUE(plot::picture(2)->empty());
+    ScalesDialog d;
+    d.apply();
+    EXPECT_FALSE(plot::picture(2)->empty());
+    EXPECT_FALSE(plot::picture(6)->empty());
+    plot::resetPictures();
 }
 
 // ---- 126 colours -----------------------------------------------------------------------
