@@ -700,6 +700,34 @@ TEST_F(ToolTest, MeasureRenderAndAnalyzeOnTheSimulatedBox)
     r = run("analyze csd imp.mes wf2.mes"); // a 6.4 kHz record
     EXPECT_EQ(r.status, 1);
 
+    // The T/S procedure with an added mass: the result text on stdout, in the file and in
+    // the T/S export, with decimal points.
+    r = runBoth("measure ts --answers yes,yes,ok,ok,ok --dc-ohm 6.0 "
+                "--sim-driver 6.0,0.5,35,3.0,0.45,40 --set sampleRate=1 --set addedMassG=20 "
+                "--out ts.mes",
+                {"ts.mes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto fsAt = r.out.find("fs= ");
+    ASSERT_NE(fsAt, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.compare(fsAt + 4, 2, "35") == 0 || r.out.compare(fsAt + 4, 2, "34") == 0, true)
+        << r.out;
+    EXPECT_EQ(r.out[fsAt + 6], '.') << r.out;
+    ASSERT_EQ(runBoth("export tsp ts.mes ts.tsp", {"ts.tsp"}).status, 0);
+    const std::string tsp = text("ts.tsp");
+    ASSERT_EQ(tsp.size(), 234u);
+    // The file holds the text in Windows-1252 with CR LF, then zeros up to 200 bytes.
+    std::string stored;
+    for (std::size_t i = 0; i < r.out.size(); ++i) {
+        if (r.out[i] == '\n')
+            stored += "\r\n";
+        else if (r.out.compare(i, 2, "\xC2\xB2") == 0)
+            stored += '\xB2', ++i;
+        else
+            stored += r.out[i];
+    }
+    ASSERT_LT(stored.size(), 200u);
+    EXPECT_EQ(tsp.substr(34), stored + std::string(200 - stored.size(), '\0'));
+
     // A box that is not there: the run fails and nothing is saved.
     r = run("measure response --sim-fault absent --out absent.mes");
     EXPECT_EQ(r.status, 1);
