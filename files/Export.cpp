@@ -7,6 +7,7 @@
 #include "core/Strings.h"
 #include "core/Ui.h"
 #include "dsp/Response.h"
+#include "plot/Scales.h"
 
 #include <algorithm>
 #include <cmath>
@@ -118,7 +119,11 @@ bool scaleHasDbsplUnit(int scaleIndex)
            std::end(kDbsplScales);
 }
 
-bool amplitudeAxisIsDbspl() { return scaleHasDbsplUnit(core::displaySettings().axisSets[1].y); }
+bool amplitudeAxisIsDbspl()
+{
+    // The amplitude family's y scale in force, by its unit as the diagrams read it.
+    return plot::scaleRecord(core::displaySettings().axisSets[1].y).unitText == "[dBSPL]";
+}
 
 const char* exportExtension(ExportKind kind) { return spec(kind).extension; }
 

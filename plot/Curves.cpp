@@ -82,6 +82,18 @@ void drawFrequencyCurve(Picture& p, const core::CurveBuffer& curve, const ScaleR
     line.draw(p, c);
 }
 
+// The time curves scale the value before dividing by the span, unlike the value-axis mapping
+// (span divided first); the two orders differ by one unit at some values, the top of the
+// axis among them.
+int timeValueY(float v, const ScaleRecord& y)
+{
+    const double span = static_cast<double>(y.max) - static_cast<double>(y.min);
+    if (!(span != 0.0))
+        return 0;
+    const double r = 10000.0 * (static_cast<double>(v) - static_cast<double>(y.min)) / span;
+    return static_cast<int>(std::clamp(r, -1e9, 1e9));
+}
+
 void drawTimeCurve(Picture& p, const core::TimeRecord& values, std::uint32_t c)
 {
     const core::TimeRecord& rec = core::store().timeRecord;
@@ -95,7 +107,7 @@ void drawTimeCurve(Picture& p, const core::TimeRecord& values, std::uint32_t c)
         const float v = values[static_cast<std::size_t>(i)];
         if (!std::isfinite(v))
             continue;
-        line.add(mapTimeSample(i, n), mapLinear(v, y));
+        line.add(mapTimeSample(i, n), timeValueY(v, y));
     }
     line.draw(p, c);
 }

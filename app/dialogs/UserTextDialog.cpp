@@ -39,11 +39,14 @@ UserTextDialog::UserTextDialog(QWidget* owner) : QDialog(owner)
     for (int i = 0; i < 8; ++i) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(controlName(1210 + i));
-        edit->setMaxLength(kMaxChars);
         // Room for a full line of 50 characters.
         edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(kMaxChars, QLatin1Char('n'))));
         const auto& slot = texts[static_cast<std::size_t>(i)];
-        edit->setText(QString::fromStdString(core::cp1252ToUtf8(slot.data(), slot.size())));
+        const QString text = QString::fromStdString(core::cp1252ToUtf8(slot.data(), slot.size()));
+        // The limit is for typing: a longer text from a configuration file is shown and kept
+        // whole rather than cut at 50 characters by merely opening the dialog.
+        edit->setMaxLength(std::max(kMaxChars, static_cast<int>(text.size())));
+        edit->setText(text);
         edits_[static_cast<std::size_t>(i)] = edit;
         auto* label = new QLabel(QString::fromUtf8(labels[i]), this);
         label->setBuddy(edit); // with a buddy "&&" shows as one "&"

@@ -3,8 +3,10 @@
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "core/Store.h"
+#include "files/Export.h"
 #include "files/MeasurementFile.h"
 #include "plot/Render.h"
+#include "plot/Scales.h"
 #include "plot/SvgCanvas.h"
 #include "tests/support/TestSupport.h"
 
@@ -173,4 +175,22 @@ TEST_F(RenderFileTest, GarbageFileRendersWithoutOutOfBoundsAccess)
     core::restoreSnapshot();
     EXPECT_GT(renderAllViews(), 0);
     std::filesystem::remove_all(dir);
+}
+
+TEST_F(RenderFileTest, AmplitudeExportConvertsExactlyWhenTheDiagramDoes)
+{
+    // The export and the amplitude diagram must agree on dB SPL for every scale the
+    // amplitude list offers, and for a scale index from a foreign configuration file.
+    int dbspl = 0;
+    for (int index : scaleList(ScaleList::amplitude)) {
+        core::displaySettings().axisSets[1].y = index;
+        const bool expected = scaleRecord(index).unitText == "[dBSPL]";
+        EXPECT_EQ(files::amplitudeAxisIsDbspl(), expected) << "scale " << index;
+        dbspl += expected ? 1 : 0;
+    }
+    EXPECT_EQ(dbspl, 11);
+    for (int index : {-1, 14, 32, 79, 100000}) {
+        core::displaySettings().axisSets[1].y = index;
+        EXPECT_EQ(files::amplitudeAxisIsDbspl(), scaleRecord(index).unitText == "[dBSPL]") << index;
+    }
 }

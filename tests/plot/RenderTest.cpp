@@ -187,6 +187,24 @@ TEST_F(RenderTest, TimeSignalSkipsSampleZeroAndMissingSamples)
     EXPECT_EQ(c[0]->points.size(), 1022u);
 }
 
+TEST_F(RenderTest, TimeCurveScalesTheValueBeforeDividingBySpan)
+{
+    // On the +-0,15 V axis the top value lands on the top edge only when the value is scaled
+    // before the division; the value-axis mapping (span first) gives one unit less.
+    core::MeasurementStore& st = core::store();
+    core::displaySettings().axisSets[0].y = 6;
+    st.timeRecord.stamp(512, 1);
+    st.timeRecord[1] = 0.15f;
+    st.timeRecord[2] = -0.15f;
+    ASSERT_EQ(mapLinear(0.15f, scaleRecord(6)), 9999);
+    renderView(1);
+    const auto c = curves(*picture(1));
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0]->points[0].y, 10000);
+    EXPECT_EQ(c[0]->points[1].y, 0);
+    EXPECT_EQ(c[0]->points[2].y, 5000);
+}
+
 TEST_F(RenderTest, OverlayStopsAtTheFirstEmptySlot)
 {
     core::MeasurementStore& st = core::store();
