@@ -6,11 +6,9 @@
 #include "core/Ui.h"
 #include "plot/Zoom.h"
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 ShellState g_shell;
 Operations g_operations;
 

@@ -11,11 +11,9 @@
 #include <functional>
 #include <string>
 
-namespace app
-{
+namespace app {
 
-namespace cmd
-{
+namespace cmd {
 // Toolbar and menu ids of the main window.
 inline constexpr int ReferenceTb = 40001, Reference = 40035;
 inline constexpr int AmplitudePhaseTb = 40002, AmplitudePhase = 40048;

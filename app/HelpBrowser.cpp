@@ -19,11 +19,9 @@
 #define ORVO_HELP_SOURCE_DIR ""
 #endif
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 struct Keyword {
     const char* keyword;
     const char* target;

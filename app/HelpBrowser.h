@@ -9,8 +9,7 @@
 
 class QTextBrowser;
 
-namespace app
-{
+namespace app {
 
 // The folder the help pages are read from (the first of: $ORVO_HELP_DIR, help/ beside the
 // program, the source tree's resources/help); empty when none holds index.html.

@@ -5,11 +5,9 @@
 
 #include <cmath>
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 const QColor kInk(20, 20, 20);
 const QColor kMeasure(200, 0, 0);
 const QColor kCurve(0, 0, 150);

@@ -6,8 +6,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace app
-{
+namespace app {
 
 inline constexpr int kToolbarImageCount = 18;
 

@@ -25,11 +25,9 @@
 #include <QToolBar>
 #include <algorithm>
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 // The light grey of the window class's background.
 const QColor kBackground(192, 192, 192);
 

@@ -13,8 +13,7 @@ class QAction;
 class QLabel;
 class QToolBar;
 
-namespace app
-{
+namespace app {
 
 class MainWindow;
 class QtUi;

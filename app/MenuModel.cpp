@@ -3,11 +3,9 @@
 #include "app/Commands.h"
 #include "core/Strings.h"
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 using K = MenuEntry::Kind;
 
 MenuEntry item(const char* text, int id)

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace app
-{
+namespace app {
 
 struct MenuEntry {
     enum class Kind { Command, Separator, Popup };

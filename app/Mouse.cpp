@@ -8,11 +8,9 @@
 
 #include <cmath>
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 ScaleLookup g_lookup;
 
 AxisScale scaleOf(int index)

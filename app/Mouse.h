@@ -6,8 +6,7 @@
 #include <functional>
 #include <string>
 
-namespace app
-{
+namespace app {
 
 // The parts of one scale-table entry the read-out needs.
 struct AxisScale {

@@ -5,11 +5,9 @@
 
 #include <QPainter>
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 PictureReplayer g_replayer;
 
 // The three panels of view 11: target size and the origins of the time, amplitude and

@@ -10,8 +10,7 @@
 class QPainter;
 class QPrinter;
 
-namespace app
-{
+namespace app {
 
 // Replays the picture of a DiagramKind (0..8) stretched into a rectangle.
 using PictureReplayer = std::function<void(QPainter&, int kind, const QRect& target)>;

@@ -1,7 +1,6 @@
 #include "app/QtSettingsStore.h"
 
-namespace app
-{
+namespace app {
 
 QtSettingsStore::QtSettingsStore()
     : settings_(QStringLiteral("TAVEN"), QStringLiteral("OrvoPro2.3Deutsch"))

@@ -9,8 +9,7 @@
 
 #include <mutex>
 
-namespace app
-{
+namespace app {
 
 class QtSettingsStore : public core::SettingsStore
 {

@@ -9,11 +9,9 @@
 #include <QPushButton>
 #include <QThread>
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 QMessageBox::Icon qtIcon(core::Icon icon)
 {
     switch (icon) {

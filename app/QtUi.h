@@ -10,8 +10,7 @@
 
 class QWidget;
 
-namespace app
-{
+namespace app {
 
 class QtUi : public QObject, public core::Ui
 {

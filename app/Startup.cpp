@@ -8,11 +8,9 @@
 
 #include <charconv>
 
-namespace app
-{
+namespace app {
 
-namespace
-{
+namespace {
 void error(const std::string& text, const std::string& caption)
 {
     core::messageText(text, caption, core::Icon::Error);

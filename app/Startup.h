@@ -6,8 +6,7 @@
 #include <functional>
 #include <string>
 
-namespace app
-{
+namespace app {
 
 // Result of choosing and opening the port driver.
 struct PortOpenResult {

@@ -8,8 +8,7 @@
 
 class QWidget;
 
-namespace app
-{
+namespace app {
 
 class MainWindow;
 class QtUi;

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using app::cmd::Zoom;
 

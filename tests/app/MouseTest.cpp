@@ -7,8 +7,7 @@
 
 #include <map>
 
-namespace
-{
+namespace {
 
 // A 1200 x 1200 diagram rectangle: logical X = 10 x, Y = 10 (1200 - y), so plot
 // coordinates are px = 10 x - 1500, py = 11000 - 10 y.

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 class StartupTest : public testsupport::RecordsTest
 {

@@ -32,8 +32,7 @@ inline void PrintTo(const QString& s, std::ostream* os)
     *os << '"' << s.toStdString() << '"';
 }
 
-namespace
-{
+namespace {
 
 QApplication& application()
 {
