@@ -39,7 +39,7 @@ bool writePng(int kind, const std::string& path, int width, int height, std::str
     image.fill(Qt::white);
     {
         QPainter painter(&image);
-        plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height));
+        plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
     }
     if (!image.save(QString::fromStdString(path), "PNG")) {
         error = "cannot write " + path;
@@ -61,7 +61,7 @@ bool writePdf(int kind, const std::string& path, int width, int height, std::str
         error = "cannot write " + path;
         return false;
     }
-    plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height));
+    plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
     painter.end();
     return true;
 }

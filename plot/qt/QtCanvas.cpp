@@ -2,10 +2,8 @@
 
 #include "plot/Render.h"
 
-#include <QFont>
 #include <QFontMetricsF>
 #include <QImage>
-#include <QPainter>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -26,7 +24,7 @@ QPen qPen(const DPen& pen)
     p.setWidthF(pen.width);
     p.setStyle(pen.dotted ? Qt::DotLine : Qt::SolidLine);
     p.setCapStyle(Qt::FlatCap);
-    p.setJoinStyle(Qt::RoundJoin);
+    p.setJoinStyle(Qt::BevelJoin);
     return p;
 }
 
@@ -39,40 +37,96 @@ QPolygonF qPolygon(const std::vector<DPoint>& points)
     return poly;
 }
 
-// Mask-pen lines combine with what lies below (pen AND destination).
-void setRasterMode(QPainter& painter, const DPen& pen)
+// Wide antialiased pens are stroked as one outline per call, and the cost of filling that
+// outline grows much faster than its length: a curve of 1600 points takes twenty times as
+// long in one piece as in pieces of sixteen. Round caps close the joints between pieces.
+// Dotted lines stay whole so that their dots keep one rhythm.
+void strokeInPieces(QPainter& painter, const QPolygonF& poly, const DPen& pen)
 {
-    painter.setCompositionMode(pen.maskPen ? QPainter::RasterOp_SourceAndDestination
-                                           : QPainter::CompositionMode_SourceOver);
+    constexpr qsizetype kPiece = 16;
+    QPen qp = qPen(pen);
+    if (pen.dotted || poly.size() <= kPiece) {
+        painter.setPen(qp);
+        painter.drawPolyline(poly);
+        return;
+    }
+    qp.setCapStyle(Qt::RoundCap);
+    painter.setPen(qp);
+    for (qsizetype at = 0; at + 1 < poly.size(); at += kPiece - 1)
+        painter.drawPolyline(poly.constData() + at, static_cast<int>(std::min(kPiece, poly.size() - at)));
+}
+
+// The height is the character cell (ascent plus descent), as the diagrams state it. Finding
+// the pixel size that gives that cell needs the font's metrics, which costs more than
+// drawing the text, so the sizes found are kept (a window repaints with a handful of sizes).
+QFont fontFor(const DFont& font)
+{
+    struct CachedFont {
+        int pixelHeight;
+        int weight;
+        QFont font;
+    };
+    thread_local std::vector<CachedFont> cache;
+    const int pixelHeight = std::max(1, qRound(font.height));
+    const int weight = font.weight <= 200 ? QFont::Light : font.weight >= 600 ? QFont::Bold : QFont::Normal;
+    for (const CachedFont& c : cache)
+        if (c.pixelHeight == pixelHeight && c.weight == weight)
+            return c.font;
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelHeight);
+    const QFontMetricsF probe(f);
+    if (probe.height() > 0)
+        f.setPixelSize(std::max(1, qRound(pixelHeight * pixelHeight / probe.height())));
+    f.setWeight(static_cast<QFont::Weight>(weight));
+    if (cache.size() >= 64)
+        cache.clear(); // windows resized many times: start afresh rather than grow
+    cache.push_back({pixelHeight, weight, f});
+    return f;
+}
+
+void setHints(QPainter& painter, bool smoothLines)
+{
+    painter.setRenderHint(QPainter::Antialiasing, smoothLines);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
 }
 
 } // namespace
 
-QtCanvas::QtCanvas(QPainter& painter) : painter_(painter) {}
+QtCanvas::QtCanvas(QPainter& painter) : painter_(painter), base_(painter.worldTransform())
+{
+    painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+// Mask-pen lines combine with what lies below (pen AND destination); everything else paints over.
+void QtCanvas::setMode(bool maskPen)
+{
+    if (maskPen == maskMode_)
+        return;
+    maskMode_ = maskPen;
+    painter_.setCompositionMode(maskPen ? QPainter::RasterOp_SourceAndDestination
+                                        : QPainter::CompositionMode_SourceOver);
+}
 
 void QtCanvas::fillRect(const DRect& r, std::uint32_t color)
 {
+    setMode(false);
     painter_.fillRect(QRectF(QPointF(r.left, r.top), QPointF(r.right, r.bottom)), qColor(color));
 }
 
 void QtCanvas::polyline(const std::vector<DPoint>& points, const DPen& pen)
 {
-    painter_.save();
-    setRasterMode(painter_, pen);
-    painter_.setPen(qPen(pen));
+    setMode(pen.maskPen);
     painter_.setBrush(Qt::NoBrush);
-    painter_.drawPolyline(qPolygon(points));
-    painter_.restore();
+    strokeInPieces(painter_, qPolygon(points), pen);
 }
 
 void QtCanvas::polygon(const std::vector<DPoint>& points, const DPen& pen, std::uint32_t brush)
 {
-    painter_.save();
-    setRasterMode(painter_, pen);
+    setMode(pen.maskPen);
     painter_.setPen(qPen(pen));
     painter_.setBrush(qColor(brush));
     painter_.drawPolygon(qPolygon(points));
-    painter_.restore();
 }
 
 void QtCanvas::text(const std::string& utf8, const DRect& rect, const DFont& font, std::uint32_t color,
@@ -80,15 +134,6 @@ void QtCanvas::text(const std::string& utf8, const DRect& rect, const DFont& fon
 {
     if (!(font.height > 0.5))
         return;
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setStyleHint(QFont::SansSerif);
-    // The height is the character cell (ascent plus descent), as the diagrams state it.
-    f.setPixelSize(std::max(1, qRound(font.height)));
-    const QFontMetricsF probe(f);
-    if (probe.height() > 0)
-        f.setPixelSize(std::max(1, qRound(font.height * font.height / probe.height())));
-    f.setWeight(font.weight <= 200 ? QFont::Light : font.weight >= 600 ? QFont::Bold : QFont::Normal);
-
     int align = (flags & alignCenter) ? Qt::AlignHCenter : (flags & alignRight) ? Qt::AlignRight : Qt::AlignLeft;
     const bool wrap = (flags & wordBreak) && !(flags & singleLine);
     // Bottom alignment holds for single lines; wrapped text starts at the top.
@@ -99,14 +144,13 @@ void QtCanvas::text(const std::string& utf8, const DRect& rect, const DFont& fon
 
     // Narrow fonts: the painter squeezes horizontally; the rectangle is widened to match.
     const double sx = fontStretch(font);
-    painter_.save();
-    painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter_.setFont(f);
+    setMode(false);
+    painter_.setFont(fontFor(font));
     painter_.setPen(qColor(color));
-    painter_.scale(sx, 1.0);
+    painter_.setWorldTransform(QTransform::fromScale(sx, 1.0) * base_);
     const QRectF r(QPointF(rect.left / sx, rect.top), QPointF(rect.right / sx, rect.bottom));
     painter_.drawText(r, align, QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
-    painter_.restore();
+    painter_.setWorldTransform(base_);
 }
 
 void QtCanvas::image(const DRect& target, const Bitmap& bm)
@@ -124,24 +168,23 @@ void QtCanvas::image(const DRect& target, const Bitmap& bm)
                            static_cast<int>((c >> 16) & 0xFF));
         }
     }
+    setMode(false);
     painter_.drawImage(QRectF(QPointF(target.left, target.top), QPointF(target.right, target.bottom)), img);
 }
 
-void replayOnPainter(QPainter& painter, const Picture& picture, const QRectF& target)
+void replayOnPainter(QPainter& painter, const Picture& picture, const QRectF& target, bool smoothLines)
 {
     painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    setHints(painter, smoothLines);
     QtCanvas canvas(painter);
     replay(picture, canvas, {target.left(), target.top(), target.right(), target.bottom()});
     painter.restore();
 }
 
-void replayViewOnPainter(QPainter& painter, int kind, const QRect& area)
+void replayViewOnPainter(QPainter& painter, int kind, const QRect& area, bool smoothLines)
 {
     painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    setHints(painter, smoothLines);
     QtCanvas canvas(painter);
     replayView(canvas, kind, area.left(), area.top(), area.left() + area.width(), area.top() + area.height());
     painter.restore();

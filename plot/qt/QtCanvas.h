@@ -3,9 +3,9 @@
 
 #include "plot/Picture.h"
 
+#include <QPainter>
 #include <QRectF>
-
-class QPainter;
+#include <QTransform>
 
 namespace plot {
 
@@ -21,12 +21,20 @@ public:
     void image(const DRect& target, const Bitmap& bitmap) override;
 
 private:
+    void setMode(bool maskPen);
+
     QPainter& painter_;
+    QTransform base_;                   // the painter's transform when the replay began
+    bool maskMode_ = false;
 };
 
-// Replays a picture into a rectangle of the painter's device.
-void replayOnPainter(QPainter& painter, const Picture& picture, const QRectF& target);
+// Replays a picture into a rectangle of the painter's device. Text is always smoothed; lines
+// and areas only on request: smoothing wide lines costs several times the whole replay, too
+// much for painting a window, and the pictures were always drawn with hard edges. Image
+// files, made once, ask for smooth lines.
+void replayOnPainter(QPainter& painter, const Picture& picture, const QRectF& target,
+                     bool smoothLines = false);
 // Replays a view (0..8, or 11 as three panels) the way the main window paints it.
-void replayViewOnPainter(QPainter& painter, int kind, const QRect& area);
+void replayViewOnPainter(QPainter& painter, int kind, const QRect& area, bool smoothLines = false);
 
 } // namespace plot

@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace plot;
 
 namespace {
@@ -49,4 +52,43 @@ TEST_F(QtCanvasTest, FrameColoursLandWhereTheSquareSaysAndTextIsUpright)
     const QImage start = paint(0, 692, 434);
     EXPECT_EQ(start.pixelColor(2, 2), QColor(0, 0, 128));
     EXPECT_EQ(start.pixelColor(346, 230), QColor(255, 255, 255));
+}
+
+TEST_F(QtCanvasTest, LongCurvesStayUnbrokenAndTextKeepsItsSizeAcrossReplays)
+{
+    // A curve of 1200 points is stroked in pieces; it must still be one unbroken line.
+    Picture p;
+    std::vector<Point> pts;
+    for (int i = 0; i < 1200; ++i)
+        pts.push_back({1000 + i * 8, 6000 + static_cast<int>(2000 * std::sin(i * 0.01))});
+    p.polyline(Pen{0x0000ff, 40, false, false}, pts);
+    p.text("Zeitsignal", 1000, 3000, 11000, 2000, Font{700, 200, 400}, 0, alignLeft | alignBottom | singleLine);
+    for (bool smooth : {false, true}) {
+        for (int pass = 0; pass < 2; ++pass) { // the second pass draws with the kept font sizes
+            QImage img(600, 600, QImage::Format_RGB32);
+            img.fill(Qt::white);
+            {
+                QPainter painter(&img);
+                replayOnPainter(painter, p, QRectF(0, 0, 600, 600), smooth);
+            }
+            for (int x = 52; x < 527; ++x) {
+                bool ink = false;
+                for (int y = 0; y < 600 && !ink; ++y)
+                    ink = img.pixelColor(x, y).red() > 200 && img.pixelColor(x, y).blue() < 100;
+                ASSERT_TRUE(ink) << "gap at column " << x << (smooth ? " smooth" : " hard");
+            }
+            // The text's cell is 700 of 12000 units: 35 pixels; its ink stays within the
+            // cell and fills most of it.
+            int top = 600, bottom = 0;
+            for (int y = 400; y < 600; ++y)
+                for (int x = 50; x < 550; ++x)
+                    if (img.pixelColor(x, y).value() < 100) {
+                        top = std::min(top, y);
+                        bottom = std::max(bottom, y);
+                    }
+            EXPECT_GE(top, 600 - 150 - 35);
+            EXPECT_LE(bottom, 600 - 100);
+            EXPECT_GT(bottom - top, 20);
+        }
+    }
 }
