@@ -1,5 +1,7 @@
 #include "plot/SvgCanvas.h"
 
+#include "core/Strings.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -10,9 +12,8 @@ namespace {
 
 std::string num(double v)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f", v);
-    std::string s = buf;
+    // A decimal point whatever the desktop's locale: the app writes pictures too.
+    std::string s = core::formatC("%.2f", v);
     // Shorter output: drop trailing zeros of the fraction.
     while (!s.empty() && s.back() == '0')
         s.pop_back();

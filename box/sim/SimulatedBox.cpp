@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <charconv>
 #include <sstream>
 
 namespace box::sim {
@@ -173,9 +174,12 @@ bool parseDriver(const std::string& text, DriverParameters& out)
     while (std::getline(ss, item, ',')) {
         if (n >= 6)
             return false;
-        char* end = nullptr;
-        v[n] = std::strtod(item.c_str(), &end);
-        if (end == item.c_str() || *end != '\0' || !(v[n] > 0.0) || !std::isfinite(v[n]))
+        // from_chars reads a decimal point whatever the process locale (the app runs under the
+        // desktop's locale).
+        const char* first = item.data();
+        const char* last = item.data() + item.size();
+        const auto [end, ec] = std::from_chars(first, last, v[n]);
+        if (ec != std::errc() || end != last || !(v[n] > 0.0) || !std::isfinite(v[n]))
             return false;
         ++n;
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 
 using namespace box::sim;
@@ -105,6 +106,11 @@ TEST(SimulatedBench, ParsesDriversAndFaults)
     EXPECT_FALSE(parseDriver("6,0.5,35,3,0.45,40,1", d));
     EXPECT_FALSE(parseDriver("6,0.5,x,3,0.45,40", d));
     EXPECT_FALSE(parseDriver("6,0.5,-35,3,0.45,40", d));
+    // The app runs under the desktop's locale: a German one must not change the reading.
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    EXPECT_TRUE(parseDriver("6.5,0.5,35,3.0,0.45,40", d));
+    std::setlocale(LC_ALL, "C");
+    EXPECT_DOUBLE_EQ(d.reOhm, 6.5);
     Fault f = Fault::None;
     EXPECT_TRUE(parseFault("stuck", f));
     EXPECT_EQ(f, Fault::Stuck);

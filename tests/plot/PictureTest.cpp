@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 using namespace plot;
 
 namespace {
@@ -140,6 +142,18 @@ TEST(Picture, SvgTextIsEscapedAndAligned)
     EXPECT_NE(doc.find("text-anchor=\"end\""), std::string::npos);
     EXPECT_NE(doc.find("translate(90,26)"), std::string::npos);
     EXPECT_NE(doc.find("fill=\"#ff0000\""), std::string::npos);
+}
+
+TEST(Picture, SvgNumbersUseADecimalPointUnderAGermanLocale)
+{
+    // The app runs under the desktop's locale; an SVG with "12,5" would be broken.
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    SvgCanvas svg(100, 100);
+    svg.text("x", {10.5, 10.25, 90, 30}, DFont{20, 10, 400}, 0xFF, alignLeft | alignTop | singleLine);
+    const std::string doc = svg.finish();
+    std::setlocale(LC_ALL, "C");
+    EXPECT_NE(doc.find("10.5"), std::string::npos);
+    EXPECT_EQ(doc.find("10,5"), std::string::npos);
 }
 
 TEST(Picture, WrapText)
