@@ -14,6 +14,7 @@
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "dsp/Waterfall.h"
+#include "dsp/ts/TsProcedure.h"
 #include "files/ConfigurationFile.h"
 #include "files/Export.h"
 #include "files/Import.h"
@@ -177,6 +178,7 @@ void wireOperations()
     op.runReferenceMeasurement = box::runReferenceMeasurement;
     op.runAmplitudePhaseMeasurement = box::runAmplitudePhaseMeasurement;
     op.runImpedanceMeasurement = box::runImpedanceMeasurement;
+    op.measureTsParameters = [] { ts::measureTsParameters(); };
     op.computeWaterfall = [](int n) { dsp::computeWaterfall(n); };
 
     op.loadMeasurementFile = [] { return outcome(files::loadMeasurementFile()); };
