@@ -99,7 +99,7 @@ void HelpBrowser::showTarget(const QString& folder, const QString& target)
         browser_->setSource(QUrl::fromLocalFile(folder + QLatin1Char('/') + target));
 }
 
-void showHelp(QWidget* owner, const std::string& keyword)
+void showHelp(QWidget* owner, const std::string& keyword, HelpCaller caller)
 {
     const QString folder = helpFolder();
     if (folder.isEmpty()) {
@@ -107,8 +107,13 @@ void showHelp(QWidget* owner, const std::string& keyword)
             QCoreApplication::instance()
                 ? QCoreApplication::applicationDirPath() + QStringLiteral("/help/index.html")
                 : QStringLiteral("help/index.html");
-        core::messageText(std::string(core::str(75)) + where.toStdString(), core::str(90),
-                          core::Icon::Information);
+        // The menu names the problem and the place; the dialogs' F1 shows the place as the
+        // text under the problem as caption, as the program always did.
+        if (caller == HelpCaller::Dialog)
+            core::messageText(where.toStdString(), core::str(75), core::Icon::Information);
+        else
+            core::messageText(std::string(core::str(75)) + where.toStdString(), core::str(90),
+                              core::Icon::Information);
         return;
     }
     if (!g_window)

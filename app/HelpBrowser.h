@@ -30,8 +30,11 @@ private:
     QTextBrowser* browser_;
 };
 
+enum class HelpCaller { Menu, Dialog };
+
 // Opens the help at a keyword; when the pages are missing, says where they were looked for
-// (string 75 and the path, caption string 90).
-void showHelp(QWidget* owner, const std::string& keyword);
+// (from the menu: string 75 and the path, caption string 90; from a dialog's F1: the path,
+// caption string 75).
+void showHelp(QWidget* owner, const std::string& keyword, HelpCaller caller = HelpCaller::Menu);
 
 } // namespace app

@@ -221,8 +221,9 @@ void wireWindow(MainWindow& window, QtUi& ui)
         }
     };
     ui.setDcResistanceDialog(dialogs::runDcResistanceDialog);
-    dialogs::setHelpHandler(
-        [owner](const QString& keyword) { app::showHelp(owner, keyword.toStdString()); });
+    dialogs::setHelpHandler([owner](const QString& keyword) {
+        app::showHelp(owner, keyword.toStdString(), app::HelpCaller::Dialog);
+    });
     operations().startLevelMeasurement = [owner] {
         if (box::startLevelMeasurement())
             dialogs::runLevelDialog(owner);
