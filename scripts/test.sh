@@ -10,6 +10,8 @@ flags=(-DORVO_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then
     dir=build-asan
     flags+=(-DORVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+    export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1"
 fi
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
