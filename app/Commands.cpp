@@ -4,9 +4,7 @@
 #include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
-
-#include <algorithm>
-#include <cmath>
+#include "plot/Zoom.h"
 
 namespace app {
 
@@ -36,7 +34,10 @@ void invalidateZoom()
         g_operations.invalidateZoom();
 }
 
-void renderView(int code) { call(g_operations.renderView, "Diagramme", code); }
+void renderView(int code)
+{
+    call(g_operations.renderView, "Diagramme", code);
+}
 
 // After a measurement file was loaded or imported: the snapshot of the file becomes the
 // settings, every diagram is drawn anew.
@@ -67,9 +68,8 @@ void load(const std::function<LoadOutcome()>& hook, const char* what)
 
 void showOverlayView()
 {
-    if (g_shell.currentView == 7 &&
-        core::messageText(core::str(92), " ", core::Icon::Question, core::Buttons::YesNo) ==
-            core::Answer::Yes) {
+    if (g_shell.currentView == 7 && core::messageText(core::str(92), " ", core::Icon::Question,
+                                                      core::Buttons::YesNo) == core::Answer::Yes) {
         core::store().slotOccupied.fill(0);
         renderView(20);
         renderView(40);
@@ -126,14 +126,32 @@ void openZoom()
     }
 }
 
-void exportData(Export kind) { call(g_operations.exportData, "Export", kind); }
-void runDialog(Dialog d) { call(g_operations.runDialog, "Dialog", d); }
-void printView(int kind) { call(g_operations.printView, "Drucken", kind); }
+void exportData(Export kind)
+{
+    call(g_operations.exportData, "Export", kind);
+}
+void runDialog(Dialog d)
+{
+    call(g_operations.runDialog, "Dialog", d);
+}
+void printView(int kind)
+{
+    call(g_operations.printView, "Drucken", kind);
+}
 } // namespace
 
-ShellState& shell() { return g_shell; }
-void resetShell() { g_shell = ShellState{}; }
-Operations& operations() { return g_operations; }
+ShellState& shell()
+{
+    return g_shell;
+}
+void resetShell()
+{
+    g_shell = ShellState{};
+}
+Operations& operations()
+{
+    return g_operations;
+}
 
 void reportNotAvailable(const char* what)
 {
@@ -407,28 +425,22 @@ bool dispatchZoomCommand(int id)
 ZoomGeometry zoomGeometry(int width, int height)
 {
     ShellState& s = g_shell;
+    plot::ZoomState z;
+    z.zoomView = s.zoomView;
+    z.timeWindowMode = s.timeWindowMode;
+    z.fixedFactorX = s.fixedFactorX;
+    z.fixedFactorY = s.fixedFactorY;
+    z.zoomCenterX = s.zoomCenter[0];
+    z.zoomCenterY = s.zoomCenter[1];
+    const auto& m = core::settings().markerPos;
+    const plot::ZoomGeometry p = plot::zoomGeometry(z, width, height, m[0], m[1]);
     ZoomGeometry g;
-    const double w = width;
-    const double h = height;
-    if (s.timeWindowMode && s.zoomView == 1) {
-        // Markers from a loaded configuration may be equal or reversed: the window then
-        // spans the markers in their real order, and never less than 10 units, so the
-        // factor stays finite.
-        const auto& m = core::settings().markerPos;
-        const int lo = std::min(m[0], m[1]);
-        const int span = std::max(std::abs(m[1] - m[0]), 10);
-        g.factorY = 1.0f;
-        g.factorX = 12000.0f / static_cast<float>(span);
-        g.originX = static_cast<int>(w * (lo + 1500) / 12000.0 * g.factorX);
-        g.originY = static_cast<int>(h * 0.5 * g.factorY - h * 0.5);
-    } else {
-        g.factorX = static_cast<float>(s.fixedFactorX);
-        g.factorY = static_cast<float>(s.fixedFactorY);
-        g.originX = static_cast<int>(s.zoomCenter[0] / 12000.0 * w * g.factorX - width / 2);
-        g.originY = static_cast<int>(s.zoomCenter[1] / 12000.0 * h * g.factorY - height / 2);
-    }
-    g.targetWidth = static_cast<int>(w * g.factorX);
-    g.targetHeight = static_cast<int>(h * g.factorY);
+    g.factorX = p.zoomFactorX;
+    g.factorY = p.zoomFactorY;
+    g.originX = p.originX;
+    g.originY = p.originY;
+    g.targetWidth = p.targetWidth;
+    g.targetHeight = p.targetHeight;
     s.zoomFactorX = g.factorX;
     s.zoomFactorY = g.factorY;
     return g;
@@ -436,20 +448,15 @@ ZoomGeometry zoomGeometry(int width, int height)
 
 std::string zoomTitle()
 {
-    static constexpr int names[9] = {35, 36, 37, 38, 39, 64, 65, 91, 95};
-    const int v = g_shell.zoomView;
-    const char* name = (v >= 0 && v <= 8) ? core::str(names[v]) : "";
-    return core::formatC("ZOOM   %s (%s%.1f; %s=%.1f)", name, core::str(33),
-                         static_cast<double>(g_shell.zoomFactorX), core::str(34),
-                         static_cast<double>(g_shell.zoomFactorY));
+    return plot::zoomTitle(g_shell.zoomView, g_shell.zoomFactorX, g_shell.zoomFactorY);
 }
 
 ZoomMenuMarks zoomMenuMarks()
 {
     using namespace cmd;
-    static constexpr int viewItems[9] = {ZoomStart,     ZoomTime,  ZoomAmplitude,
-                                         ZoomAmpImp,    ZoomImpedance, ZoomLevel,
-                                         ZoomCsd,       ZoomOverlay,   ZoomSum};
+    static constexpr int viewItems[9] = {ZoomStart,  ZoomTime,      ZoomAmplitude,
+                                         ZoomAmpImp, ZoomImpedance, ZoomLevel,
+                                         ZoomCsd,    ZoomOverlay,   ZoomSum};
     const ShellState& s = g_shell;
     ZoomMenuMarks m;
     m.checkedView = (s.zoomView >= 0 && s.zoomView <= 8) ? viewItems[s.zoomView] : 0;

@@ -86,19 +86,19 @@ enum class LoadOutcome { Loaded, Failed, Cancelled };
 
 // Process-wide state of the shell (main window and zoom window).
 struct ShellState {
-    int currentView = 0;          // DiagramKind shown in the main window
+    int currentView = 0; // DiagramKind shown in the main window
     int zoomOpen = 0;
-    int zoomView = 1;             // DiagramKind shown in the zoom window
+    int zoomView = 1; // DiagramKind shown in the zoom window
     int timeWindowMode = 1;
     int fixedFactorX = 4;
     int fixedFactorY = 4;
     float zoomFactorX = 1.0f;
     float zoomFactorY = 1.0f;
     std::array<int, 2> zoomCenter{6000, 6000};
-    int zoomFollow = 0;           // the toolbar zoom button is pressed
+    int zoomFollow = 0; // the toolbar zoom button is pressed
     std::array<int, 2> lastPlotPos{0, 0};
     int printerChosen = 0;
-    bool simulator = false;       // the box is the simulated one
+    bool simulator = false; // the box is the simulated one
 };
 
 ShellState& shell();
@@ -127,9 +127,9 @@ struct Operations {
     std::function<void(Dialog)> runDialog;
 
     // Window side.
-    std::function<void()> invalidateMain;   // the drawing area is painted again later
+    std::function<void()> invalidateMain; // the drawing area is painted again later
     std::function<void()> invalidateZoom;
-    std::function<void()> repaintMainNow;   // painted before the call returns
+    std::function<void()> repaintMainNow; // painted before the call returns
     std::function<void()> repaintZoomNow;
     std::function<void()> createZoomWindow; // only called while none exists
     std::function<void()> destroyZoomWindow;
@@ -173,10 +173,10 @@ std::string zoomTitle();
 
 // Check marks of menu 131 as they follow from the state.
 struct ZoomMenuMarks {
-    int checkedView = 0;             // command id of the checked view item
+    int checkedView = 0; // command id of the checked view item
     bool timeWindowEnabled = false;
     bool timeWindowChecked = false;
-    int checkedX = 0;                // command id of the checked X factor, 0 = none
+    int checkedX = 0; // command id of the checked X factor, 0 = none
     int checkedY = 0;
 };
 ZoomMenuMarks zoomMenuMarks();

@@ -103,10 +103,10 @@ void showHelp(QWidget* owner, const std::string& keyword)
 {
     const QString folder = helpFolder();
     if (folder.isEmpty()) {
-        const QString where = QCoreApplication::instance()
-                                  ? QCoreApplication::applicationDirPath() +
-                                        QStringLiteral("/help/index.html")
-                                  : QStringLiteral("help/index.html");
+        const QString where =
+            QCoreApplication::instance()
+                ? QCoreApplication::applicationDirPath() + QStringLiteral("/help/index.html")
+                : QStringLiteral("help/index.html");
         core::messageText(std::string(core::str(75)) + where.toStdString(), core::str(90),
                           core::Icon::Information);
         return;

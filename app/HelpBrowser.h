@@ -18,7 +18,8 @@ QString helpFolder();
 // Page and anchor of a keyword ("page.html#anchor"); the start page for unknown keywords.
 QString helpTarget(const std::string& keyword);
 
-class HelpBrowser : public QWidget {
+class HelpBrowser : public QWidget
+{
     Q_OBJECT
 public:
     explicit HelpBrowser(QWidget* parent = nullptr);

@@ -58,10 +58,22 @@ void curve(QPainter& p, const QRect& r, const QColor& color, double (*shape)(dou
     p.drawPath(path);
 }
 
-double response(double t) { return 0.15 + 0.6 * std::sqrt(std::min(1.0, t * 4)) - 0.3 * t * t; }
-double phase(double t) { return 0.8 - 0.6 * t; }
-double resonance(double t) { return 0.15 + 0.7 / (1 + std::pow((t - 0.3) * 9, 2)) + 0.25 * t; }
-double decaying(double t) { return 0.5 + 0.45 * std::exp(-4 * t) * std::sin(t * 25); }
+double response(double t)
+{
+    return 0.15 + 0.6 * std::sqrt(std::min(1.0, t * 4)) - 0.3 * t * t;
+}
+double phase(double t)
+{
+    return 0.8 - 0.6 * t;
+}
+double resonance(double t)
+{
+    return 0.15 + 0.7 / (1 + std::pow((t - 0.3) * 9, 2)) + 0.25 * t;
+}
+double decaying(double t)
+{
+    return 0.5 + 0.45 * std::exp(-4 * t) * std::sin(t * 25);
+}
 
 void bars(QPainter& p, const QRect& r, const QColor& color)
 {
@@ -257,8 +269,8 @@ QIcon programIcon()
         // A loudspeaker cone and a response curve.
         p.setBrush(QColor(230, 230, 230));
         p.drawRect(QRectF(10, 24, 8, 16));
-        p.drawPolygon(QPolygonF({QPointF(18, 24), QPointF(30, 12), QPointF(30, 52),
-                                 QPointF(18, 40)}));
+        p.drawPolygon(
+            QPolygonF({QPointF(18, 24), QPointF(30, 12), QPointF(30, 52), QPointF(18, 40)}));
         p.setPen(QPen(QColor(255, 200, 0), 4, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);
         QPainterPath path(QPointF(34, 44));
@@ -270,7 +282,13 @@ QIcon programIcon()
     return icon;
 }
 
-QCursor zoomSelectCursor() { return QCursor(cursorPixmap(drawZoomCursor), 12, 12); }
-QCursor markerDragCursor() { return QCursor(cursorPixmap(drawMarkerCursor), 16, 16); }
+QCursor zoomSelectCursor()
+{
+    return QCursor(cursorPixmap(drawZoomCursor), 12, 12);
+}
+QCursor markerDragCursor()
+{
+    return QCursor(cursorPixmap(drawMarkerCursor), 16, 16);
+}
 
 } // namespace app

@@ -12,7 +12,7 @@ inline constexpr int kToolbarImageCount = 18;
 
 QPixmap toolbarImage(int index); // 32 x 16; an empty pixmap for an unknown index
 QIcon programIcon();
-QCursor zoomSelectCursor();  // 135
-QCursor markerDragCursor();  // 144
+QCursor zoomSelectCursor(); // 135
+QCursor markerDragCursor(); // 144
 
 } // namespace app

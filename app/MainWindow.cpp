@@ -23,6 +23,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
+#include <algorithm>
 
 namespace app {
 
@@ -30,7 +31,10 @@ namespace {
 // The light grey of the window class's background.
 const QColor kBackground(192, 192, 192);
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
 // Adds the entries of a menu table to a menu; `onCommand` receives the command ids.
 template <typename Sink>
@@ -62,12 +66,10 @@ void buildMenuBar(QMenuBar* bar, const std::vector<MenuEntry>& items, Sink&& sin
     }
 }
 
-class ZoomArea : public QWidget {
+class ZoomArea : public QWidget
+{
 public:
-    explicit ZoomArea(QWidget* parent) : QWidget(parent)
-    {
-        setAutoFillBackground(false);
-    }
+    explicit ZoomArea(QWidget* parent) : QWidget(parent) { setAutoFillBackground(false); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -291,8 +293,14 @@ void MainWindow::buildStatusBar()
 {
     for (auto& label : status_)
         label = new QLabel(this);
-    status_[0]->setFixedWidth(270);
-    status_[1]->setMinimumWidth(340);
+    // Part 0 holds the read-out; with three values it needs more room than 270 pixels in
+    // the desktop's font, so it is as wide as the longest read-out.
+    const QString longest = QStringLiteral("Wert (X|Y): 2000.00[Hz] | -10.00[dBSPL] | -18.00[Deg]");
+    status_[0]->setFixedWidth(
+        std::max(270, status_[0]->fontMetrics().horizontalAdvance(longest) + 8));
+    // Part 1 takes the room left between the read-out and the title; it is cut rather than
+    // pushing the title out of the window.
+    status_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(status_[0]);
     statusBar()->addWidget(status_[1], 1);
     statusBar()->addPermanentWidget(status_[2]);
@@ -390,10 +398,10 @@ void MainWindow::setPrinter(std::unique_ptr<QPrinter> printer)
 
 void MainWindow::printerSetup()
 {
-    auto candidate = printer_ ? std::make_unique<QPrinter>(QPrinterInfo::printerInfo(
-                                                               printer_->printerName()),
-                                                           QPrinter::HighResolution)
-                              : std::make_unique<QPrinter>(QPrinter::HighResolution);
+    auto candidate =
+        printer_ ? std::make_unique<QPrinter>(QPrinterInfo::printerInfo(printer_->printerName()),
+                                              QPrinter::HighResolution)
+                 : std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (printer_ && printer_->outputFormat() == QPrinter::PdfFormat) {
         candidate->setOutputFormat(QPrinter::PdfFormat);
         candidate->setOutputFileName(printer_->outputFileName());

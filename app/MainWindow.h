@@ -19,7 +19,8 @@ class MainWindow;
 class QtUi;
 
 // The area the diagrams are painted into; passes the mouse to the marker and read-out code.
-class DrawingArea : public QWidget {
+class DrawingArea : public QWidget
+{
     Q_OBJECT
 public:
     explicit DrawingArea(MainWindow* owner);
@@ -35,7 +36,8 @@ private:
     MainWindow* owner_;
 };
 
-class ZoomWindow : public QMainWindow {
+class ZoomWindow : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit ZoomWindow(QWidget* owner);
@@ -51,7 +53,8 @@ private:
     std::map<int, QAction*> actions_;
 };
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow
+{
     Q_OBJECT
 public:
     MainWindow();

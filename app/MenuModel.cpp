@@ -8,8 +8,14 @@ namespace app {
 namespace {
 using K = MenuEntry::Kind;
 
-MenuEntry item(const char* text, int id) { return {K::Command, text, id, {}}; }
-MenuEntry separator() { return {K::Separator, "", 0, {}}; }
+MenuEntry item(const char* text, int id)
+{
+    return {K::Command, text, id, {}};
+}
+MenuEntry separator()
+{
+    return {K::Separator, "", 0, {}};
+}
 MenuEntry popup(const char* text, std::vector<MenuEntry> items)
 {
     return {K::Popup, text, 0, std::move(items)};
@@ -19,54 +25,54 @@ std::vector<MenuEntry> buildMainMenu()
 {
     using namespace cmd;
     return {
-        popup("&Datei",
-              {
-                  item("&Messdatei laden", LoadMeasurement),
-                  item("M&essdatei speichern", SaveMeasurement),
-                  separator(),
-                  item("&Konfigurationsdatei laden", LoadConfiguration),
-                  item("K&onfigurationsdatei speichern", SaveConfiguration),
-                  separator(),
-                  popup("Messdaten ex&portieren",
-                        {
-                            popup("&Frequenzgangdaten",
-                                  {
-                                      item("O&RVO", ExportFrequencyOrvo),
-                                      popup("T&ERNOVAX",
-                                            {item("A&MPLITUDE", ExportAmplitudeTernovax),
-                                             item("P&HASE", ExportPhaseTernovax)}),
-                                  }),
-                            popup("&Impedanzdaten",
-                                  {
-                                      item("O&RVO", ExportImpedanceOrvo),
-                                      popup("T&ERNOVAX",
-                                            {item("A&MPLITUDE", ExportImpedanceTernovax),
-                                             item("P&HASE", ExportImpedancePhaseTernovax)}),
-                                  }),
-                            item("&TS - Parameter", ExportTs),
-                        }),
-                  separator(),
-                  item("Messdaten importieren von ORVO &1.33", Import133),
-                  item("Messdaten importieren von ORVO &2.1", Import21),
-                  separator(),
-                  item("Mikrofondaten &importieren", ImportMic),
-                  separator(),
-                  item("Drucker ein&richten", PrinterSetup),
-                  popup("&Drucken",
-                        {
-                            item("&Zeitsignal", PrintTime),
-                            item("&Amplitudenfrequenzgang", PrintAmplitude),
-                            item("Amplitudenfrequenzgang (&6 überlagert)", PrintOverlay),
-                            item("Amplitudenfrequenzgang (&Summe)", PrintSum),
-                            item("&Phasenfrequenzgang", PrintPhase),
-                            item("&Impedanzfrequenzgang", PrintImpedance),
-                            item("Zeitsignal, Amplitudenfrequenzgang, Impedanz", PrintTriple),
-                            item("P&egel (Terz)", PrintLevel),
-                            item("&Wasserfall (CSD)", PrintCsd),
-                        }),
-                  separator(),
-                  item("&Beenden", Exit),
-              }),
+        popup(
+            "&Datei",
+            {
+                item("&Messdatei laden", LoadMeasurement),
+                item("M&essdatei speichern", SaveMeasurement),
+                separator(),
+                item("&Konfigurationsdatei laden", LoadConfiguration),
+                item("K&onfigurationsdatei speichern", SaveConfiguration),
+                separator(),
+                popup("Messdaten ex&portieren",
+                      {
+                          popup("&Frequenzgangdaten",
+                                {
+                                    item("O&RVO", ExportFrequencyOrvo),
+                                    popup("T&ERNOVAX", {item("A&MPLITUDE", ExportAmplitudeTernovax),
+                                                        item("P&HASE", ExportPhaseTernovax)}),
+                                }),
+                          popup("&Impedanzdaten",
+                                {
+                                    item("O&RVO", ExportImpedanceOrvo),
+                                    popup("T&ERNOVAX",
+                                          {item("A&MPLITUDE", ExportImpedanceTernovax),
+                                           item("P&HASE", ExportImpedancePhaseTernovax)}),
+                                }),
+                          item("&TS - Parameter", ExportTs),
+                      }),
+                separator(),
+                item("Messdaten importieren von ORVO &1.33", Import133),
+                item("Messdaten importieren von ORVO &2.1", Import21),
+                separator(),
+                item("Mikrofondaten &importieren", ImportMic),
+                separator(),
+                item("Drucker ein&richten", PrinterSetup),
+                popup("&Drucken",
+                      {
+                          item("&Zeitsignal", PrintTime),
+                          item("&Amplitudenfrequenzgang", PrintAmplitude),
+                          item("Amplitudenfrequenzgang (&6 überlagert)", PrintOverlay),
+                          item("Amplitudenfrequenzgang (&Summe)", PrintSum),
+                          item("&Phasenfrequenzgang", PrintPhase),
+                          item("&Impedanzfrequenzgang", PrintImpedance),
+                          item("Zeitsignal, Amplitudenfrequenzgang, Impedanz", PrintTriple),
+                          item("P&egel (Terz)", PrintLevel),
+                          item("&Wasserfall (CSD)", PrintCsd),
+                      }),
+                separator(),
+                item("&Beenden", Exit),
+            }),
         item("&Meßsystem", MeasurementSystem),
         item("Signal&bearbeitung", SignalProcessing),
         popup("Me&ssungen",
@@ -155,13 +161,27 @@ const std::vector<ToolbarEntry>& toolbarEntries()
 {
     using namespace cmd;
     static const std::vector<ToolbarEntry> entries = {
-        {0, ReferenceTb, 5},       {1, AmplitudePhaseTb, 6}, {2, ImpedanceTb, 7},
-        {3, TsTb, 8},              {4, LevelTb, 60},         {5, CsdTb, 61},
-        {-1, 0, 0},                {6, ShowTimeTb, 9},       {7, ShowAmplitudeTb, 10},
-        {8, ShowOverlayTb, 43},    {9, ShowSumTb, 94},       {10, ShowImpedanceTb, 12},
-        {11, ShowAmpImpTb, 66},    {12, ShowTripleTb, 108},  {13, ShowTsTb, 13},
-        {14, ShowLevelTb, 62},     {15, ShowCsdTb, 63},      {-1, 0, 0},
-        {16, UserTextTb, 110},     {-1, 0, 0},               {17, Zoom, 102},
+        {0, ReferenceTb, 5},
+        {1, AmplitudePhaseTb, 6},
+        {2, ImpedanceTb, 7},
+        {3, TsTb, 8},
+        {4, LevelTb, 60},
+        {5, CsdTb, 61},
+        {-1, 0, 0},
+        {6, ShowTimeTb, 9},
+        {7, ShowAmplitudeTb, 10},
+        {8, ShowOverlayTb, 43},
+        {9, ShowSumTb, 94},
+        {10, ShowImpedanceTb, 12},
+        {11, ShowAmpImpTb, 66},
+        {12, ShowTripleTb, 108},
+        {13, ShowTsTb, 13},
+        {14, ShowLevelTb, 62},
+        {15, ShowCsdTb, 63},
+        {-1, 0, 0},
+        {16, UserTextTb, 110},
+        {-1, 0, 0},
+        {17, Zoom, 102},
     };
     return entries;
 }

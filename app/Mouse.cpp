@@ -56,7 +56,10 @@ std::string three(const Value& a, const Value& b, const Value& c)
                          b.unit.c_str(), c.v, c.unit.c_str());
 }
 
-void status(const std::string& text) { core::ui().setStatusText(0, text); }
+void status(const std::string& text)
+{
+    core::ui().setStatusText(0, text);
+}
 
 void stopDragging()
 {
@@ -86,7 +89,10 @@ void dragMarker(int px)
 }
 } // namespace
 
-void setScaleLookup(ScaleLookup lookup) { g_lookup = std::move(lookup); }
+void setScaleLookup(ScaleLookup lookup)
+{
+    g_lookup = std::move(lookup);
+}
 
 bool toLogical(const DiagramRect& r, int x, int y, int& X, int& Y)
 {
@@ -204,7 +210,10 @@ void onLeftButtonDown()
         s.markerDragging[1] = 1;
 }
 
-void onLeftButtonUp() { stopDragging(); }
+void onLeftButtonUp()
+{
+    stopDragging();
+}
 
 CursorShape cursorShape(bool inClientArea)
 {

@@ -24,7 +24,10 @@ void panels(QPainter& p, const QRect& target, const QPoint origins[3])
 }
 } // namespace
 
-void setPictureReplayer(PictureReplayer replayer) { g_replayer = std::move(replayer); }
+void setPictureReplayer(PictureReplayer replayer)
+{
+    g_replayer = std::move(replayer);
+}
 
 void replayView(QPainter& p, int kind, const QRect& target)
 {

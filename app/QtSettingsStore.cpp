@@ -2,7 +2,10 @@
 
 namespace app {
 
-QtSettingsStore::QtSettingsStore() : settings_(QStringLiteral("TAVEN"), QStringLiteral("OrvoPro2.3Deutsch")) {}
+QtSettingsStore::QtSettingsStore()
+    : settings_(QStringLiteral("TAVEN"), QStringLiteral("OrvoPro2.3Deutsch"))
+{
+}
 
 std::optional<std::string> QtSettingsStore::value(const std::string& key)
 {

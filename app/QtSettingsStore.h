@@ -11,7 +11,8 @@
 
 namespace app {
 
-class QtSettingsStore : public core::SettingsStore {
+class QtSettingsStore : public core::SettingsStore
+{
 public:
     QtSettingsStore();
     std::optional<std::string> value(const std::string& key) override;

@@ -64,8 +64,8 @@ void QtUi::onGui(const std::function<void()>& f, bool wait)
     QMetaObject::invokeMethod(this, f, wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
 
-core::Answer QtUi::messageBox(const std::string& text, const std::string& caption,
-                              core::Icon icon, core::Buttons buttons)
+core::Answer QtUi::messageBox(const std::string& text, const std::string& caption, core::Icon icon,
+                              core::Buttons buttons)
 {
     core::Answer answer = core::Answer::Ok;
     onGui(
@@ -109,10 +109,8 @@ bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
             QFileDialog dialog(owner_, QString::fromStdString(request.title),
                                QString::fromStdString(request.initialFolder),
                                QString::fromStdString(request.filter));
-            dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave
-                                              : QFileDialog::AcceptOpen);
-            dialog.setFileMode(request.save ? QFileDialog::AnyFile
-                                            : QFileDialog::ExistingFile);
+            dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+            dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
             // The save operations ask "Wollen Sie die bestehende Datei überschreiben?"
             // themselves; the dialog must not ask a second time.
             dialog.setOption(QFileDialog::DontConfirmOverwrite, true);

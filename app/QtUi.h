@@ -12,7 +12,8 @@ class QWidget;
 
 namespace app {
 
-class QtUi : public QObject, public core::Ui {
+class QtUi : public QObject, public core::Ui
+{
     Q_OBJECT
 public:
     explicit QtUi(QObject* parent = nullptr);

@@ -77,8 +77,8 @@ StartupResult runStartup(const StartupHooks& hooks)
     else
         port.simulator = true;
     if (!port.ok)
-        error("Der Porttreiber \"" + driver + "\" kann nicht geöffnet werden:\n" + port.detail +
-                  "\nDas Programm arbeitet mit der simulierten Messbox.",
+        error("Der Parallelport kann nicht geöffnet werden (PortDriver = " + driver + "):\n" +
+                  port.detail + "\nOhne Port ist keine Messung möglich.",
               "OrvoPro");
     r.simulator = port.simulator;
     shell().simulator = port.simulator;
@@ -96,6 +96,9 @@ StartupResult runStartup(const StartupHooks& hooks)
     if (r.simulator) {
         r.title += " - Simulierte Messbox";
         r.statusTitle = "Simulierte Messbox";
+    } else if (!port.ok) {
+        r.title += " - kein Parallelport";
+        r.statusTitle = "Kein Parallelport";
     }
     core::settings().method = 1;
 

@@ -14,15 +14,17 @@ struct PortOpenResult {
     bool simulator = false; // the simulated box is in use
     std::string detail;     // what went wrong (UTF-8), shown to the user when !ok
 };
+// Without a usable port the program still starts; measurements then report that the
+// box is missing.
 
 struct StartupHooks {
-    std::function<void()> prepareWindow;   // screen size, cursors (step 1)
+    std::function<void()> prepareWindow; // screen size, cursors (step 1)
     // Step 2: driver = settings-store value `PortDriver` ("auto" when unset).
     std::function<PortOpenResult(const std::string& driver, int parallelPort)> openPort;
-    std::function<void()> createBars;      // toolbar and status bar (step 3)
-    std::function<void()> choosePrinter;   // default printer (step 4)
+    std::function<void()> createBars;    // toolbar and status bar (step 3)
+    std::function<void()> choosePrinter; // default printer (step 4)
     std::function<std::string()> documentsFolder;
-    std::function<int()> readHardwareNumber; // step 9
+    std::function<int()> readHardwareNumber;  // step 9
     std::function<void(int code)> renderView; // step 10
 };
 

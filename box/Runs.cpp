@@ -37,21 +37,6 @@ void showTimeSignal()
     invalidateDiagrams();
 }
 
-void finishResponseRun()
-{
-    core::MeasurementStore& st = core::store();
-    st.slotOccupied[0] = 1;
-    const int axis = amplitudeAxisIndex();
-    if (axis != st.overlayAxisIndex) {
-        for (int k = 1; k < 5; ++k)
-            st.slotOccupied[k] = 0;
-        st.overlayAxisIndex = axis;
-    }
-    renderView(kRenderOverlay);
-    renderView(kRenderSum);
-    invalidateDiagrams();
-}
-
 // One impedance run: Line1, real phase, into run buffer `run`.
 void impedanceRun(int run, bool snapshot)
 {
@@ -77,6 +62,21 @@ void impedanceRun(int run, bool snapshot)
 } // namespace
 
 int amplitudeAxisIndex() { return core::displaySettings().axisSets[1].x; }
+
+void finishResponseRun()
+{
+    core::MeasurementStore& st = core::store();
+    st.slotOccupied[0] = 1;
+    const int axis = amplitudeAxisIndex();
+    if (axis != st.overlayAxisIndex) {
+        for (int k = 1; k < 5; ++k)
+            st.slotOccupied[k] = 0;
+        st.overlayAxisIndex = axis;
+    }
+    renderView(kRenderOverlay);
+    renderView(kRenderSum);
+    invalidateDiagrams();
+}
 
 void rotateOverlaySlots()
 {

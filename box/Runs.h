@@ -16,5 +16,9 @@ void runImpedanceMeasurement();
 void rotateOverlaySlots();
 // Identity of the amplitude view's frequency-axis scale, compared with overlayAxisIndex.
 int amplitudeAxisIndex();
+// The last steps of a reference or amplitude/phase run once slot 0 holds the new curve: mark
+// it occupied, drop the overlays when the frequency axis has changed since they were drawn,
+// redraw the overlay and sum views and repaint.
+void finishResponseRun();
 
 } // namespace box

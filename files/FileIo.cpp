@@ -67,9 +67,38 @@ bool fileExists(const std::string& path)
     return std::filesystem::exists(path, ec);
 }
 
+namespace {
+// The file a save really replaces: a symbolic link stays a link, and the file it points at
+// gets the new content.
+std::string replacedFile(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec))
+        return path;
+    fs::path target = fs::read_symlink(path, ec);
+    if (ec)
+        return path;
+    if (target.is_relative())
+        target = fs::path(path).parent_path() / target;
+    return target.string();
+}
+} // namespace
+
 WriteStatus writeFileReplacing(const std::string& path, const unsigned char* data, std::size_t size)
 {
-    const std::string temp = tempNameFor(path);
+    namespace fs = std::filesystem;
+    const std::string target = replacedFile(path);
+    std::error_code ec;
+    const fs::file_status existing = fs::status(target, ec);
+    const bool replacing = fs::is_regular_file(existing);
+#ifndef _WIN32
+    // A file the user may not write is not replaced behind his back: opening it for writing
+    // would fail, so it counts as a file that cannot be created.
+    if (replacing && ::access(target.c_str(), W_OK) != 0)
+        return WriteStatus::CannotCreate;
+#endif
+    const std::string temp = tempNameFor(target);
     // "x": never reuse a file that happens to carry the temporary name.
     std::FILE* f = std::fopen(temp.c_str(), "wbx");
     if (f == nullptr)
@@ -85,13 +114,15 @@ WriteStatus writeFileReplacing(const std::string& path, const unsigned char* dat
         ok = ::fsync(::fileno(f)) == 0;
 #endif
     ok = (std::fclose(f) == 0) && ok;
-    std::error_code ec;
+    // The replaced file keeps its permissions.
+    if (ok && replacing)
+        fs::permissions(temp, existing.permissions(), ec);
     if (ok) {
-        std::filesystem::rename(temp, path, ec);
+        fs::rename(temp, target, ec);
         ok = !ec;
     }
     if (!ok) {
-        std::filesystem::remove(temp, ec);
+        fs::remove(temp, ec);
         return WriteStatus::WriteFailed;
     }
     return WriteStatus::Written;

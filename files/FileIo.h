@@ -22,7 +22,9 @@ enum class WriteStatus { Written, CannotCreate, WriteFailed };
 
 // Writes `data` in one write to a temporary file beside `path` and renames it over `path`.
 // A failed or short write, or a failed rename, removes the temporary file and leaves an
-// existing file untouched; CannotCreate means the temporary file could not be made.
+// existing file untouched; CannotCreate means the temporary file could not be made or the
+// existing file may not be written. A symbolic link is kept and the file it names replaced;
+// the replaced file keeps its permissions.
 WriteStatus writeFileReplacing(const std::string& path, const unsigned char* data, std::size_t size);
 inline WriteStatus writeFileReplacing(const std::string& path, const Bytes& data)
 {

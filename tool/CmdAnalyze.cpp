@@ -1,5 +1,7 @@
 #include "tool/ToolSupport.h"
 
+#include "box/Render.h"
+#include "box/Runs.h"
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
@@ -7,36 +9,11 @@
 #include "dsp/Response.h"
 #include "dsp/Waterfall.h"
 #include "files/MeasurementFile.h"
+#include "plot/Render.h"
 
 #include <string>
 
 namespace {
-
-// Slot rotation of a response run: each occupied slot moves one place back.
-void rotateOverlays()
-{
-    core::MeasurementStore& st = core::store();
-    for (int i = 4; i >= 1; --i) {
-        if (st.slotOccupied[i - 1] == 1) {
-            st.amplitudeSlots[i] = st.amplitudeSlots[i - 1];
-            st.phaseSlots[i] = st.phaseSlots[i - 1];
-            st.slotOccupied[i] = 1;
-        }
-    }
-}
-
-// Overlays of another sample rate or FFT length cannot be drawn with the new curve; the
-// window drops them by its frequency-axis scale, which follows exactly these two values.
-void dropForeignOverlays()
-{
-    core::MeasurementStore& st = core::store();
-    const core::CurveBuffer& current = st.amplitudeSlots[0];
-    for (int i = 1; i < 5; ++i) {
-        const core::CurveBuffer& c = st.amplitudeSlots[i];
-        if (c.trailerN() != current.trailerN() || c.trailerRate() != current.trailerRate())
-            st.slotOccupied[i] = 0;
-    }
-}
 
 int runAnalyze(tool::ToolContext& ctx)
 {
@@ -70,12 +47,18 @@ int runAnalyze(tool::ToolContext& ctx)
         }
         dsp::computeWaterfall(core::safeTrailerN(st.timeRecord.trailerN()));
     } else {
-        rotateOverlays();
+        // As the amplitude/phase run finishes: the views are rendered, so the amplitude view's
+        // frequency axis follows the new curve and decides which overlays stay.
+        box::setRenderFunction(plot::renderView);
+        box::rotateOverlaySlots();
         dsp::computeResponse(2, s.fftLength, s.smoothing, s.phaseMode, st.amplitudeSlots[0],
                              st.phaseSlots[0]);
         core::takeSnapshot();
-        st.slotOccupied[0] = 1;
-        dropForeignOverlays();
+        box::renderView(box::kRenderTime);
+        box::renderView(box::kRenderAmplitude);
+        box::renderView(box::kRenderAmplitudeImpedance);
+        box::finishResponseRun();
+        box::setRenderFunction(nullptr);
     }
     return files::writeMeasurementFile(ctx.args[2]) == files::WriteStatus::Written
                ? tool::kExitOk

@@ -37,13 +37,13 @@ int runExport(tool::ToolContext& ctx)
                                 "phe-ternovax, tsp)");
     if (!ctx.inPath.empty())
         return tool::usageError("export: give the measurement file as FILE.mes, not with --in");
+    if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
+        return bad;
     ctx.inPath = ctx.args[1];
     const int rc = tool::applyCommonOptions(ctx);
     if (rc != tool::kExitOk)
         return rc;
-    return files::writeExportFile(kind->kind, ctx.args[2]) == files::WriteStatus::Written
-               ? tool::kExitOk
-               : tool::kExitFailed;
+    return tool::saveStatus(files::writeExportFile(kind->kind, ctx.args[2]), ctx.args[2]);
 }
 
 const bool registered = tool::registerCommand(

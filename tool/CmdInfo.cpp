@@ -2,10 +2,12 @@
 
 #include "files/ConfigurationFile.h"
 #include "files/FileIo.h"
+#include "files/Import.h"
 #include "files/MeasurementFile.h"
 
 #include "core/Display.h"
 #include "core/Settings.h"
+#include "core/Startup.h"
 #include "core/Store.h"
 #include "core/Strings.h"
 
@@ -39,11 +41,12 @@ public:
         out += c;
         first_ = false;
     }
-    void number(int v)
+    void number(long long v)
     {
         comma();
         out += std::to_string(v);
     }
+    void number(int v) { number(static_cast<long long>(v)); }
     void number(double v)
     {
         comma();
@@ -204,7 +207,7 @@ void configurationJson(Json& j)
     j.key("colors");
     j.open('[');
     for (std::uint32_t c : d.colors)
-        j.number(static_cast<double>(c));
+        j.number(static_cast<long long>(c));
     j.close(']');
     j.field("lineWidth", d.lineWidth);
     j.field("showPhase", d.showPhase);
@@ -235,6 +238,8 @@ int runInfo(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 1)
         return tool::usageError("info takes one argument: FILE (.mes or .cfg)");
+    if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
+        return bad;
     const std::string& path = ctx.args[0];
     long long length = 0;
     const bool exists = files::fileLength(path, length);
@@ -243,8 +248,28 @@ int runInfo(tool::ToolContext& ctx)
     const bool configuration =
         ext == "cfg" ||
         (ext != "mes" && exists && length == static_cast<long long>(files::kConfigurationFileSize));
-    const int rc = configuration ? tool::loadConfigurationForTool(path)
-                                 : tool::loadMeasurementForTool(path);
+    // Measurement files of the two older layouts are read with their importers, on top of
+    // the records as they are after start-up, as the program would import them.
+    const char* layout = "current";
+    int rc = tool::kExitOk;
+    if (configuration) {
+        rc = tool::loadConfigurationForTool(path);
+    } else if (exists && (length == static_cast<long long>(files::kVersion133FileSize) ||
+                          length == static_cast<long long>(files::kVersion21FileSize))) {
+        const bool v133 = length == static_cast<long long>(files::kVersion133FileSize);
+        layout = v133 ? "1.33" : "2.1";
+        core::prepareRecordsForStart();
+        const files::FileStatus s =
+            v133 ? files::importVersion133File(path) : files::importVersion21File(path);
+        if (s == files::FileStatus::Loaded) {
+            core::restoreSnapshot();
+        } else {
+            files::showReadFailure();
+            rc = tool::kExitFailed;
+        }
+    } else {
+        rc = tool::loadMeasurementForTool(path);
+    }
     if (rc != tool::kExitOk)
         return rc;
     Json j;
@@ -252,7 +277,11 @@ int runInfo(tool::ToolContext& ctx)
     j.key("kind");
     j.string(configuration ? "configuration" : "measurement");
     j.key("bytes");
-    j.number(static_cast<double>(length));
+    j.number(length);
+    if (!configuration) {
+        j.key("layout");
+        j.string(layout);
+    }
     if (configuration)
         configurationJson(j);
     else
@@ -263,6 +292,10 @@ int runInfo(tool::ToolContext& ctx)
 }
 
 const bool registered = tool::registerCommand(
-    {"info", "  info FILE                            JSON summary of a .mes or .cfg", runInfo});
+    {"info",
+     "  info FILE                            JSON summary of a .mes (current layout, or 1.33 and\n"
+     "                                       2.1 by their lengths, read with the importers;\n"
+     "                                       \"layout\" says which) or of a .cfg",
+     runInfo});
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "box/Level.h"
 #include "box/PortAccess.h"
 #include "box/PpdevPort.h"
+#include "box/Render.h"
 #include "box/Runs.h"
 #include "box/sim/SimulatedBox.h"
 #include "core/Settings.h"
@@ -16,6 +17,7 @@
 #include "core/Ui.h"
 #include "dsp/Waterfall.h"
 #include "files/MeasurementFile.h"
+#include "plot/Render.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -91,7 +93,7 @@ int runLevel(MeasureContext& mc)
 int runCsd(MeasureContext&)
 {
     if (core::settings().sampleRate != 2) {
-        core::message(84, 0, core::Icon::Information);
+        core::messageText(core::str(84), " ", core::Icon::Information);
         return kExitFailed;
     }
     box::runAmplitudePhaseMeasurement();
@@ -179,9 +181,13 @@ int runMeasure(ToolContext& ctx)
             s.sampleRate = 2;
     }
 
+    // The runs render the views they change, as in the program: rendering the amplitude view
+    // also moves its frequency axis, which decides whether the older overlays stay.
+    box::setRenderFunction(plot::renderView);
     MeasureContext mc{ctx, sim};
     rc = run->run(mc);
     const int hardwareFailures = countHardwareFailures();
+    box::setRenderFunction(nullptr);
     box::setPortAccess(nullptr);
     if (rc != kExitOk)
         return rc;

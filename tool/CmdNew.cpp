@@ -17,13 +17,15 @@ int runNew(tool::ToolContext& ctx)
     const std::string ext = tool::extensionOf(out);
     if (ext != "mes" && ext != "cfg")
         return tool::usageError("new: OUT must end in .mes or .cfg");
+    if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
+        return bad;
     const int rc = tool::applyCommonOptions(ctx);
     if (rc != tool::kExitOk)
         return rc;
     core::prepareRecordsForStart();
     const files::WriteStatus s =
         ext == "mes" ? files::writeMeasurementFile(out) : files::writeConfigurationFile(out);
-    return s == files::WriteStatus::Written ? tool::kExitOk : tool::kExitFailed;
+    return tool::saveStatus(s, out);
 }
 
 const bool registered = tool::registerCommand(

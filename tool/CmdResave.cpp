@@ -14,6 +14,8 @@ int runResave(tool::ToolContext& ctx)
     const std::string ext = tool::extensionOf(in);
     if (ext != "mes" && ext != "cfg")
         return tool::usageError("resave: IN must end in .mes or .cfg");
+    if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
+        return bad;
     files::WriteStatus s = files::WriteStatus::WriteFailed;
     if (ext == "mes") {
         if (files::readMeasurementFile(in) != files::FileStatus::Loaded) {
@@ -28,7 +30,7 @@ int runResave(tool::ToolContext& ctx)
         }
         s = files::writeConfigurationFile(out);
     }
-    return s == files::WriteStatus::Written ? tool::kExitOk : tool::kExitFailed;
+    return tool::saveStatus(s, out);
 }
 
 const bool registered = tool::registerCommand(

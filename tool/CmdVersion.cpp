@@ -1,4 +1,4 @@
-#include "tool/ToolCommand.h"
+#include "tool/ToolSupport.h"
 
 #include <cstdio>
 
@@ -8,6 +8,8 @@ int runVersion(tool::ToolContext& ctx)
 {
     if (!ctx.args.empty())
         return tool::usageError("version takes no arguments");
+    if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
+        return bad;
     std::printf("OrvoPro 2.3 (orvo-tool)\n");
     return tool::kExitOk;
 }

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -120,6 +121,36 @@ std::string extensionOf(const std::string& path)
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
+}
+
+int checkOptions(const ToolContext& ctx, bool common, std::initializer_list<const char*> extra)
+{
+    if (!common) {
+        if (!ctx.configPath.empty())
+            return usageError("this command takes no --config");
+        if (!ctx.inPath.empty())
+            return usageError("this command takes no --in");
+        if (!ctx.sets.empty())
+            return usageError("this command takes no --set");
+    }
+    for (const auto& [key, value] : ctx.options) {
+        (void)value;
+        bool known = false;
+        for (const char* e : extra)
+            known = known || key == e;
+        if (!known)
+            return usageError("unknown option --" + key + " (see --help)");
+    }
+    return kExitOk;
+}
+
+int saveStatus(files::WriteStatus status, const std::string& path)
+{
+    if (status == files::WriteStatus::Written)
+        return kExitOk;
+    if (status == files::WriteStatus::CannotCreate)
+        std::fprintf(stderr, "orvo-tool: cannot create %s\n", path.c_str());
+    return kExitFailed;
 }
 
 int loadMeasurementForTool(const std::string& path)

@@ -3,6 +3,9 @@
 
 #include "tool/ToolCommand.h"
 
+#include "files/FileIo.h"
+
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,16 @@ int loadConfigurationForTool(const std::string& path);
 bool setSettingsField(const std::string& assignment, std::string& error);
 // The names setSettingsField accepts, in record order.
 std::vector<std::string> settingsFieldNames();
+
+// kExitUsage (with a message) when the command line holds an option the command does not
+// take: `common` says whether --config, --in and --set are taken, `extra` names the
+// command's own options (without the dashes). --answers is always taken.
+int checkOptions(const ToolContext& ctx, bool common, std::initializer_list<const char*> extra = {});
+
+// The exit status after a save: kExitOk when the file was written. The program passes over a
+// file that cannot be created in silence; the tool says so on stderr, so that a failing
+// script is not left guessing.
+int saveStatus(files::WriteStatus status, const std::string& path);
 
 // Lower-case extension without the dot ("mes", "cfg"), "" when there is none.
 std::string extensionOf(const std::string& path);

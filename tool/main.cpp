@@ -17,16 +17,16 @@ std::vector<ToolCommand>& registry()
     return r;
 }
 
-void printHelp()
+void printHelp(std::FILE* to)
 {
-    std::printf("orvo-tool: the measurement program's work without a window\n\n"
+    std::fprintf(to, "orvo-tool: the measurement program's work without a window\n\n"
                 "usage: orvo-tool COMMAND [ARGS] [OPTIONS]\n\ncommands:\n");
     auto list = registry();
     std::sort(list.begin(), list.end(),
               [](const ToolCommand& a, const ToolCommand& b) { return std::strcmp(a.name, b.name) < 0; });
     for (const ToolCommand& c : list)
-        std::printf("%s\n", c.usage);
-    std::printf("\ncommon options:\n"
+        std::fprintf(to, "%s\n", c.usage);
+    std::fprintf(to, "\ncommon options:\n"
                 "  --config FILE.cfg   load settings, display settings and tables first\n"
                 "  --in FILE.mes       load a measurement file first\n"
                 "  --set FIELD=VALUE   set a measurement setting by its field name (repeatable)\n"
@@ -57,11 +57,12 @@ int main(int argc, char** argv)
     using namespace tool;
     // Everything the tool prints and parses uses the "C" conventions.
     std::setlocale(LC_ALL, "C");
+    // Without a command the help is a usage error and goes where errors go.
     if (argc < 2)
-        return (printHelp(), kExitUsage);
+        return (printHelp(stderr), kExitUsage);
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        printHelp();
+        printHelp(stdout);
         return kExitOk;
     }
     const auto& cmds = commands();

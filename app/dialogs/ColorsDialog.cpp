@@ -92,18 +92,17 @@ ColorsDialog::ColorsDialog(QWidget* owner) : QDialog(owner)
         groupLayout(gWidth)->addWidget(lineWidth_->add(id, QString::fromUtf8(label), value, gWidth));
     groupLayout(gWidth)->addStretch(1);
 
-    auto* ok = makeButton(1, QStringLiteral("&OK"), this);
-    auto* applyButton = makeButton(1008, QStringLiteral("&Übernehmen"), this);
-    auto* cancel = makeButton(2, QStringLiteral("&Abbrechen"), this);
-    ok->setDefault(true);
+    const ApplyButtons buttons =
+        makeApplyButtons(this, QStringLiteral("&OK"), QStringLiteral("&Übernehmen"),
+                         QStringLiteral("&Abbrechen"), [this] { apply(); });
 
     auto* side = new QVBoxLayout;
     side->setSpacing(8);
     side->addWidget(gWidth);
     side->addStretch(1);
-    side->addWidget(ok);
-    side->addWidget(applyButton);
-    side->addWidget(cancel);
+    side->addWidget(buttons.ok);
+    side->addWidget(buttons.apply);
+    side->addWidget(buttons.cancel);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(12, 12, 12, 12);
@@ -111,12 +110,6 @@ ColorsDialog::ColorsDialog(QWidget* owner) : QDialog(owner)
     outer->addWidget(colours);
     outer->addLayout(side);
 
-    connect(ok, &QPushButton::clicked, this, [this] {
-        apply();
-        done(QDialog::Accepted);
-    });
-    connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     installHelpKey(this, QStringLiteral("Dialog Einstellungen Farben"));
 
     lineWidth_->select(core::displaySettings().lineWidth);

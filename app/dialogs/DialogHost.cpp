@@ -1,8 +1,9 @@
 #include "app/dialogs/DialogHost.h"
 
-#include <QColorDialog>
+#include "box/Acquisition.h"
+#include "plot/Render.h"
 
-#include <atomic>
+#include <QColorDialog>
 
 namespace app::dialogs {
 
@@ -12,20 +13,6 @@ HelpHandler g_help;
 HardwareNumberProvider g_hardwareNumber;
 RenderHandler g_render;
 ColorChooser g_colorChooser;
-LevelWorkerHooks g_level;
-
-// Flags used when no worker is wired in, so the dialog still behaves sensibly.
-std::atomic<int> g_standInRunning{0};
-
-LevelWorkerHooks standInLevelHooks()
-{
-    LevelWorkerHooks h;
-    h.running = [] { return g_standInRunning.load(); };
-    h.setRunning = [](int v) { g_standInRunning.store(v); };
-    h.requestExit = [] {};
-    h.finished = [] { return true; };
-    return h;
-}
 
 } // namespace
 
@@ -42,7 +29,13 @@ void setHardwareNumberProvider(HardwareNumberProvider provider)
     g_hardwareNumber = std::move(provider);
 }
 
-int hardwareNumber() { return g_hardwareNumber ? g_hardwareNumber() : 0; }
+// Without a provider the box is asked directly, as the information box always did.
+int hardwareNumber()
+{
+    if (g_hardwareNumber)
+        return g_hardwareNumber();
+    return box::readHardwareNumber();
+}
 
 void setRenderHandler(RenderHandler handler) { g_render = std::move(handler); }
 
@@ -50,6 +43,8 @@ void renderView(int code)
 {
     if (g_render)
         g_render(code);
+    else
+        plot::renderView(code);
 }
 
 void setColorChooser(ColorChooser chooser) { g_colorChooser = std::move(chooser); }
@@ -65,35 +60,12 @@ QColor chooseColor(const QColor& initial, QWidget* parent)
     return c.isValid() ? c : initial;
 }
 
-void setLevelWorkerHooks(LevelWorkerHooks hooks)
-{
-    const LevelWorkerHooks standIn = standInLevelHooks();
-    if (!hooks.running)
-        hooks.running = standIn.running;
-    if (!hooks.setRunning)
-        hooks.setRunning = standIn.setRunning;
-    if (!hooks.requestExit)
-        hooks.requestExit = standIn.requestExit;
-    if (!hooks.finished)
-        hooks.finished = standIn.finished;
-    g_level = std::move(hooks);
-}
-
-LevelWorkerHooks& levelWorkerHooks()
-{
-    if (!g_level.running)
-        g_level = standInLevelHooks();
-    return g_level;
-}
-
 void resetDialogHost()
 {
     g_help = nullptr;
     g_hardwareNumber = nullptr;
     g_render = nullptr;
     g_colorChooser = nullptr;
-    g_standInRunning = 0;
-    g_level = standInLevelHooks();
 }
 
 } // namespace app::dialogs

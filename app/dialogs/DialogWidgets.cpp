@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -128,6 +129,31 @@ void installHelpKey(QDialog* dialog, const QString& keyword)
     auto* shortcut = new QShortcut(QKeySequence::HelpContents, dialog);
     shortcut->setContext(Qt::WindowShortcut);
     QObject::connect(shortcut, &QShortcut::activated, dialog, [keyword] { showHelp(keyword); });
+}
+
+ApplyButtons makeApplyButtons(QDialog* dialog, const QString& okLabel, const QString& applyLabel,
+                              const QString& cancelLabel, std::function<void()> onApply)
+{
+    ApplyButtons b{makeButton(1, okLabel, dialog), makeButton(1008, applyLabel, dialog),
+                   makeButton(2, cancelLabel, dialog)};
+    b.ok->setDefault(true);
+    QObject::connect(b.ok, &QPushButton::clicked, dialog, [dialog, onApply] {
+        onApply();
+        dialog->done(QDialog::Accepted);
+    });
+    QObject::connect(b.apply, &QPushButton::clicked, dialog, [onApply] { onApply(); });
+    QObject::connect(b.cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    return b;
+}
+
+QHBoxLayout* buttonRow(const ApplyButtons& buttons)
+{
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(buttons.ok);
+    row->addWidget(buttons.apply);
+    row->addWidget(buttons.cancel);
+    return row;
 }
 
 } // namespace app::dialogs

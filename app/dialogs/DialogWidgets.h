@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@ class QAbstractButton;
 class QBoxLayout;
 class QButtonGroup;
 class QGroupBox;
+class QHBoxLayout;
 class QPushButton;
 class QRadioButton;
 
@@ -77,6 +79,19 @@ QGroupBox* makeGroup(const QStringList& heading, const QStringList& note = {},
 QBoxLayout* groupLayout(QGroupBox* group);
 
 QPushButton* makeButton(int id, const QString& label, QWidget* parent = nullptr);
+
+// OK (id 1), apply (id 1008) and cancel (id 2) of the display dialogs: OK applies and closes,
+// apply applies and stays, cancel closes without further changes. Labels as each dialog's
+// template has them.
+struct ApplyButtons {
+    QPushButton* ok;
+    QPushButton* apply;
+    QPushButton* cancel;
+};
+ApplyButtons makeApplyButtons(QDialog* dialog, const QString& okLabel, const QString& applyLabel,
+                              const QString& cancelLabel, std::function<void()> onApply);
+// The three buttons right-aligned in one row.
+QHBoxLayout* buttonRow(const ApplyButtons& buttons);
 
 // F1 opens the help with `keyword`.
 void installHelpKey(QDialog* dialog, const QString& keyword);

@@ -30,7 +30,6 @@ int runColorsDialog(QWidget* owner) { return runModal<ColorsDialog>(owner); }
 int runObserverDialog(QWidget* owner) { return runModal<ObserverDialog>(owner); }
 int runUserTextDialog(QWidget* owner) { return runModal<UserTextDialog>(owner); }
 int runInfoDialog(QWidget* owner) { return runModal<InfoDialog>(owner); }
-int runLevelDialog(QWidget* owner) { return runModal<LevelDialog>(owner); }
 
 bool runDcResistanceDialog(QWidget* owner, float proposalOhm, float& valueOhm)
 {
@@ -41,6 +40,7 @@ bool runDcResistanceDialog(QWidget* owner, float proposalOhm, float& valueOhm)
     return true;
 }
 
+int runLevelDialog(QWidget* owner) { return runModal<LevelDialog>(owner); }
 void repaintLevelDialog() { LevelDialog::requestRepaint(); }
 
 } // namespace app::dialogs

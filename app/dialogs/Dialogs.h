@@ -16,7 +16,7 @@ int runUserTextDialog(QWidget* owner);            // 170, commands 40134/40135
 int runInfoDialog(QWidget* owner);                // 146, command 40031
 // 155: edits `valueOhm` starting from the proposal; false when cancelled.
 bool runDcResistanceDialog(QWidget* owner, float proposalOhm, float& valueOhm);
-// 159: the worker must already be running (see LevelWorkerHooks in DialogHost.h).
+// 159: shown after box::startLevelMeasurement() has started the worker.
 int runLevelDialog(QWidget* owner);
 // The worker's "update the level dialog": any thread, no-op when the dialog is closed.
 void repaintLevelDialog();

@@ -1,14 +1,11 @@
 #include "app/dialogs/LevelDialog.h"
 
-#include "app/dialogs/DialogHost.h"
 #include "app/dialogs/DialogWidgets.h"
-#include "app/dialogs/ScaleChoices.h"
+#include "box/Level.h"
 #include "core/Display.h"
 #include "core/Settings.h"
-#include "core/Store.h"
-#include "core/Strings.h"
 #include "core/Ui.h"
-#include "dsp/Response.h"
+#include "plot/Scales.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -16,7 +13,6 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <mutex>
@@ -34,7 +30,7 @@ QColor toQColor(std::uint32_t c)
     return QColor(core::colorRed(c), core::colorGreen(c), core::colorBlue(c));
 }
 
-// The read-out area (control 1200), painted from the store on every paint.
+// The read-out area (control 1200), painted from the level tables on every paint.
 class ReadoutArea : public QWidget {
 public:
     explicit ReadoutArea(QWidget* parent) : QWidget(parent)
@@ -48,10 +44,12 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         const core::DisplaySettings& d = core::displaySettings();
-        const LevelReadout r = computeLevelReadout();
+        const LevelAxes axes = levelAxes();
+        const box::LevelReadout r =
+            box::levelReadout(axes.minHz, axes.maxHz, axes.levelMax, axes.unitText.toStdString());
+
         QPainter p(this);
         p.fillRect(rect(), toQColor(d.colors[core::plotAreaColor]));
-
         // Height 20, average width 6, bold, sans-serif: a narrow face.
         QFont f(QStringLiteral("Sans Serif"));
         f.setStyleHint(QFont::SansSerif);
@@ -61,50 +59,27 @@ protected:
         p.setFont(f);
         p.setBackgroundMode(Qt::TransparentMode);
 
-        const QByteArray unit = r.unitText.toUtf8();
-        auto line = [&](int stringId, float value, int colorIndex, int top) {
-            const QString text = QString::fromStdString(
-                core::formatC(" %s %.2f%s", core::str(stringId), value, unit.constData()));
-            p.setPen(value > r.axisMax ? QColor(255, 0, 0) : toQColor(d.colors[static_cast<std::size_t>(colorIndex)]));
-            p.drawText(QPoint(0, top + p.fontMetrics().ascent()), text);
-        };
-        line(98, r.highestCurrent, core::levelCurrentColor, 0);
-        line(99, r.highestMeanPeak, core::levelMeanColor, 20);
+        const QColor red(255, 0, 0);
+        const int ascent = p.fontMetrics().ascent();
+        p.setPen(r.currentAboveAxis ? red : toQColor(d.colors[core::levelCurrentColor]));
+        p.drawText(QPoint(0, ascent), QString::fromStdString(r.line1));
+        p.setPen(r.meanPeakAboveAxis ? red : toQColor(d.colors[core::levelMeanColor]));
+        p.drawText(QPoint(0, 20 + ascent), QString::fromStdString(r.line2));
     }
 };
 
 } // namespace
 
-LevelReadout computeLevelReadout()
+LevelAxes levelAxes()
 {
-    LevelReadout r;
-    const core::MeasurementStore& s = core::store();
-    const ScaleChoice* freqAxis = scaleChoice(levelFrequencyScale(core::settings().sampleRate));
-    const ScaleChoice* levelAxis = scaleChoice(core::displaySettings().axisSets[5].y);
-    if (levelAxis) {
-        r.axisMax = levelAxis->max;
-        r.unitText = QString::fromUtf8(levelAxis->unitText);
-    }
-    const bool dbspl = r.unitText == QLatin1String("[dBSPL]");
-    for (int b = 0; b < core::kLevelBands; ++b) {
-        const auto i = static_cast<std::size_t>(b);
-        float current = s.levelCurrent[i];
-        if (current == core::NO_VALUE)
-            continue;
-        const float f = s.levelBandFrequencyView[i];
-        if (freqAxis && (f < freqAxis->min || f > freqAxis->max))
-            continue;
-        float meanPeak = s.levelMeanPeak[i];
-        if (dbspl) {
-            current = dsp::toDbspl(current);
-            meanPeak = dsp::toDbspl(meanPeak);
-        }
-        if (current > r.highestCurrent)
-            r.highestCurrent = current;
-        if (meanPeak > r.highestMeanPeak)
-            r.highestMeanPeak = meanPeak;
-    }
-    return r;
+    const plot::ScaleRecord& f = plot::scaleRecord(plot::levelAxisFor(core::settings().sampleRate));
+    const plot::ScaleRecord& l = plot::scaleRecord(core::displaySettings().axisSets[5].y);
+    LevelAxes a;
+    a.minHz = f.min;
+    a.maxHz = f.max;
+    a.levelMax = l.max;
+    a.unitText = QString::fromStdString(l.unitText);
+    return a;
 }
 
 LevelDialog::LevelDialog(QWidget* owner) : QDialog(owner)
@@ -133,12 +108,12 @@ LevelDialog::LevelDialog(QWidget* owner) : QDialog(owner)
     connect(stop_, &QPushButton::clicked, this, &LevelDialog::stop);
     connect(abort_, &QPushButton::clicked, this, &LevelDialog::abort);
 
-    const bool running = levelWorkerHooks().running() == 1;
-    stop_->setEnabled(running);
-    start_->setEnabled(!running);
-
-    std::lock_guard<std::mutex> lock(g_openMutex);
-    g_open = this;
+    {
+        std::lock_guard<std::mutex> lock(g_openMutex);
+        g_open = this;
+    }
+    const box::LevelButtons b = box::levelDialogInit();
+    showButtons(b.startEnabled, b.stopEnabled);
 }
 
 LevelDialog::~LevelDialog()
@@ -148,18 +123,22 @@ LevelDialog::~LevelDialog()
         g_open = nullptr;
 }
 
+void LevelDialog::showButtons(bool startEnabled, bool stopEnabled)
+{
+    start_->setEnabled(startEnabled);
+    stop_->setEnabled(stopEnabled);
+}
+
 void LevelDialog::start()
 {
-    levelWorkerHooks().setRunning(1);
-    stop_->setEnabled(true);
-    start_->setEnabled(false);
+    const box::LevelButtons b = box::levelDialogStart();
+    showButtons(b.startEnabled, b.stopEnabled);
 }
 
 void LevelDialog::stop()
 {
-    levelWorkerHooks().setRunning(0);
-    stop_->setEnabled(false);
-    start_->setEnabled(true);
+    const box::LevelButtons b = box::levelDialogStop();
+    showButtons(b.startEnabled, b.stopEnabled);
 }
 
 void LevelDialog::abort()
@@ -167,19 +146,11 @@ void LevelDialog::abort()
     if (ending_)
         return;
     ending_ = true;
-    LevelWorkerHooks& hooks = levelWorkerHooks();
-    hooks.setRunning(0);
-    hooks.requestExit();
-    start_->setEnabled(false);
-    stop_->setEnabled(false);
+    showButtons(false, false);
     abort_->setEnabled(false);
-    // The box must not be driven by two threads: wait for the worker's last pass before the
-    // next command can start a measurement. Events keep flowing, since the worker may be
-    // waiting on the GUI thread for a message box or a repaint.
-    while (!hooks.finished()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    // Waits for the worker's last pass, so no other command drives the box meanwhile. Events
+    // keep flowing: the worker may be waiting on this thread for a message box or a repaint.
+    box::levelDialogCancel([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
     {
         std::lock_guard<std::mutex> lock(g_openMutex);
         if (g_open == this)

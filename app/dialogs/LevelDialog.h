@@ -1,5 +1,6 @@
 // Dialog 159 "Pegel Messungen": Start, Stop and Abbrechen of the running level measurement,
-// and a two-line read-out of the highest current and mean/peak levels.
+// and a two-line read-out of the highest current and mean/peak levels. The worker and the
+// state of its flags belong to the box layer; this is their window.
 #pragma once
 
 #include <QDialog>
@@ -9,16 +10,15 @@ class QPushButton;
 
 namespace app::dialogs {
 
-// The two values of the read-out: the highest current and mean/peak band levels among the
-// bands with a value whose centre lies on the level view's frequency axis (in dB SPL when
-// that view's level axis is in dB SPL). Both start at -10000.
-struct LevelReadout {
-    float highestCurrent = -10000.0f;
-    float highestMeanPeak = -10000.0f;
-    float axisMax = 0.0f;       // maximum of the level axis: above it a line shows red
-    QString unitText;           // unit text of the level axis
+// The level view's axes as the read-out needs them: the frequency axis follows the live rate,
+// the level axis is the user's choice.
+struct LevelAxes {
+    double minHz = 0.0;
+    double maxHz = 0.0;
+    double levelMax = 0.0;
+    QString unitText;
 };
-LevelReadout computeLevelReadout();
+LevelAxes levelAxes();
 
 class LevelDialog : public QDialog {
 public:
@@ -40,6 +40,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
 
 private:
+    void showButtons(bool startEnabled, bool stopEnabled);
+
     QPushButton* start_;
     QPushButton* stop_;
     QPushButton* abort_;

@@ -44,28 +44,15 @@ ObserverDialog::ObserverDialog(QWidget* owner) : QDialog(owner)
         grid->addWidget(spin, i, 1);
     }
 
-    auto* ok = makeButton(1, QStringLiteral("&OK"), this);
-    auto* applyButton = makeButton(1008, QStringLiteral("&Übernehmen"), this);
-    auto* cancel = makeButton(2, QStringLiteral("&Abbrechen"), this);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(applyButton);
-    buttons->addWidget(cancel);
+    const ApplyButtons buttons =
+        makeApplyButtons(this, QStringLiteral("&OK"), QStringLiteral("&Übernehmen"),
+                         QStringLiteral("&Abbrechen"), [this] { apply(); });
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(14, 14, 14, 12);
     outer->setSpacing(14);
     outer->addLayout(grid);
-    outer->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, [this] {
-        apply();
-        done(QDialog::Accepted);
-    });
-    connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    outer->addLayout(buttonRow(buttons));
     installHelpKey(this, QStringLiteral("Dialog Einstellungen Postion Beobachter"));
 }
 

@@ -2,9 +2,9 @@
 
 #include "app/dialogs/DialogHost.h"
 #include "app/dialogs/DialogWidgets.h"
-#include "app/dialogs/ScaleChoices.h"
 #include "core/Display.h"
 #include "core/Ui.h"
+#include "plot/Scales.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -53,13 +53,13 @@ ScalesDialog::ScalesDialog(QWidget* owner) : QDialog(owner)
     setWindowTitle(QStringLiteral("Einstellungen Skalen"));
     setObjectName(QStringLiteral("dialog124"));
 
-    auto makeList = [this](int id, ScaleList which, int family, int axis) {
+    auto makeList = [this](int id, plot::ScaleList which, int family, int axis) {
         auto* list = new QListWidget(this);
         list->setObjectName(controlName(id));
         list->setSelectionMode(QAbstractItemView::SingleSelection);
-        for (int index : scaleList(which)) {
-            const ScaleChoice* c = scaleChoice(index);
-            auto* item = new QListWidgetItem(QString::fromUtf8(c ? c->optionText : ""), list);
+        for (int index : plot::scaleList(which)) {
+            const std::string& text = plot::scaleRecord(index).optionText;
+            auto* item = new QListWidgetItem(QString::fromStdString(text), list);
             item->setData(Qt::UserRole, index);
         }
         // Whole rows only: at most six visible, the rest scrolls.
@@ -103,27 +103,27 @@ ScalesDialog::ScalesDialog(QWidget* owner) : QDialog(owner)
     };
 
     auto* gAmp = familyFrame(QStringLiteral("Amplitudenfrequenzgang"),
-                             makeList(1096, ScaleList::Amplitude, 1, 1),
+                             makeList(1096, plot::ScaleList::amplitude, 1, 1),
                              radioColumn(amplitudeCurves_, {{1183, "Amplitude", 1}, {1182, "Phase", 2},
                                                             {1187, "Amplit&ude && Phase", 3}}));
     auto* gImp = familyFrame(QStringLiteral("Impedanzfrequenzgang"),
-                             makeList(1097, ScaleList::Impedance, 3, 1),
+                             makeList(1097, plot::ScaleList::impedance, 3, 1),
                              radioColumn(impedanceCurves_, {{1186, "Amplitude", 1}, {1185, "Phase", 2},
                                                             {1188, "Amplitu&de && Phase", 3}}));
-    auto* gTime = familyFrame(QStringLiteral("Zeitsignal"), makeList(1026, ScaleList::TimeSignal, 0, 1),
+    auto* gTime = familyFrame(QStringLiteral("Zeitsignal"), makeList(1026, plot::ScaleList::timeSignal, 0, 1),
                               radioColumn(timeCurves_, {{1177, "Zeitsignal", 1}, {1175, "Sprungantwort", 2},
                                                         {1178, "Zeitsi&gnal && Sprunga.", 3}}));
     auto* gLevel = familyFrame(QStringLiteral("Pegelanzeige (TERZ)"),
-                               makeList(1101, ScaleList::Amplitude, 5, 1),
+                               makeList(1101, plot::ScaleList::amplitude, 5, 1),
                                radioColumn(levelBars_, {{1189, "Aktuell", 1}, {1184, "Mittel/Spitze", 2},
                                                         {1190, "Aktuell && Mittel/S", 3}}));
 
     auto* gCsd = new QGroupBox(QStringLiteral("Waserfalldiagramm (CSD)"), this);
     auto* csdRow = new QHBoxLayout(gCsd);
     csdRow->setSpacing(10);
-    csdRow->addLayout(labelled(QStringLiteral("X_Achse"), makeList(1169, ScaleList::CsdX, 6, 0)), 1);
-    csdRow->addLayout(labelled(QStringLiteral("Y_Achse"), makeList(1171, ScaleList::CsdY, 6, 1)), 1);
-    csdRow->addLayout(labelled(QStringLiteral("Z_Achse"), makeList(1173, ScaleList::CsdZ, 6, 2)), 1);
+    csdRow->addLayout(labelled(QStringLiteral("X_Achse"), makeList(1169, plot::ScaleList::waterfallX, 6, 0)), 1);
+    csdRow->addLayout(labelled(QStringLiteral("Y_Achse"), makeList(1171, plot::ScaleList::waterfallY, 6, 1)), 1);
+    csdRow->addLayout(labelled(QStringLiteral("Z_Achse"), makeList(1173, plot::ScaleList::waterfallZ, 6, 2)), 1);
 
     auto* grid = new QGridLayout;
     grid->setSpacing(10);
@@ -133,28 +133,15 @@ ScalesDialog::ScalesDialog(QWidget* owner) : QDialog(owner)
     grid->addWidget(gLevel, 1, 1);
     grid->addWidget(gCsd, 2, 0, 1, 2);
 
-    auto* ok = makeButton(1, QStringLiteral("&OK"), this);
-    auto* applyButton = makeButton(1008, QStringLiteral("&Übernehmen"), this);
-    auto* cancel = makeButton(2, QStringLiteral("&Abbrechen"), this);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(applyButton);
-    buttons->addWidget(cancel);
+    const ApplyButtons buttons =
+        makeApplyButtons(this, QStringLiteral("&OK"), QStringLiteral("&Übernehmen"),
+                         QStringLiteral("&Abbrechen"), [this] { apply(); });
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(12, 12, 12, 12);
     outer->setSpacing(10);
     outer->addLayout(grid);
-    outer->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, [this] {
-        apply();
-        done(QDialog::Accepted);
-    });
-    connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    outer->addLayout(buttonRow(buttons));
     installHelpKey(this, QStringLiteral("Dialog Einstellungen Skalen"));
 
     load();

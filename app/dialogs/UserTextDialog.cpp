@@ -39,11 +39,14 @@ UserTextDialog::UserTextDialog(QWidget* owner) : QDialog(owner)
     for (int i = 0; i < 8; ++i) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(controlName(1210 + i));
-        edit->setMaxLength(kMaxChars);
         // Room for a full line of 50 characters.
         edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(kMaxChars, QLatin1Char('n'))));
         const auto& slot = texts[static_cast<std::size_t>(i)];
-        edit->setText(QString::fromStdString(core::cp1252ToUtf8(slot.data(), slot.size())));
+        const QString text = QString::fromStdString(core::cp1252ToUtf8(slot.data(), slot.size()));
+        // The limit is for typing: a longer text from a configuration file is shown and kept
+        // whole rather than cut at 50 characters by merely opening the dialog.
+        edit->setMaxLength(std::max(kMaxChars, static_cast<int>(text.size())));
+        edit->setText(text);
         edits_[static_cast<std::size_t>(i)] = edit;
         auto* label = new QLabel(QString::fromUtf8(labels[i]), this);
         label->setBuddy(edit); // with a buddy "&&" shows as one "&"
@@ -51,28 +54,15 @@ UserTextDialog::UserTextDialog(QWidget* owner) : QDialog(owner)
         grid->addWidget(edit, i, 1);
     }
 
-    auto* ok = makeButton(1, QStringLiteral("OK"), this);
-    auto* applyButton = makeButton(1008, QStringLiteral("Übernehmen"), this);
-    auto* cancel = makeButton(2, QStringLiteral("Abbrechen"), this);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(applyButton);
-    buttons->addWidget(cancel);
+    const ApplyButtons buttons =
+        makeApplyButtons(this, QStringLiteral("OK"), QStringLiteral("Übernehmen"),
+                         QStringLiteral("Abbrechen"), [this] { apply(); });
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(12, 12, 12, 12);
     outer->setSpacing(12);
     outer->addLayout(grid);
-    outer->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, [this] {
-        apply();
-        done(QDialog::Accepted);
-    });
-    connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    outer->addLayout(buttonRow(buttons));
 }
 
 void UserTextDialog::apply()

@@ -1,6 +1,6 @@
 // The mouse over the diagrams: read-out strings, marker grabbing and dragging, cursors.
-#include "app/Commands.h"
 #include "app/Mouse.h"
+#include "app/Commands.h"
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "tests/support/TestSupport.h"
@@ -12,10 +12,17 @@ namespace {
 // A 1200 x 1200 diagram rectangle: logical X = 10 x, Y = 10 (1200 - y), so plot
 // coordinates are px = 10 x - 1500, py = 11000 - 10 y.
 const app::DiagramRect kRect{0, 0, 1200, 1200};
-int xFor(int px) { return (px + 1500) / 10; }
-int yFor(int py) { return (11000 - py) / 10; }
+int xFor(int px)
+{
+    return (px + 1500) / 10;
+}
+int yFor(int py)
+{
+    return (11000 - py) / 10;
+}
 
-class MouseTest : public testsupport::RecordsTest {
+class MouseTest : public testsupport::RecordsTest
+{
 protected:
     void SetUp() override
     {
@@ -29,11 +36,10 @@ protected:
             sets[f].y = 200 + f;
         }
         const std::map<int, app::AxisScale> scales = {
-            {100, {0, 80, "ms"}},       {200, {-1, 1, "V"}},
-            {101, {20, 20000, "Hz"}},   {201, {-40, 40, "dB"}},
-            {202, {-180, 180, "Deg"}},  {103, {10, 1000, "Hz"}},
-            {203, {0, 100, "Ohm"}},     {204, {-90, 90, "Deg"}},
-            {105, {20, 20000, "Hz"}},   {205, {0, 100, "dB"}},
+            {100, {0, 80, "ms"}},   {200, {-1, 1, "V"}},       {101, {20, 20000, "Hz"}},
+            {201, {-40, 40, "dB"}}, {202, {-180, 180, "Deg"}}, {103, {10, 1000, "Hz"}},
+            {203, {0, 100, "Ohm"}}, {204, {-90, 90, "Deg"}},   {105, {20, 20000, "Hz"}},
+            {205, {0, 100, "dB"}},
         };
         app::setScaleLookup([scales](int i, app::AxisScale& out) {
             const auto it = scales.find(i);

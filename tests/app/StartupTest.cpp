@@ -1,7 +1,7 @@
 // Start-up order, the settings store on the first and later starts, the port driver and the
 // hardware-number rule.
-#include "app/Commands.h"
 #include "app/Startup.h"
+#include "app/Commands.h"
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
@@ -14,7 +14,8 @@
 
 namespace {
 
-class StartupTest : public testsupport::RecordsTest {
+class StartupTest : public testsupport::RecordsTest
+{
 protected:
     void SetUp() override
     {
@@ -61,8 +62,8 @@ using V = std::vector<std::string>;
 TEST_F(StartupTest, FirstStartWritesPfadWithoutMessages)
 {
     const app::StartupResult r = app::runStartup(hooks);
-    EXPECT_EQ(steps, (V{"window", "port auto 1", "bars", "printer", "documents", "hardware",
-                        "render 0"}));
+    EXPECT_EQ(steps,
+              (V{"window", "port auto 1", "bars", "printer", "documents", "hardware", "render 0"}));
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(store.value("Pfad"), "/home/user/Dokumente");
     EXPECT_EQ(store.value("LPT_PORT"), "1");
@@ -130,16 +131,25 @@ TEST_F(StartupTest, SimulatorAndFailedDriverAreShownPlainly)
 {
     store.setValue("Pfad", "/x");
     store.setValue("LPT_PORT", "1");
-    portResult.ok = false;
     portResult.simulator = true;
+    app::StartupResult r = app::runStartup(hooks);
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(r.title, "OrvoPro - Simulierte Messbox");
+    EXPECT_EQ(r.statusTitle, "Simulierte Messbox");
+    EXPECT_TRUE(app::shell().simulator);
+
+    store.setValue("PortDriver", "ppdev");
+    portResult.ok = false;
+    portResult.simulator = false;
     portResult.detail = "/dev/parport0: Permission denied";
-    const app::StartupResult r = app::runStartup(hooks);
+    core::resetStore();
+    r = app::runStartup(hooks);
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_NE(ui.messages()[0].text.find("/dev/parport0: Permission denied"), std::string::npos);
-    EXPECT_NE(ui.messages()[0].text.find("simulierte"), std::string::npos);
-    EXPECT_NE(r.title.find("Simulierte Messbox"), std::string::npos);
-    EXPECT_NE(r.statusTitle.find("Simulierte Messbox"), std::string::npos);
-    EXPECT_TRUE(app::shell().simulator);
+    EXPECT_NE(ui.messages()[0].text.find("ppdev"), std::string::npos);
+    EXPECT_EQ(ui.messages()[0].icon, core::Icon::Error);
+    EXPECT_EQ(r.title, "OrvoPro - kein Parallelport");
+    EXPECT_FALSE(app::shell().simulator);
 }
 
 } // namespace

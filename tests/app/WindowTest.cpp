@@ -27,7 +27,10 @@
 #include <thread>
 
 // Readable failure output for Qt strings.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -53,7 +56,8 @@ void flatten(const QList<QAction*>& actions, const QString& path, QStringList& o
     }
 }
 
-class WindowTest : public testsupport::RecordsTest {
+class WindowTest : public testsupport::RecordsTest
+{
 protected:
     void SetUp() override
     {
@@ -141,8 +145,8 @@ TEST_F(WindowTest, ToolbarEntriesImagesAndToolTips)
 {
     const QList<QAction*> actions = window->toolBar()->actions();
     ASSERT_EQ(actions.size(), 21);
-    const int ids[21] = {40001, 40002, 40003, 40004, 40093, 40088, 0,     40005, 40006, 40121, 40126,
-                         40052, 40110, 40130, 40054, 40090, 40097, 0,     40134, 0,     40075};
+    const int ids[21] = {40001, 40002, 40003, 40004, 40093, 40088, 0, 40005, 40006, 40121, 40126,
+                         40052, 40110, 40130, 40054, 40090, 40097, 0, 40134, 0,     40075};
     const char* tips[21] = {"Referenzmessung",
                             "Phasen und Amplitudenfrequenzgang messen",
                             "Impedanzfrequenzgang messen",
@@ -273,10 +277,12 @@ TEST_F(WindowTest, QtUiCarriesWorkerCallsToTheGuiThread)
 TEST_F(WindowTest, HelpOpensKeywordPages)
 {
     ASSERT_FALSE(app::helpFolder().isEmpty());
-    EXPECT_EQ(app::helpTarget("Dialog Signalbearbeitung"), QStringLiteral("signalbearbeitung.html"));
+    EXPECT_EQ(app::helpTarget("Dialog Signalbearbeitung"),
+              QStringLiteral("signalbearbeitung.html"));
     EXPECT_EQ(app::helpTarget("unbekannt"), QStringLiteral("index.html"));
-    for (const char* k : {"Fenster Zoom", "Dialog Einstellungen Skalen", "Dialog Einstellungen Farben",
-                          "Dialog Einstellungen Postion Beobachter"}) {
+    for (const char* k :
+         {"Fenster Zoom", "Dialog Einstellungen Skalen", "Dialog Einstellungen Farben",
+          "Dialog Einstellungen Postion Beobachter"}) {
         const QString target = app::helpTarget(k);
         EXPECT_NE(target, QStringLiteral("index.html")) << k;
         QFile f(app::helpFolder() + QLatin1Char('/') + target);

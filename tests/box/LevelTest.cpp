@@ -3,6 +3,7 @@
 #include "BoxTestSupport.h"
 
 #include "box/Level.h"
+#include "box/Mls.h"
 #include "core/Settings.h"
 #include "core/Store.h"
 
@@ -159,4 +160,90 @@ TEST_F(BoxTest, WorkerStartStopCycles)
     const int captures = sim.captureCount();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(sim.captureCount(), captures);
+}
+
+TEST_F(BoxTest, LevelStimulusCorrectionsAndTables)
+{
+    // A 1 V sine exactly on bin 20 lies in band 9 (bins 18..21; K 0.45 dB at 6.4 kHz, pink
+    // +4.4 dB). P = 2 x 0.5 x the stimulus factor.
+    core::MeasurementSettings& s = core::settings();
+    core::MeasurementStore& st = core::store();
+    s.sampleRate = 1;
+    s.levelWeighting = 1;
+    s.levelCalculation = 0;
+    static float rec[8192];
+    auto sine = [] {
+        for (int k = 0; k < 4096; ++k)
+            rec[k] = static_cast<float>(std::cos(2 * 3.14159265358979 * 20 * k / 4096.0));
+    };
+    sine();
+    s.levelMethod = 3;
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[9], 20 * std::log10(0.707) + 0.45, 0.01);
+    s.levelMethod = 1; // "Rosa Rauschen"
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[9], 20 * std::log10(0.82) + 0.45 + 4.4, 0.01);
+    s.sampleRate = 2; // the 51.2 kHz columns: K 0.44, pink 0.48
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[9], 20 * std::log10(0.82) + 0.44 + 0.48, 0.01);
+
+    // Reference and microphone tables of the current rate are taken off at the same bin.
+    s.sampleRate = 1;
+    s.levelMethod = 3;
+    const int t = core::rateTableIndex(1);
+    st.referenceAmplitude[t][20] = 6.0f;
+    st.micCorrectionAmplitude[t][20] = 1.5f;
+    st.referenceAmplitude[core::rateTableIndex(2)][20] = 40.0f; // another rate: unused
+    s.referenceComputation = 1;
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[9], 20 * std::log10(0.707) + 0.45 - 6.0, 0.01);
+    s.micCorrection = 1;
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[9], 20 * std::log10(0.707) + 0.45 - 7.5, 0.01);
+    s.referenceComputation = 0;
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[9], 20 * std::log10(0.707) + 0.45 - 1.5, 0.01);
+}
+
+TEST_F(BoxTest, LevelNoiseMlsDeconvolvesTapersAndTiltsTheBands)
+{
+    // "Rauschen/MLS": the record of the box's sequence delayed by D deconvolves (divisor 57)
+    // to an impulse of 4096/57 at 4 + D over a constant -1/57, so every bin away from 0 has
+    // |X| = 1/57 and P = 2 x 6.38 / 57. Band b sums its bins and gains 15 - b dB.
+    core::MeasurementSettings& s = core::settings();
+    const core::MeasurementStore& st = core::store();
+    s.sampleRate = 2;
+    s.levelMethod = 2;
+    s.levelWeighting = 1;
+    s.levelCalculation = 0;
+    static float rec[8192];
+    auto mlsDelayed = [](int d) {
+        for (int n = 0; n < 4095; ++n)
+            rec[n] = box::mlsBit((n - d + 4095) % 4095) ? 1.0f : -1.0f;
+        rec[4095] = 0.0f;
+    };
+    const double p = 2 * 6.38 / 57.0;
+    auto expected = [&](int b) {
+        const box::LevelBand& band = box::kLevelBands[static_cast<std::size_t>(b)];
+        double sum = b == 0 ? p * p : p * p * (band.lastBin - band.firstBin + 1);
+        return 20 * std::log10(std::sqrt(sum)) + band.k512 + 15 - b;
+    };
+
+    // Impulse early in the record: no window touches it.
+    s.levelWindow = 1;
+    mlsDelayed(100);
+    box::computeLevels(0, rec);
+    for (int b : {0, 5, 15, 27})
+        EXPECT_NEAR(st.levelCurrent[b], expected(b), 0.02) << b;
+
+    // Late impulse: with window 1 nothing changes; with Hann the falling half takes w(k).
+    const int d = 3000;
+    mlsDelayed(d);
+    box::computeLevels(0, rec);
+    EXPECT_NEAR(st.levelCurrent[15], expected(15), 0.02);
+    s.levelWindow = 3;
+    mlsDelayed(d);
+    box::computeLevels(0, rec);
+    const double w = 0.5 * (1.0 + std::cos(6.2831 * (4 + d) / 4096.0 + 3.14155));
+    EXPECT_NEAR(st.levelCurrent[15], expected(15) + 20 * std::log10(w), 0.05);
 }

@@ -216,3 +216,57 @@ TEST_F(RunsTest, DecliningTheImpedancePromptsSkipsTheCaptures)
     EXPECT_EQ(ui.messages().size(), 3u);
     EXPECT_EQ(ui.messages()[2].text, core::str(22));
 }
+
+TEST_F(RunsTest, ReferenceRunThinsToTheFftLengthAndRestoresTheMarkers)
+{
+    core::MeasurementSettings& s = core::settings();
+    core::MeasurementStore& st = core::store();
+    s.sampleRate = 1;
+    s.fftLength = 512;
+    s.referenceInput = 4;
+    s.markerPos = {1200, 7000};
+    core::snapshot().markerPos = {1, 2};
+    box::runReferenceMeasurement();
+
+    // Bins 0..255 come from bins 0, 8, 16, ... of the 4096-point reference; the amplitude of
+    // a reference equals the stored table.
+    const auto& ref = st.referenceAmplitude[core::rateTableIndex(1)];
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(st.amplitudeSlots[0][i], ref[static_cast<std::size_t>(8 * i)]) << i;
+    EXPECT_NE(ref[1], ref[8]); // the grid matters: neighbouring bins differ
+    EXPECT_EQ(st.amplitudeSlots[0].trailerN(), 512.0f);
+
+    // The whole record was analysed and recorded as such; the user's window comes back.
+    EXPECT_EQ(core::snapshot().markerPos, (std::array<int, 2>{0, 10000}));
+    EXPECT_EQ(s.markerPos, (std::array<int, 2>{1200, 7000}));
+    EXPECT_EQ(g_renders, (std::vector<int>{1, 2, 20, 40}));
+    EXPECT_EQ(st.slotOccupied[0], 1);
+}
+
+TEST_F(RunsTest, ImpedanceRunRendersItsViewsEvenWhenDeclined)
+{
+    core::MeasurementSettings& s = core::settings();
+    s.markerPos = {300, 4000};
+    ui.queueAnswer(core::Answer::No);
+    box::runImpedanceMeasurement();
+    EXPECT_EQ(g_renders, (std::vector<int>{3, 4}));
+    EXPECT_EQ(ui.shownViews(), (std::vector<int>{4}));
+    EXPECT_EQ(s.markerPos, (std::array<int, 2>{300, 4000}));
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].icon, core::Icon::Question);
+    EXPECT_EQ(ui.messages()[0].buttons, core::Buttons::YesNo);
+
+    // Both runs: each averaged acquisition redraws the time view, then views 3 and 4.
+    g_renders.clear();
+    ui.clear();
+    s.averages = 2;
+    core::snapshot().markerPos = {1, 2};
+    box::runImpedanceMeasurement();
+    EXPECT_EQ(g_renders, (std::vector<int>{1, 1, 3, 4}));
+    ASSERT_EQ(ui.messages().size(), 4u);
+    EXPECT_EQ(ui.messages()[1].buttons, core::Buttons::YesNo);
+    EXPECT_EQ(ui.messages()[2].buttons, core::Buttons::OkCancel);
+    EXPECT_EQ(ui.messages()[3].buttons, core::Buttons::OkCancel);
+    // The snapshot is taken in the amplifier-output run, with its temporary settings.
+    EXPECT_EQ(core::snapshot().markerPos, (std::array<int, 2>{0, 10000}));
+}

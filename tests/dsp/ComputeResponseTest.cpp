@@ -361,3 +361,63 @@ TEST_F(ComputeResponseTest, StepResponseOfAnImpulseJumps)
     for (int i = 0; i < 4096; ++i)
         ASSERT_EQ(step[i], 0.0f);
 }
+
+TEST_F(ComputeResponseTest, PhaseTablesAndDelayCompensationOnTheGrid)
+{
+    // A reference of a delayed impulse stores its unwrapped phase and shows the raw one.
+    auto& st = store();
+    const int t = rateTableIndex(2);
+    impulseAt(37);
+    dsp::computeResponse(1, 4096, 1, 1, amp, pha);
+    const auto& refPhase = st.referencePhase[t];
+    for (int i = 1; i < 2048; ++i)
+        ASSERT_LE(std::fabs(pha[i]), 180.01f) << i;
+    // 37 samples of delay: 18 turns by bin 2000 (each 0.01 degree long with 3.1415).
+    EXPECT_NEAR(refPhase[2000], -360.0 * 37 * 2000 / 4096, 0.5);
+    EXPECT_NEAR(refPhase[100], pha[100] - 360.0, 0.01);
+
+    // The same record at N 1024 relative to that reference: real phase is flat, less the
+    // microphone table at i x gridStep.
+    settings().fftLength = 1024;
+    settings().referenceComputation = 1;
+    dsp::computeResponse(2, 1024, 1, 1, amp, pha);
+    for (int i = 1; i < 512; ++i)
+        ASSERT_NEAR(pha[i], 0.0, 0.01) << i;
+    settings().micCorrection = 1;
+    for (int g = 0; g < kMicTableSize; ++g)
+        st.micCorrectionPhase[t][g] = (g % 4 == 0) ? 10.0f : 99.0f;
+    dsp::computeResponse(2, 1024, 1, 1, amp, pha);
+    for (int i = 1; i < 512; ++i)
+        ASSERT_NEAR(pha[i], -10.0, 0.01) << i;
+
+    // Delay compensation with the reference adds one grid step more: (4i + 1) x delta.
+    settings().micCorrection = 0;
+    settings().distanceMm = 500;
+    settings().phaseOffsetDeg = -20.0f;
+    dsp::computeResponse(2, 1024, 1, 2, amp, pha);
+    const double delta = 12.5 * 500 * 3.76 / 3440.0;
+    for (int i = 1; i < 512; ++i) {
+        ASSERT_LE(std::fabs(pha[i]), 181.01f) << i;
+        ASSERT_NEAR(angleDiff(pha[i], (4 * i + 1) * delta - 20.0), 0.0, 0.02) << i;
+    }
+    for (int i = 512; i < 2048; ++i)
+        ASSERT_EQ(pha[i], NO_VALUE) << i;
+}
+
+TEST_F(ComputeResponseTest, ImpedanceRunsIgnoreWindowPreampAndStepResponse)
+{
+    impulseAt(10, 0.5f);
+    settings().markerPos = {5000, 5000}; // would be reported and cut everything
+    settings().preampGainDb = 20.0f;
+    settings().stepResponse = 1;
+    store().stepResponseCurve.v.fill(3.0f);
+    dsp::impedanceRunActive = 1;
+    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    dsp::impedanceRunActive = 0;
+    EXPECT_TRUE(ui.messages().empty());
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_NEAR(amp[i], 20 * std::log10(0.5 * 393.0 / 512), 1e-3) << i;
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(store().stepResponseCurve[i], 0.0f) << i;
+    EXPECT_EQ(store().stepResponseCurve.trailerN(), 4096.0f);
+}

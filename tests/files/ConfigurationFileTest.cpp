@@ -2,6 +2,8 @@
 #include "tests/files/FilesTestSupport.h"
 
 #include "files/ConfigurationFile.h"
+#include "files/Import.h"
+#include "files/MicFile.h"
 
 #include "core/Display.h"
 #include "core/Settings.h"
@@ -223,4 +225,61 @@ TEST_F(FilesTest, ConfigurationSaveStepsAndFailedWrite)
                                 "Wollen Sie die bestehende Datei überschreiben?|Warnung",
                                 "Fehler beim speichern der Datei|"}));
     EXPECT_EQ(readFile(path("keep.cfg")), earlier);
+}
+
+// Every message of the file operations with its icon and buttons: failures with the error
+// icon and an OK button, questions with the question icon and Yes/No.
+TEST_F(FilesTest, FileMessagesCarryTheirIconsAndButtons)
+{
+    struct Want {
+        std::string textAndCaption;
+        core::Icon icon;
+        core::Buttons buttons;
+    };
+    auto expectLog = [&](const std::vector<Want>& want, const char* what) {
+        const auto got = ui.messages();
+        ASSERT_EQ(got.size(), want.size()) << what;
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].text + "|" + got[i].caption, want[i].textAndCaption) << what;
+            EXPECT_EQ(got[i].icon, want[i].icon) << what << " " << i;
+            EXPECT_EQ(got[i].buttons, want[i].buttons) << what << " " << i;
+        }
+        ui.clear();
+    };
+    using core::Buttons;
+    using core::Icon;
+
+    EXPECT_EQ(files::readMeasurementFile(path("none.mes")), files::FileStatus::CannotOpen);
+    files::showReadFailure();
+    expectLog({{"|Fehler beim Öffnen der Datei", Icon::Error, Buttons::Ok},
+               {"Fehler beim lesen der Datei|", Icon::Error, Buttons::Ok}},
+              "measurement file missing");
+
+    writeFile(path("short.mes"), Image(100, 0));
+    EXPECT_EQ(files::importVersion21File(path("short.mes")), files::FileStatus::ReadError);
+    EXPECT_EQ(files::importVersion133File(path("none.mes")), files::FileStatus::CannotOpen);
+    expectLog({{"|Fehler beim Lesen der Datei", Icon::Error, Buttons::Ok},
+               {"|Fehler beim Öffnen der Datei", Icon::Error, Buttons::Ok}},
+              "imports");
+
+    EXPECT_EQ(files::readMicFile(path("none.mic"), true), files::MicStatus::CannotOpen);
+    expectLog({{"Fehler Mikrofondaten Datei nicht vorhanden|", Icon::Error, Buttons::Ok}},
+              "microphone file missing");
+
+    writeFile(path("c.cfg"), Image{1});
+    ui.queuePath(path("c.cfg"));
+    ui.queueAnswer(core::Answer::Yes);
+    files::simulateShortWrite(10);
+    EXPECT_EQ(files::saveConfigurationFile(), 0);
+    writeFile(path("m.mes"), Image{1});
+    ui.queuePath(path("m.mes"));
+    ui.queueAnswer(core::Answer::Yes);
+    EXPECT_EQ(files::saveMeasurementFile(), 0);
+    files::simulateShortWrite(-1);
+    expectLog({{"Wollen Sie die bestehende Datei überschreiben?|Warnung", Icon::Question,
+                Buttons::YesNo},
+               {"Fehler beim speichern der Datei|", Icon::Error, Buttons::Ok},
+               {"Wollen Sie die bestehende Datei überschreiben?|", Icon::Question, Buttons::YesNo},
+               {"Fehler beim Speichern der Datei|", Icon::Error, Buttons::Ok}},
+              "saves");
 }

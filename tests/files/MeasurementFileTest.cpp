@@ -12,6 +12,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 using namespace filestest;
 
 namespace {
@@ -308,4 +310,34 @@ TEST_F(FilesTest, FailedMeasurementSaveLeavesTheEarlierFileIntact)
     EXPECT_EQ(files::saveMeasurementFile(), 0);
     EXPECT_EQ(messageLog().back(), "Fehler beim Speichern der Datei|");
     EXPECT_TRUE(std::filesystem::is_directory(path("dir.mes/inner")));
+}
+
+TEST_F(FilesTest, SavingOverAFileKeepsItsLinkAndPermissionsAndSparesReadOnlyFiles)
+{
+    namespace fs = std::filesystem;
+    // Permissions of the replaced file survive the replacing write.
+    writeFile(path("p.mes"), Image{1});
+    fs::permissions(path("p.mes"), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(files::writeMeasurementFile(path("p.mes")), files::WriteStatus::Written);
+    EXPECT_EQ(readFile(path("p.mes")).size(), kSize);
+    EXPECT_EQ(fs::status(path("p.mes")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // A symbolic link stays a link; the file it names gets the content.
+    fs::create_directory(path("real"));
+    writeFile(path("real/t.mes"), Image{2});
+    fs::create_symlink("real/t.mes", path("link.mes"));
+    ASSERT_EQ(files::writeMeasurementFile(path("link.mes")), files::WriteStatus::Written);
+    EXPECT_TRUE(fs::is_symlink(path("link.mes")));
+    EXPECT_EQ(readFile(path("real/t.mes")).size(), kSize);
+
+    // A file the user may not write cannot be opened for writing: nothing is replaced and
+    // nothing is said. (The super-user may write anything, so this part needs a normal user.)
+    if (::geteuid() == 0)
+        return;
+    writeFile(path("ro.mes"), Image{3});
+    fs::permissions(path("ro.mes"), fs::perms::owner_read);
+    EXPECT_EQ(files::writeMeasurementFile(path("ro.mes")), files::WriteStatus::CannotCreate);
+    EXPECT_EQ(readFile(path("ro.mes")), Image{3});
+    EXPECT_TRUE(ui.messages().empty());
 }

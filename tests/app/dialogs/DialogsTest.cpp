@@ -3,7 +3,6 @@
 #include "app/dialogs/ColorsDialog.h"
 #include "app/dialogs/MeasurementSystemDialog.h"
 #include "app/dialogs/ObserverDialog.h"
-#include "app/dialogs/ScaleChoices.h"
 #include "app/dialogs/ScalesDialog.h"
 #include "app/dialogs/SignalProcessingDialog.h"
 #include "app/dialogs/SmallDialogs.h"
@@ -12,6 +11,7 @@
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
 #include "core/Strings.h"
+#include "plot/Render.h"
 
 #include <QDir>
 #include <QLabel>
@@ -23,6 +23,7 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -200,6 +201,9 @@ TEST_F(DialogTest, MeasurementSystemLastCheckAndSignedGain)
     EXPECT_FALSE(d.isVisible());
     EXPECT_FLOAT_EQ(core::settings().dbsplSpeakerImpedanceOhm, 4.0f);
     EXPECT_FLOAT_EQ(core::settings().preampGainDb, -50.0f);
+    // The new values act at the next measurement or rendering.
+    EXPECT_TRUE(renders.empty());
+    EXPECT_EQ(ui.repaintCount(core::RepaintTarget::MainWindow), 0);
 }
 
 TEST_F(DialogTest, MeasurementSystemRemapsMarkersForNewRateAndLength)
@@ -268,6 +272,8 @@ TEST_F(DialogTest, SignalProcessingShowsAndStoresTheSettings)
     EXPECT_FLOAT_EQ(s.phaseOffsetDeg, -90.0f);
     EXPECT_EQ(s.levelMethod, 3);
     EXPECT_EQ(s.levelCountLimited, 1);
+    EXPECT_TRUE(renders.empty());
+    EXPECT_EQ(ui.repaintCount(core::RepaintTarget::MainWindow), 0);
 }
 
 TEST_F(DialogTest, SignalProcessingSpinsWrapAndStepWithArrowKeys)
@@ -319,6 +325,46 @@ TEST_F(DialogTest, SignalProcessingCancelStoresNothingAndF1OpensHelp)
     control<QRadioButton>(d, 1074)->click();
     control<QPushButton>(d, 2)->click();
     EXPECT_EQ(core::settings().window, 1);
+}
+
+// F1 looks up the dialog's own keyword; the dialogs without help ignore it.
+TEST_F(DialogTest, HelpKeywordsOfTheDisplayDialogs)
+{
+    QStringList asked;
+    setHelpHandler([&](const QString& k) { asked << k; });
+    auto pressF1 = [](QDialog& d) {
+        d.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+        QTest::keyClick(&d, Qt::Key_F1);
+        d.reject();
+    };
+    {
+        ScalesDialog d;
+        pressF1(d);
+    }
+    {
+        ColorsDialog d;
+        pressF1(d);
+    }
+    {
+        ObserverDialog d;
+        pressF1(d);
+    }
+    {
+        MeasurementSystemDialog d;
+        pressF1(d);
+    }
+    {
+        UserTextDialog d;
+        pressF1(d);
+    }
+    {
+        InfoDialog d;
+        pressF1(d);
+    }
+    EXPECT_EQ(asked, (QStringList{"Dialog Einstellungen Skalen", "Dialog Einstellungen Farben",
+                                  "Dialog Einstellungen Postion Beobachter"}));
+    EXPECT_TRUE(renders.empty()); // closing without apply renders nothing
 }
 
 // ---- 124 scales ------------------------------------------------------------------------
@@ -404,6 +450,18 @@ TEST_F(DialogTest, ScalesListWithoutSelectionLeavesTheScale)
     EXPECT_EQ(core::displaySettings().axisSets[3].y, 55);
 }
 
+TEST_F(DialogTest, WithoutAHandlerRendersReachTheDiagramLayer)
+{
+    resetDialogHost();
+    plot::resetPictures();
+    ASSERT_TRUE(plot::picture(2)->empty());
+    ScalesDialog d;
+    d.apply();
+    EXPECT_FALSE(plot::picture(2)->empty());
+    EXPECT_FALSE(plot::picture(6)->empty());
+    plot::resetPictures();
+}
+
 // ---- 126 colours -----------------------------------------------------------------------
 
 TEST_F(DialogTest, ColoursWorkOnACopyUntilApplied)
@@ -433,6 +491,8 @@ TEST_F(DialogTest, ColoursWorkOnACopyUntilApplied)
     EXPECT_EQ(core::displaySettings().colors[19], original[19]);
     EXPECT_EQ(core::displaySettings().lineWidth, 40);
     EXPECT_EQ(renders, std::vector<int>{100});
+    EXPECT_EQ(ui.repaintCount(core::RepaintTarget::MainWindow), 1);
+    EXPECT_EQ(ui.repaintCount(core::RepaintTarget::ZoomWindow), 1);
 }
 
 TEST_F(DialogTest, ColoursCancelledChooserChangesNothing)
@@ -502,6 +562,8 @@ TEST_F(DialogTest, UserTextsKeepFiftyCharactersInWindows1252)
     EXPECT_EQ(std::strlen(slot.data()), 50u);
     EXPECT_EQ(static_cast<unsigned char>(slot[2]), 0xF6); // "ö" in Windows-1252
     EXPECT_EQ(renders, std::vector<int>{100});
+    EXPECT_EQ(ui.repaintCount(core::RepaintTarget::MainWindow), 1);
+    EXPECT_EQ(ui.repaintCount(core::RepaintTarget::ZoomWindow), 1);
 
     // Typing beyond 50 is refused; OK keeps the text whole.
     edit->end(false);
@@ -513,6 +575,22 @@ TEST_F(DialogTest, UserTextsKeepFiftyCharactersInWindows1252)
     UserTextDialog again;
     EXPECT_EQ(control<QLineEdit>(again, 1212)->text(), fifty);
     EXPECT_TRUE(control<QLineEdit>(again, 1210)->text().isEmpty());
+}
+
+TEST_F(DialogTest, UserTextLongerThanTheLimitSurvivesOk)
+{
+    // A configuration file may carry up to 99 characters in a slot.
+    auto& slot = core::displaySettings().userText[7];
+    const std::string seventy(70, 'w');
+    std::copy(seventy.begin(), seventy.end(), slot.begin());
+    UserTextDialog d;
+    d.show();
+    auto* edit = control<QLineEdit>(d, 1217);
+    EXPECT_EQ(edit->text().size(), 70);
+    QTest::keyClicks(edit, "x"); // no typing beyond it
+    EXPECT_EQ(edit->text().size(), 70);
+    control<QPushButton>(d, 1)->click();
+    EXPECT_EQ(std::string(slot.data()), seventy);
 }
 
 // ---- 146 info, 155 DC resistance -------------------------------------------------------

@@ -2,39 +2,18 @@
 
 #include "app/dialogs/Dialogs.h"
 #include "app/dialogs/LevelDialog.h"
+#include "box/Level.h"
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "core/Store.h"
-#include "dsp/Response.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPushButton>
-#include <QTest>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 using namespace app::dialogs;
 
 namespace {
-
-// A stand-in for the level worker: the two flags and a thread that ends when asked.
-struct FakeWorker {
-    std::atomic<int> running{1};
-    std::atomic<int> exit{0};
-    std::atomic<bool> done{false};
-
-    LevelWorkerHooks hooks()
-    {
-        LevelWorkerHooks h;
-        h.running = [this] { return running.load(); };
-        h.setRunning = [this](int v) { running = v; };
-        h.requestExit = [this] { exit = 1; };
-        h.finished = [this] { return done.load(); };
-        return h;
-    }
-};
 
 bool hasPureRed(const QImage& image)
 {
@@ -53,29 +32,43 @@ void fillBands(float current, float meanPeak, float frequency)
     s.levelBandFrequencyView.fill(frequency);
 }
 
+class LevelDialogTest : public DialogTest {
+protected:
+    void SetUp() override
+    {
+        DialogTest::SetUp();
+        box::levelRunning = 1; // as the level command leaves it before the dialog opens
+        box::levelExit = 0;
+    }
+    void TearDown() override
+    {
+        box::levelDialogCancel();
+        DialogTest::TearDown();
+    }
+};
+
 } // namespace
 
-TEST_F(DialogTest, LevelButtonsFollowStartStopAndALimitedSeries)
+TEST_F(LevelDialogTest, ButtonsFollowStartStopAndALimitedSeries)
 {
-    FakeWorker worker;
-    setLevelWorkerHooks(worker.hooks());
     LevelDialog d;
     saveShot(d, "159-pegel");
     d.show();
     auto* start = control<QPushButton>(d, 1191);
     auto* stop = control<QPushButton>(d, 1189);
-    EXPECT_TRUE(stop->isEnabled()); // the command starts the worker running
+    EXPECT_EQ(box::levelDialogOpen, 1);
+    EXPECT_TRUE(stop->isEnabled());
     EXPECT_FALSE(start->isEnabled());
 
     stop->click();
-    EXPECT_EQ(worker.running, 0);
+    EXPECT_EQ(box::levelRunning, 0);
     EXPECT_TRUE(start->isEnabled());
     EXPECT_FALSE(stop->isEnabled());
 
     start->click();
-    EXPECT_EQ(worker.running, 1);
+    EXPECT_EQ(box::levelRunning, 1);
     // A limited series ends by itself: the buttons stay until the user presses Stop.
-    worker.running = 0;
+    box::levelRunning = 0;
     QCoreApplication::processEvents();
     EXPECT_FALSE(start->isEnabled());
     EXPECT_TRUE(stop->isEnabled());
@@ -83,79 +76,46 @@ TEST_F(DialogTest, LevelButtonsFollowStartStopAndALimitedSeries)
     EXPECT_TRUE(start->isEnabled());
 }
 
-TEST_F(DialogTest, LevelAbortWaitsForTheWorkerToEnd)
+TEST_F(LevelDialogTest, AbbrechenAndEscapeEndTheWorker)
 {
-    FakeWorker worker;
-    setLevelWorkerHooks(worker.hooks());
-    std::thread thread([&] {
-        while (worker.exit == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::this_thread::sleep_for(std::chrono::milliseconds(60)); // the last pass
-        repaintLevelDialog(); // the worker's repaint after its pass reaches the dialog
-        worker.done = true;
-    });
-    LevelDialog d;
-    d.show();
-    control<QPushButton>(d, 1190)->click();
-    EXPECT_TRUE(worker.done);
-    EXPECT_EQ(worker.running, 0);
-    EXPECT_EQ(worker.exit, 1);
-    EXPECT_FALSE(d.isVisible());
-    thread.join();
+    {
+        LevelDialog d;
+        d.show();
+        control<QPushButton>(d, 1190)->click();
+        EXPECT_EQ(box::levelRunning, 0);
+        EXPECT_EQ(box::levelExit, 1);
+        EXPECT_EQ(box::levelDialogOpen, 0);
+        EXPECT_FALSE(d.isVisible());
+    }
     repaintLevelDialog(); // closed: nothing to do
-}
 
-TEST_F(DialogTest, LevelEscapeEndsTheMeasurementToo)
-{
-    FakeWorker worker;
-    worker.done = true;
-    setLevelWorkerHooks(worker.hooks());
+    box::levelRunning = 1;
+    box::levelExit = 0;
     LevelDialog d;
     d.show();
     d.reject();
-    EXPECT_EQ(worker.exit, 1);
+    EXPECT_EQ(box::levelExit, 1);
     EXPECT_FALSE(d.isVisible());
 }
 
-TEST_F(DialogTest, LevelReadoutTakesBandsOnTheAxisOnly)
+TEST_F(LevelDialogTest, AxesFollowRateAndLevelScale)
 {
-    core::settings().sampleRate = 1; // axis 3 Hz .. 2.5 kHz
-    core::displaySettings().axisSets[5].y = 12; // -100 .. +40 dB, not dB SPL
-    fillBands(core::NO_VALUE, core::NO_VALUE, 100.0f);
-    auto& s = core::store();
-    s.levelCurrent[3] = -20.0f;
-    s.levelMeanPeak[3] = -25.0f;
-    s.levelCurrent[4] = 10.0f;      // off the axis: ignored
-    s.levelMeanPeak[4] = 30.0f;
-    s.levelBandFrequencyView[4] = 4000.0f;
-    s.levelCurrent[5] = -30.0f;
-    s.levelMeanPeak[5] = -5.0f;
-    s.levelBandFrequencyView[5] = 2500.0f; // the axis maximum is included
-
-    LevelReadout r = computeLevelReadout();
-    EXPECT_FLOAT_EQ(r.highestCurrent, -20.0f);
-    EXPECT_FLOAT_EQ(r.highestMeanPeak, -5.0f);
-    EXPECT_EQ(r.unitText, "[dB]");
-    EXPECT_FLOAT_EQ(r.axisMax, 40.0f);
-
-    // "nur akt. Wert": the mean/peak line keeps its starting value.
-    s.levelMeanPeak.fill(-100000.0f);
-    r = computeLevelReadout();
-    EXPECT_FLOAT_EQ(r.highestMeanPeak, -10000.0f);
-}
-
-TEST_F(DialogTest, LevelReadoutInDbsplFollowsTheAxisUnit)
-{
+    core::settings().sampleRate = 1;
+    core::displaySettings().axisSets[5].y = 46;
+    LevelAxes a = levelAxes();
+    EXPECT_DOUBLE_EQ(a.minHz, 3.0);
+    EXPECT_DOUBLE_EQ(a.maxHz, 2500.0);
+    EXPECT_DOUBLE_EQ(a.levelMax, 0.0);
+    EXPECT_EQ(a.unitText, "[dB]");
     core::settings().sampleRate = 2;
-    core::displaySettings().axisSets[5].y = 27; // dB SPL
-    fillBands(-20.0f, -30.0f, 1000.0f);
-    const LevelReadout r = computeLevelReadout();
-    EXPECT_EQ(r.unitText, "[dBSPL]");
-    EXPECT_FLOAT_EQ(r.highestCurrent, dsp::toDbspl(-20.0f));
-    EXPECT_FLOAT_EQ(r.highestMeanPeak, dsp::toDbspl(-30.0f));
+    core::displaySettings().axisSets[5].y = 27;
+    a = levelAxes();
+    EXPECT_DOUBLE_EQ(a.minHz, 25.0);
+    EXPECT_DOUBLE_EQ(a.maxHz, 20000.0);
+    EXPECT_EQ(a.unitText, "[dBSPL]");
 }
 
-TEST_F(DialogTest, LevelReadoutTurnsRedAboveTheAxisMaximum)
+TEST_F(LevelDialogTest, ReadoutTurnsRedAboveTheAxisMaximum)
 {
     core::displaySettings().axisSets[5].y = 46; // -70 .. 0 dB
     LevelDialog d;
@@ -167,5 +127,11 @@ TEST_F(DialogTest, LevelReadoutTurnsRedAboveTheAxisMaximum)
     fillBands(5.0f, -12.0f, 100.0f);
     EXPECT_TRUE(hasPureRed(area->grab().toImage()));
     saveShot(d, "159-pegel-rot");
-    d.done(0);
+
+    // Moving the dialog repaints what it uncovered in the main and zoom windows.
+    const int before = ui.repaintCount(core::RepaintTarget::MainWindow);
+    d.move(d.pos() + QPoint(40, 30));
+    QCoreApplication::processEvents();
+    EXPECT_GT(ui.repaintCount(core::RepaintTarget::MainWindow), before);
+    EXPECT_GT(ui.repaintCount(core::RepaintTarget::ZoomWindow), 0);
 }

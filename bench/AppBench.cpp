@@ -1,0 +1,74 @@
+// Speed of painting the main window: every view replayed into a 1920 x 1080 image, from the
+// pictures of a complete set of simulated measurements. A paint must fit in one frame (16 ms).
+#include "app/Painting.h"
+#include "app/Wiring.h"
+#include "box/PortAccess.h"
+#include "box/Runs.h"
+#include "box/sim/SimulatedBox.h"
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "dsp/Waterfall.h"
+#include "plot/Render.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void measureEverything()
+{
+    static box::sim::SimulatedBox simulated;
+    box::setPortAccess(&simulated);
+    core::settings().sampleRate = 2;
+    core::settings().fftLength = 4096;
+    box::runReferenceMeasurement();
+    box::runAmplitudePhaseMeasurement();
+    box::runImpedanceMeasurement();
+    dsp::computeWaterfall(4096);
+    plot::renderView(100);
+    box::setPortAccess(nullptr);
+}
+
+void BM_PaintView(benchmark::State& state)
+{
+    const int view = static_cast<int>(state.range(0));
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter p(&image);
+        p.fillRect(image.rect(), QColor(192, 192, 192));
+        app::paintDiagram(p, view, image.rect());
+        p.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(BM_PaintView)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Arg(4)
+    ->Arg(5)
+    ->Arg(6)
+    ->Arg(7)
+    ->Arg(8)
+    ->Arg(11)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int qtArgc = 1;
+    char name[] = "orvo_bench_app";
+    char* qtArgv[] = {name, nullptr};
+    QGuiApplication application(qtArgc, qtArgv);
+    app::wireOperations();
+    measureEverything();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,263 @@
+// The whole T/S procedure against the simulated box and bench.
+#include "dsp/ts/TsProcedure.h"
+
+#include "box/PortAccess.h"
+#include "box/Render.h"
+#include "box/sim/SimulatedBox.h"
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "core/Strings.h"
+#include "dsp/Response.h"
+#include "tests/support/TestSupport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using core::Answer;
+
+std::vector<int> g_rendered;
+void recordRender(int code)
+{
+    g_rendered.push_back(code);
+}
+
+struct Parsed {
+    float fs = 0, qt = 0, qe = 0, qm = 0, vas = 0, re = 0;
+};
+
+// Reads the figures back from the result text, as a user would.
+bool parseResult(const std::string& text, Parsed& p)
+{
+    auto num = [&](const char* key, float& v) {
+        const auto at = text.find(key);
+        return at != std::string::npos &&
+               std::sscanf(text.c_str() + at + std::strlen(key), "%f", &v) == 1;
+    };
+    return num("fs=", p.fs) && num("Qt=", p.qt) && num("Qe=", p.qe) && num("Qm=", p.qm) &&
+           num("Vas=", p.vas) && num("Re=", p.re);
+}
+
+class TsProcedureTest : public testsupport::RecordsTest
+{
+protected:
+    void SetUp() override
+    {
+        RecordsTest::SetUp();
+        auto& s = core::settings();
+        s.method = 1;
+        s.sampleRate = 1;
+        s.averages = 1;
+        s.addedMassG = 20.0f;
+        s.boxVolumeL = 20.0f;
+        s.diaphragmDiameterMm = 170.0f;
+        // Values the procedure must give back.
+        s.markerPos = {1000, 5000};
+        s.fftLength = 1024;
+        s.measuringInput = 2;
+        s.phaseMode = 3;
+
+        auto& b = sim.bench();
+        b.driver = {6.0, 0.5, 35.0, 3.0, 0.45, 40.0};
+        b.diaphragmDiameterMm = 170.0;
+        b.referenceResistorOhm = s.referenceResistorOhm;
+        b.addedMassG = 20.0;
+        b.closedBoxL = 0.0;
+        box::setPortAccess(&sim);
+        g_rendered.clear();
+        box::setRenderFunction(recordRender);
+    }
+    void TearDown() override
+    {
+        box::setRenderFunction(nullptr);
+        box::setPortAccess(nullptr);
+        RecordsTest::TearDown();
+    }
+
+    void queue(std::initializer_list<Answer> answers)
+    {
+        for (Answer a : answers)
+            ui.queueAnswer(a);
+    }
+
+    void expectRestored()
+    {
+        const auto& s = core::settings();
+        EXPECT_EQ(s.markerPos[0], 1000);
+        EXPECT_EQ(s.markerPos[1], 5000);
+        EXPECT_EQ(s.fftLength, 1024);
+        EXPECT_EQ(s.measuringInput, 2);
+        EXPECT_EQ(s.phaseMode, 3);
+        EXPECT_EQ(dsp::impedanceRunActive, 0);
+    }
+
+    std::vector<std::string> texts()
+    {
+        std::vector<std::string> t;
+        for (const auto& m : ui.messages())
+            t.push_back(m.text);
+        return t;
+    }
+
+    Parsed runComplete(float dcOhm)
+    {
+        queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Ok});
+        ui.queueDcResistance(dcOhm);
+        EXPECT_EQ(ts::measureTsParameters(), 1);
+        Parsed p;
+        EXPECT_TRUE(parseResult(core::store().tsResultText.data(), p))
+            << core::store().tsResultText.data();
+        return p;
+    }
+
+    box::sim::SimulatedBox sim;
+};
+
+TEST_F(TsProcedureTest, RecoversTheSimulatedDriverWithAddedMass)
+{
+    const Parsed p = runComplete(6.0f);
+    std::printf("added mass 20 g: fs %.1f Qt %.2f Qe %.2f Qm %.2f Vas %.2f\n", p.fs, p.qt, p.qe,
+                p.qm, p.vas);
+    const double qts = 3.0 * 0.45 / 3.45;
+    EXPECT_NEAR(p.fs, 35.0, 0.02 * 35.0);
+    EXPECT_NEAR(p.qt, qts, 0.10 * qts);
+    EXPECT_NEAR(p.qe, 0.45, 0.10 * 0.45);
+    EXPECT_NEAR(p.qm, 3.0, 0.15 * 3.0);
+    EXPECT_NEAR(p.vas, 40.0, 0.15 * 40.0);
+    EXPECT_FLOAT_EQ(p.re, 6.0f);
+
+    // The prompts in their order, the two notices, the result.
+    const auto t = texts();
+    ASSERT_EQ(t.size(), 8u);
+    EXPECT_EQ(t[0], core::str(19));
+    EXPECT_EQ(t[1], core::str(20));
+    EXPECT_EQ(t[2], core::str(21));
+    EXPECT_EQ(t[3], core::str(22));
+    EXPECT_EQ(t[4].rfind(std::string(core::str(23)) + "  Z=", 0), 0u) << t[4];
+    EXPECT_EQ(t[5], core::str(103));
+    EXPECT_EQ(t[6].rfind(std::string(core::str(24)) + " Z=", 0), 0u) << t[6];
+    EXPECT_EQ(ui.messages()[7].caption, "Thiele Small Parameter");
+    // The impedance view after each analysis.
+    EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderImpedance), 2);
+    expectRestored();
+
+    // The proposal is 0.95 x the smallest impedance above the first resonance (a little
+    // below Re here: the measured curve carries the 0.99 of the impedance computation and
+    // the smoothing of the runs), as the prompt's one-decimal text gives it back.
+    const auto proposals = ui.dcProposals();
+    ASSERT_EQ(proposals.size(), 1u);
+    EXPECT_GT(proposals[0], 0.95f * 5.0f);
+    EXPECT_LT(proposals[0], 0.95f * 6.0f);
+    EXPECT_FLOAT_EQ(proposals[0] * 10.0f, std::round(proposals[0] * 10.0f));
+}
+
+TEST_F(TsProcedureTest, RecoversTheSimulatedDriverInAClosedBox)
+{
+    sim.bench().closedBoxL = 20.0;
+    const Parsed p = runComplete(6.0f);
+    std::printf("closed box 20 l: fs %.1f Qt %.2f Vas %.2f\n", p.fs, p.qt, p.vas);
+    EXPECT_NEAR(p.fs, 35.0, 0.02 * 35.0);
+    EXPECT_NEAR(p.vas, 40.0, 0.25 * 40.0);
+    expectRestored();
+}
+
+TEST_F(TsProcedureTest, EveryWayOutRestoresTheSettings)
+{
+    struct Case {
+        const char* what;
+        std::vector<Answer> answers;
+        int prompts; // messages shown in all
+    };
+    const Case cases[] = {
+        {"No to the start", {Answer::No}, 1},
+        {"Cancel at the amplifier wiring", {Answer::Yes, Answer::Yes, Answer::Cancel}, 3},
+        {"Cancel at the speaker wiring", {Answer::Yes, Answer::Yes, Answer::Ok, Answer::Cancel}, 4},
+        {"Cancel at the mass or box prompt",
+         {Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Cancel},
+         6},
+    };
+    for (const Case& c : cases) {
+        ui.clear();
+        g_rendered.clear();
+        for (Answer a : c.answers)
+            ui.queueAnswer(a);
+        EXPECT_EQ(ts::measureTsParameters(), 0) << c.what;
+        EXPECT_EQ(static_cast<int>(ui.messages().size()), c.prompts) << c.what;
+        expectRestored();
+    }
+}
+
+TEST_F(TsProcedureTest, ReusesTheAmplifierRunWhenNoNewReferenceIsWanted)
+{
+    const Parsed first = runComplete(6.0f);
+    const int captures = sim.captureCount();
+    ui.clear();
+    queue({Answer::Yes, Answer::No, Answer::Ok, Answer::Ok});
+    ui.queueDcResistance(6.0f);
+    EXPECT_EQ(ts::measureTsParameters(), 1);
+    EXPECT_EQ(sim.captureCount() - captures, 2);
+    const auto t = texts();
+    ASSERT_GE(t.size(), 3u);
+    EXPECT_EQ(t[2], core::str(22));
+    Parsed second;
+    ASSERT_TRUE(parseResult(core::store().tsResultText.data(), second));
+    EXPECT_NEAR(second.fs, first.fs, 0.2);
+    expectRestored();
+}
+
+TEST_F(TsProcedureTest, FailuresShowTheImpedanceAndKeepTheText)
+{
+    core::setTsResultText("previous");
+
+    // No box: the curves carry nothing to analyse.
+    sim.bench().fault = box::sim::Fault::Absent;
+    queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok});
+    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderImpedance), 1);
+    EXPECT_FALSE(ui.shownViews().empty());
+    EXPECT_STREQ(core::store().tsResultText.data(), "previous");
+    expectRestored();
+
+    // A DC resistance above the peak cannot be evaluated.
+    sim.bench().fault = box::sim::Fault::None;
+    ui.clear();
+    queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Ok});
+    ui.queueDcResistance(80.0f);
+    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(texts().back(), core::str(118));
+    EXPECT_STREQ(core::store().tsResultText.data(), "previous");
+    expectRestored();
+}
+
+TEST_F(TsProcedureTest, DcResistancePromptLimits)
+{
+    EXPECT_FALSE(ts::dcResistanceInRange(0.4f));
+    EXPECT_TRUE(ts::dcResistanceInRange(0.5f));
+    EXPECT_TRUE(ts::dcResistanceInRange(99.9f));
+    EXPECT_FALSE(ts::dcResistanceInRange(100.0f));
+
+    // Refused values are told and asked again; Cancel then keeps the proposal.
+    queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Ok});
+    ui.queueDcResistance(0.4f);
+    ui.queueDcResistance(100.0f);
+    ui.queueDcResistance(-1.0f);
+    EXPECT_EQ(ts::measureTsParameters(), 1);
+    int refused = 0;
+    for (const auto& m : ui.messages())
+        if (m.text == core::str(112)) {
+            EXPECT_EQ(m.caption, core::str(71));
+            ++refused;
+        }
+    EXPECT_EQ(refused, 2);
+    Parsed p;
+    ASSERT_TRUE(parseResult(core::store().tsResultText.data(), p));
+    EXPECT_FLOAT_EQ(p.re, ui.dcProposals().front());
+}
+
+} // namespace
