@@ -19,12 +19,6 @@ namespace {
 
 constexpr std::size_t kLineWidth = 32;
 
-// Scale indices whose unit text is "[dBSPL]": the amplitude scales 26, 27, 49, 50, 51,
-// 66..71 and the level scales 32, 34..37, 72.
-// TODO(plot): read the unit from the scale table once it is shared.
-constexpr int kDbsplScales[] = {26, 27, 32, 34, 35, 36, 37, 49, 50, 51,
-                                66, 67, 68, 69, 70, 71, 72};
-
 void appendLine(std::string& out, const std::string& formatted)
 {
     std::string line = formatted.substr(0, kLineWidth);
@@ -112,12 +106,6 @@ void threeColumnRows(std::string& out, const char* format, const core::CurveBuff
 }
 
 } // namespace
-
-bool scaleHasDbsplUnit(int scaleIndex)
-{
-    return std::find(std::begin(kDbsplScales), std::end(kDbsplScales), scaleIndex) !=
-           std::end(kDbsplScales);
-}
 
 bool amplitudeAxisIsDbspl()
 {

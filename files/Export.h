@@ -17,8 +17,6 @@ enum class ExportKind {
     TsParameters,            // T/S parameter text (.tsp), always 234 bytes
 };
 
-// Whether a scale of the scale table carries the unit text "[dBSPL]".
-bool scaleHasDbsplUnit(int scaleIndex);
 // Whether the amplitude view's y axis is a dBSPL scale: amplitudes are then exported in dB SPL.
 bool amplitudeAxisIsDbspl();
 
