@@ -49,13 +49,13 @@ RowRange rowRange(const core::CurveBuffer& c)
     return r;
 }
 
-struct Spec {
+struct ExportLayout {
     const char* extension;
     int titleId;
     const char* rowFormat;
 };
 
-Spec spec(ExportKind kind)
+ExportLayout exportLayout(ExportKind kind)
 {
     switch (kind) {
     case ExportKind::AmplitudePhase:
@@ -113,12 +113,12 @@ bool amplitudeAxisIsDbspl()
     return plot::scaleRecord(core::displaySettings().axisSets[1].y).unitText == "[dBSPL]";
 }
 
-const char* exportExtension(ExportKind kind) { return spec(kind).extension; }
+const char* exportExtension(ExportKind kind) { return exportLayout(kind).extension; }
 
 std::string buildExport(ExportKind kind)
 {
     const core::MeasurementStore& st = core::store();
-    const Spec s = spec(kind);
+    const ExportLayout s = exportLayout(kind);
     std::string out;
     switch (kind) {
     case ExportKind::AmplitudePhase: {
@@ -170,7 +170,7 @@ WriteStatus writeExportFile(ExportKind kind, const std::string& path)
 
 int exportFile(ExportKind kind)
 {
-    const Spec s = spec(kind);
+    const ExportLayout s = exportLayout(kind);
     std::string path;
     if (!saveDialog(s.titleId, s.extension, path))
         return 1;
