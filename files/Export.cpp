@@ -3,6 +3,7 @@
 #include "files/FileDialogs.h"
 
 #include "core/Display.h"
+#include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
@@ -41,9 +42,8 @@ RowRange rowRange(const core::CurveBuffer& c)
     const double n = c.trailerN();
     if (!(n >= 1.0) || !std::isfinite(n))
         return r;
-    const float rate = c.trailerRate();
-    const double hz = rate == 2.0f ? 51200.0 : rate == 3.0f ? 3200.0 : 6400.0;
-    r.df = hz / n;
+    // An unknown rate code counts as 6.4 kHz.
+    r.df = core::sampleRateHz(core::safeTrailerRate(c.trailerRate())) / n;
     const double last = std::trunc(n * 1603.0 / 4096.0);
     r.last = static_cast<int>(std::min(last, static_cast<double>(core::kCurveBins)));
     return r;

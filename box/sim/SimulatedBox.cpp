@@ -1,6 +1,7 @@
 #include "box/sim/SimulatedBox.h"
 
 #include "box/Mls.h"
+#include "core/Settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,8 +81,6 @@ std::vector<cd> dftAny(const std::vector<cd>& x, bool inverse)
         out[k] = a[k] / static_cast<double>(m) * chirp[k];
     return out;
 }
-
-int rateHz(int rate) { return rate == 2 ? 51200 : (rate == 3 ? 3200 : 6400); }
 
 } // namespace
 
@@ -350,7 +349,7 @@ double SimulatedBox::signalVoltsScale(int input) const { return input == 2 ? 128
 void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector<double>& volts)
 {
     volts.assign(4096, 0.0);
-    const double fs = rateHz(rate);
+    const double fs = core::sampleRateHz(rate);
     Wiring w = Wiring::AmplifierOutput;
     bool internal = false;
     if (input == 1)
@@ -466,7 +465,7 @@ void SimulatedBox::startCapture()
     }
     memoryReady_ = false;
     capturing_ = true;
-    captureEndUs_ = nowUs_ + static_cast<std::int64_t>(4096.0 * 1e6 / rateHz(rate));
+    captureEndUs_ = nowUs_ + static_cast<std::int64_t>(4096.0 * 1e6 / core::sampleRateHz(rate));
 }
 
 } // namespace box::sim
