@@ -45,25 +45,33 @@ int acquireRecord(int sampleCount, int input, int rateCode, int window, core::Ti
     return acquireRecord(sampleCount, input, rateCode, window, record.data(), rawCapture);
 }
 
-int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int rateCode,
-                      int window, float* record, int rawCapture)
+namespace {
+ParallelPortBox g_parallelPortBox;
+AcquisitionDevice* g_device = &g_parallelPortBox;
+} // namespace
+
+AcquisitionDevice& acquisitionDevice() { return *g_device; }
+void setAcquisitionDevice(AcquisitionDevice* device)
+{
+    g_device = device ? device : &g_parallelPortBox;
+}
+
+void ParallelPortBox::pauseMs(int ms) { portAccess().sleepMs(ms); }
+void ParallelPortBox::wiringConfirmed(int stringId) { portAccess().wiringConfirmed(stringId); }
+
+CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCapture& out)
 {
     PortAccess& port = portAccess();
-    const std::uint16_t p = portBase(s.parallelPort);
-    int n = sampleCount;
-    if (s.method == 1)
-        n = 4096;
-    // Only the four lengths reach the box's memory size; anything else would overrun it.
-    if (n != 512 && n != 1024 && n != 2048)
-        n = 4096;
-
+    const std::uint16_t p = portBase(request.parallelPort);
+    const int input = request.input;
+    const int rateCode = request.rateCode;
     const bool line1 = input == 1;
     const bool mic = input == 2;
     const bool refInt = input == 4;
     std::uint8_t control = 0;
     if (line1 || mic)
         control |= 0x01;
-    if (s.method == 1)
+    if (request.mls)
         control |= 0x02;
     if (rateCode == 1 || rateCode == 2)
         control |= 0x04;
@@ -95,10 +103,8 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
             break;
         }
     }
-    if (!started) {
-        hardwareMessage(15);
-        return 0;
-    }
+    if (!started)
+        return CaptureOutcome::NotPresent;
 
     // End of the capture: the handshake line goes high again. Up to 125 polls, of which only
     // the first 123 count.
@@ -110,10 +116,8 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
             break;
         }
     }
-    if (!finished) {
-        hardwareMessage(16);
-        return 0;
-    }
+    if (!finished)
+        return CaptureOutcome::Failed;
 
     write(0x37);
     port.sleepMs(1);
@@ -151,16 +155,41 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
     port.sleepMs(40);
 
     // The high nibble of a sample arrives with the next iteration.
-    static thread_local std::array<double, 4096> v;
-    bool clipped = false;
+    out.clipped = false;
     for (int k = 0; k < 4095; ++k) {
         const int code = hi[k + 1] * 256 + lo1[k] * 16 + lo0[k];
         if (code < 3 || code > 4092)
-            clipped = true;
-        v[k] = code - 2047;
+            out.clipped = true;
+        out.v[k] = code - 2047;
     }
-    v[4095] = v[4094];
-    if (clipped && rawCapture != 1)
+    out.v[4095] = out.v[4094];
+    return CaptureOutcome::Delivered;
+}
+
+int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int rateCode,
+                      int window, float* record, int rawCapture)
+{
+    int n = sampleCount;
+    if (s.method == 1)
+        n = 4096;
+    // Only the four lengths reach the box's memory size; anything else would overrun it.
+    if (n != 512 && n != 1024 && n != 2048)
+        n = 4096;
+
+    static thread_local RawCapture raw;
+    const CaptureRequest request{s.parallelPort, input, rateCode, s.method == 1};
+    switch (acquisitionDevice().capture(request, raw)) {
+    case CaptureOutcome::Delivered:
+        break;
+    case CaptureOutcome::NotPresent:
+        hardwareMessage(15);
+        return 0;
+    case CaptureOutcome::Failed:
+        hardwareMessage(16);
+        return 0;
+    }
+    std::array<double, 4096>& v = raw.v;
+    if (raw.clipped && rawCapture != 1)
         hardwareMessage(18);
 
     if (s.method == 1 && rawCapture == 0) {
@@ -189,6 +218,7 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
 
     record[4096] = static_cast<float>(s.fftLength);
     record[4097] = static_cast<float>(rateCode);
+    const bool mic = input == 2;
     const double scale = mic ? 12800.0 : 1280.0;
     const bool negate = mic && s.micPhase0Deg == 0;
     for (int k = 0; k < n; ++k) {
@@ -200,7 +230,9 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
 
 int readHardwareNumber() { return readHardwareNumber(core::settings().parallelPort); }
 
-int readHardwareNumber(int parallelPort)
+int readHardwareNumber(int parallelPort) { return acquisitionDevice().hardwareNumber(parallelPort); }
+
+int ParallelPortBox::hardwareNumber(int parallelPort)
 {
     PortAccess& port = portAccess();
     const std::uint16_t p = portBase(parallelPort);

@@ -1,7 +1,6 @@
 #include "box/Runs.h"
 
 #include "box/Acquisition.h"
-#include "box/PortAccess.h"
 #include "box/Render.h"
 #include "core/Display.h"
 #include "core/Settings.h"
@@ -96,7 +95,7 @@ void measureAveraged()
     core::MeasurementStore& st = core::store();
     acquireRecord(s.fftLength, s.measuringInput, s.sampleRate, s.window, st.timeRecord, 0);
     for (int i = 1; i < s.averages; ++i) {
-        portAccess().sleepMs(100);
+        acquisitionDevice().pauseMs(100);
         acquireRecord(s.fftLength, s.measuringInput, s.sampleRate, s.window, g_averagingRecord,
                       0);
         pairwiseMean(st.timeRecord, g_averagingRecord);
@@ -163,13 +162,13 @@ void runImpedanceMeasurement()
     if (ask(32, core::Buttons::YesNo) == core::Answer::Yes) {
         if (ask(20, core::Buttons::YesNo) == core::Answer::Yes &&
             ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
-            portAccess().wiringConfirmed(21);
+            acquisitionDevice().wiringConfirmed(21);
             impedanceRun(0, true);
         }
         // Asked whatever the answer above: without a new amplifier-output run the earlier
         // one is reused.
         if (ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
-            portAccess().wiringConfirmed(22);
+            acquisitionDevice().wiringConfirmed(22);
             impedanceRun(1, false);
         }
     }

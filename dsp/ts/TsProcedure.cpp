@@ -1,6 +1,6 @@
 #include "dsp/ts/TsProcedure.h"
 
-#include "box/PortAccess.h"
+#include "box/Acquisition.h"
 #include "box/Render.h"
 #include "box/Runs.h"
 #include "core/Settings.h"
@@ -79,7 +79,7 @@ bool confirmWiring(int id)
 {
     if (ask(id, core::Buttons::OkCancel) != core::Answer::Ok)
         return false;
-    box::portAccess().wiringConfirmed(id);
+    box::acquisitionDevice().wiringConfirmed(id);
     return true;
 }
 

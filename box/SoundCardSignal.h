@@ -1,0 +1,82 @@
+// The signal side of measuring through a sound card, without any audio I/O: the box's MLS
+// converted to the device's rate, the capture converted back to the program's rate and
+// aligned on the sequence, and the search for the loop delay.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace box::soundcard {
+
+// A direct loop lands its impulse at index 4 + 28: clear of the samples the acquisition
+// zeroes and of the response computation's fade-in, with room for the pre-ringing of the
+// band-limited stimulus to decay (below 1e-3 of the peak) before the record starts.
+inline constexpr int kAlignedDelaySamples = 28;
+
+// The whole-number relation between the program's rate and the device's: every `frameStep`
+// device frames are exactly `sampleStep` program samples (48 kHz and 51.2 kHz: 15 and 16).
+struct RateLink {
+    int programHz = 51200;
+    int deviceHz = 48000;
+    int sampleStep = 16;
+    int frameStep = 15;
+};
+RateLink rateLink(int programHz, int deviceHz);
+
+// Device frames of a span of program samples (rounded up).
+std::int64_t framesFor(const RateLink& link, std::int64_t samples);
+
+// The MLS as the device plays it. The sequence's period (4095 program samples) is rarely a
+// whole number of device frames, so one cycle holds as many periods as make a whole number
+// of frames: 16 periods (61425 frames, 1.28 s) at 48 kHz for every program rate. Frame j of
+// the cycle is program sample j·sampleStep/frameStep of the sequence.
+struct PlayedMls {
+    RateLink link;
+    double amplitude = 0.0;     // digital peak, 1.0 = full scale
+    int periods = 1;            // sequence periods in one cycle
+    std::vector<double> period; // one period at the program's rate, band-limited
+    std::vector<float> frames;  // one cycle at the device's rate, one channel
+};
+PlayedMls makePlayedMls(const RateLink& link, double amplitude);
+
+// Frames the rate converter needs on either side of a captured span, so that its start and
+// end transients stay outside: a whole number of steps.
+std::int64_t converterMarginFrames(const RateLink& link);
+std::int64_t converterMarginSamples(const RateLink& link);
+
+// Converts device frames to `samples` program samples. `frames` holds the span from
+// converterMarginFrames() before the first wanted sample to at least as many after the last
+// one; `frameCount` is its length. Returns false when the span is too short.
+bool toProgramRate(const RateLink& link, const float* frames, std::size_t frameCount,
+                   int samples, std::vector<double>& out);
+
+// Rotates one captured period of the MLS response into the sequence's phase, delayed by
+// kAlignedDelaySamples: `captured[k]` answers program sample `firstSample + k` of the
+// sequence (k = 0..4094); out[n] receives the response to sample n − kAlignedDelaySamples.
+// out holds 4095 values.
+void alignMlsPeriod(const std::vector<double>& captured, std::int64_t firstSample, double* out);
+
+// The played sequence itself as a record in the sequence's phase, delayed like an aligned
+// capture: the ideal internal path. out holds 4095 values.
+void digitalMlsPeriod(const PlayedMls& played, double* out);
+
+// The first of `count` values (every `stride`-th float from `x`) whose magnitude reaches
+// `threshold` after at least `quietRun` values below it; -1 when there is none. The quiet run
+// skips what an audio server still held of an earlier stream before this one's silence.
+std::int64_t findOnset(const float* x, std::size_t count, int stride, double threshold,
+                       std::size_t quietRun = 0);
+
+// The delay (device frames) within [minLag, maxLag] at which the captured frames
+// x[0..count) (every `stride`-th float) best match the played cycle, x[i] answering cycle
+// frame (firstFrame + i − lag) mod cycle length. `firstFrame` is the output frame index of
+// x[0] on the stream's clock (frames since the MLS started). Returns the lag and its
+// normalised correlation (1.0 for a perfect copy).
+struct LagMatch {
+    std::int64_t lag = -1;
+    double correlation = 0.0;
+};
+LagMatch bestLag(const PlayedMls& played, const float* x, std::size_t count, int stride,
+                 std::int64_t firstFrame, std::int64_t minLag, std::int64_t maxLag);
+
+} // namespace box::soundcard
