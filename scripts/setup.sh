@@ -3,7 +3,9 @@
 set -euo pipefail
 packages=(build-essential cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
           qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl1-mesa-dev
-          xvfb xauth fonts-dejavu-core locales)
+          xvfb xauth fonts-dejavu-core locales
+          portaudio19-dev libasound2-dev libsoxr-dev
+          pulseaudio pulseaudio-utils libasound2-plugins ladspa-sdk)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
