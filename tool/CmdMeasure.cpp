@@ -9,6 +9,7 @@
 #include "box/PpdevPort.h"
 #include "box/Render.h"
 #include "box/Runs.h"
+#include "box/SoundCard.h"
 #include "box/sim/SimulatedBox.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
@@ -140,8 +141,20 @@ int runMeasure(ToolContext& ctx)
     std::string portKind = "sim";
     if (auto p = ctx.options.find("port"); p != ctx.options.end())
         portKind = p->second;
-    if (portKind != "sim" && portKind != "simulator" && portKind != "ppdev")
-        return usageError("--port takes sim or ppdev");
+    if (portKind != "sim" && portKind != "simulator" && portKind != "ppdev" &&
+        portKind != "soundcard")
+        return usageError("--port takes sim, ppdev or soundcard");
+    box::SoundCardConfig soundConfig;
+    {
+        std::string error;
+        if (!configureSoundCard(ctx, soundConfig, error))
+            return usageError(error);
+        if (portKind != "soundcard") {
+            for (const auto& [key, value] : ctx.options)
+                if (key.rfind("sound-", 0) == 0)
+                    return usageError("--" + key + " needs --port soundcard");
+        }
+    }
 
     // The records as the program has them after start-up; the options come on top.
     core::prepareRecordsForStart();
@@ -154,8 +167,17 @@ int runMeasure(ToolContext& ctx)
         core::chooseInitialXScales(s.sampleRate);
 
     std::unique_ptr<box::PortAccess> port;
+    std::unique_ptr<box::SoundCardDevice> card;
     box::sim::SimulatedBox* sim = nullptr;
-    if (portKind == "ppdev") {
+    if (portKind == "soundcard") {
+        card = std::make_unique<box::SoundCardDevice>(soundConfig);
+        std::string error;
+        // A device that can't be opened shows "Hardware nicht vorhanden" at the first
+        // capture, as a missing box does; the name of what is missing goes to stderr.
+        if (!card->open(error))
+            std::fprintf(stderr, "orvo-tool: %s\n", error.c_str());
+        box::setAcquisitionDevice(card.get());
+    } else if (portKind == "ppdev") {
         std::string error;
         auto p = box::PpdevPort::open(box::ppdevPath(s.parallelPort), error);
         if (!p)
@@ -189,6 +211,14 @@ int runMeasure(ToolContext& ctx)
     const int hardwareFailures = countHardwareFailures();
     box::setRenderFunction(nullptr);
     box::setPortAccess(nullptr);
+    box::setAcquisitionDevice(nullptr);
+    if (card) {
+        if (card->lastTiming() == box::TimingSource::Reported)
+            std::fprintf(stderr, "orvo-tool: %s\n", card->statusText().c_str());
+        if (hardwareFailures > 0 && !card->lastError().empty())
+            std::fprintf(stderr, "orvo-tool: %s\n", card->lastError().c_str());
+        card.reset();
+    }
     if (rc != kExitOk)
         return rc;
     if (hardwareFailures > 0)
@@ -202,8 +232,18 @@ const bool registered = registerCommand(
      "  measure RUN --out FILE.mes           measure on the simulated box and save;\n"
      "                                       RUN reference | response | impedance | level |\n"
      "                                       csd, and the runs other parts add (ts)\n"
-     "      --port sim|ppdev                 simulated box (default) or the real box on\n"
-     "                                       /dev/parportN of `parallelPort`\n"
+     "      --port sim|ppdev|soundcard       simulated box (default), the real box on\n"
+     "                                       /dev/parportN of `parallelPort`, or a sound card\n"
+     "      --sound-device NAME              sound card: part of the device's name (both\n"
+     "                                       directions; default: the system's default)\n"
+     "      --sound-output NAME              output device, when it is another one\n"
+     "      --sound-rate HZ                  the device's rate (default 48000)\n"
+     "      --sound-inputs L1,MIC,L2,REF     input channels from 1 for Line1, Mic., Line2,\n"
+     "                                       Ref_Int; REF may be `digital` (default 1,1,2,digital)\n"
+     "      --sound-timing CH|none           loopback channel that times every capture\n"
+     "                                       (default none)\n"
+     "      --sound-level DBFS               MLS peak level (default -10)\n"
+     "      --sound-latency FRAMES           loop delay measured before (default: as reported)\n"
      "      --passes K                       level: number of passes (default 1)\n"
      "      --sim-hw N                       hardware number the box reports (default 9)\n"
      "      --sim-noise DB                   noise floor, dB re full scale (default -90)\n"
@@ -231,6 +271,73 @@ const MeasureRun* findMeasureRun(const char* name)
         if (std::strcmp(r.name, name) == 0)
             return &r;
     return nullptr;
+}
+
+bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
+                        std::string& error)
+{
+    const auto option = [&](const char* key) -> const std::string* {
+        const auto it = ctx.options.find(key);
+        return it == ctx.options.end() ? nullptr : &it->second;
+    };
+    if (const std::string* v = option("sound-device"))
+        config.inputDevice = *v;
+    if (const std::string* v = option("sound-output"))
+        config.outputDevice = *v;
+    double x = 0;
+    if (const std::string* v = option("sound-rate")) {
+        if (!parseNumber(*v, x) || x < 8000 || x > 384000 || x != std::floor(x)) {
+            error = "--sound-rate takes a whole number of Hz from 8000 to 384000";
+            return false;
+        }
+        config.deviceRateHz = static_cast<int>(x);
+    }
+    if (const std::string* v = option("sound-inputs")) {
+        if (!box::parseInputMap(*v, config.channel)) {
+            error = "--sound-inputs takes four channels L1,MIC,L2,REF (from 1; REF may be digital)";
+            return false;
+        }
+    }
+    if (const std::string* v = option("sound-timing")) {
+        if (*v == "none") {
+            config.timingChannel = 0;
+        } else if (!parseNumber(*v, x) || x < 1 || x > 64 || x != std::floor(x)) {
+            error = "--sound-timing takes a channel from 1 to 64 or none";
+            return false;
+        } else {
+            config.timingChannel = static_cast<int>(x);
+        }
+    }
+    if (const std::string* v = option("sound-level")) {
+        if (!parseNumber(*v, x) || x < -60 || x > 0) {
+            error = "--sound-level takes dBFS from -60 to 0";
+            return false;
+        }
+        config.outputLevelDbfs = x;
+    }
+    if (const std::string* v = option("sound-latency")) {
+        if (!parseNumber(*v, x) || x < 0 || x > 10000000 || x != std::floor(x)) {
+            error = "--sound-latency takes a whole number of frames";
+            return false;
+        }
+        config.calibratedLatencyFrames = static_cast<int>(x);
+    }
+    for (const auto& [key, value] : ctx.options) {
+        (void)value;
+        static const char* known[] = {"sound-device", "sound-output", "sound-rate",
+                                      "sound-inputs", "sound-timing", "sound-level",
+                                      "sound-latency"};
+        if (key.rfind("sound-", 0) != 0)
+            continue;
+        bool ok = false;
+        for (const char* k : known)
+            ok = ok || key == k;
+        if (!ok) {
+            error = "unknown option --" + key;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string& error)

@@ -7,6 +7,9 @@
 
 #include "tool/ToolCommand.h"
 
+namespace box {
+struct SoundCardConfig;
+}
 namespace box::sim {
 class SimulatedBox;
 struct Bench;
@@ -38,5 +41,9 @@ const MeasureRun* findMeasureRun(const char* name);
 // --sim-hw, --sim-noise, --sim-gain, --sim-driver, --sim-fault, --sim-box-l, --sim-mass-g.
 // Returns false with a message in `error` on a bad value.
 bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string& error);
+
+// Sets up a sound card from --sound-device, --sound-output, --sound-rate, --sound-inputs,
+// --sound-timing, --sound-level and --sound-latency. False with a message on a bad value.
+bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config, std::string& error);
 
 } // namespace tool

@@ -324,7 +324,7 @@ TEST_F(SoundCardLoopTest, TimingChannelMakesRunsRepeatable)
     s.sampleRate = 2;
     s.fftLength = 4096;
     std::vector<double> phases;
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < 20; ++run) {
         box::SoundCardDevice card(loopConfig());
         std::string error;
         ASSERT_TRUE(card.open(error)) << error;
