@@ -325,6 +325,9 @@ bool dispatchCommand(int id)
     case MeasurementSystem:
         runDialog(Dialog::MeasurementSystem);
         break;
+    case SoundCard:
+        runDialog(Dialog::SoundCard);
+        break;
     case SignalProcessing:
         runDialog(Dialog::SignalProcessing);
         break;

@@ -46,6 +46,7 @@ inline constexpr int PrintTime = 40044, PrintAmplitude = 40045, PrintPhase = 400
                      PrintImpedance = 40046, PrintLevel = 40108, PrintCsd = 40109,
                      PrintOverlay = 40124, PrintSum = 40128, PrintTriple = 40132;
 inline constexpr int MeasurementSystem = 40033, SignalProcessing = 40032;
+inline constexpr int SoundCard = 40140;
 inline constexpr int Scales = 40103, Colors = 40104, Observer = 40105, Info = 40031;
 inline constexpr int Help = 40087;
 inline constexpr int Exit = 40079;
@@ -69,6 +70,7 @@ enum class Dialog {
     Info = 146,
     Observer = 153,
     UserText = 170,
+    SoundCard = 200,   // "Soundkarte…", the program's own
 };
 
 enum class Export {

@@ -73,7 +73,11 @@ std::vector<MenuEntry> buildMainMenu()
                 separator(),
                 item("&Beenden", Exit),
             }),
-        item("&Meßsystem", MeasurementSystem),
+        popup("&Meßsystem",
+              {
+                  item("&Meßsystem…", MeasurementSystem),
+                  item("&Soundkarte…", SoundCard),
+              }),
         item("Signal&bearbeitung", SignalProcessing),
         popup("Me&ssungen",
               {

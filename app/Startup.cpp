@@ -61,6 +61,25 @@ int peekPort()
 }
 } // namespace
 
+StartupResult describeBox(const PortOpenResult& port)
+{
+    StartupResult r;
+    r.simulator = port.simulator;
+    r.title = "OrvoPro";
+    r.statusTitle = "OrvoPro 2.3 Deutsch";
+    if (port.simulator) {
+        r.title += " - Simulierte Messbox";
+        r.statusTitle = "Simulierte Messbox";
+    } else if (port.soundCard) {
+        r.title += " - " + port.description;
+        r.statusTitle = port.description;
+    } else if (!port.ok) {
+        r.title += " - kein Parallelport";
+        r.statusTitle = "Kein Parallelport";
+    }
+    return r;
+}
+
 StartupResult runStartup(const StartupHooks& hooks)
 {
     StartupResult r;
@@ -76,7 +95,11 @@ StartupResult runStartup(const StartupHooks& hooks)
         port = hooks.openPort(driver, peekPort());
     else
         port.simulator = true;
-    if (!port.ok)
+    if (!port.ok && port.soundCard)
+        error("Die Soundkarte kann nicht geöffnet werden:\n" + port.detail +
+                  "\nDie Einstellungen stehen unter Meßsystem → Soundkarte….",
+              "OrvoPro");
+    else if (!port.ok)
         error("Der Parallelport kann nicht geöffnet werden (PortDriver = " + driver + "):\n" +
                   port.detail + "\nOhne Port ist keine Messung möglich.",
               "OrvoPro");
@@ -91,15 +114,9 @@ StartupResult runStartup(const StartupHooks& hooks)
     core::prepareRecordsForStart();
     readSettingsStore(hooks);
 
-    r.title = "OrvoPro";
-    r.statusTitle = "OrvoPro 2.3 Deutsch";
-    if (r.simulator) {
-        r.title += " - Simulierte Messbox";
-        r.statusTitle = "Simulierte Messbox";
-    } else if (!port.ok) {
-        r.title += " - kein Parallelport";
-        r.statusTitle = "Kein Parallelport";
-    }
+    const StartupResult names = describeBox(port);
+    r.title = names.title;
+    r.statusTitle = names.statusTitle;
     core::settings().method = 1;
 
     const int hw = hooks.readHardwareNumber ? hooks.readHardwareNumber() : 9;

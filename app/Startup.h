@@ -12,7 +12,9 @@ namespace app {
 struct PortOpenResult {
     bool ok = true;         // false: the configured driver could not be opened
     bool simulator = false; // the simulated box is in use
+    bool soundCard = false; // a sound card is the box
     std::string detail;     // what went wrong (UTF-8), shown to the user when !ok
+    std::string description; // the sound card: "Soundkarte: <device>" for title and status
 };
 // Without a usable port the program still starts; measurements then report that the
 // box is missing.
@@ -33,6 +35,9 @@ struct StartupResult {
     std::string statusTitle; // fixed text of status part 2
     bool simulator = false;
 };
+
+// Title and status-bar text for the box that was opened.
+StartupResult describeBox(const PortOpenResult& port);
 
 // Runs the start-up: port driver, bars, printer, records (initial scales, snapshot, slots,
 // trailers), settings store (`Pfad`, `LPT_PORT`; on the first start `Pfad` becomes the

@@ -11,8 +11,12 @@
 #include "box/PortAccess.h"
 #include "box/Render.h"
 #include "box/Runs.h"
+#include "box/SoundCard.h"
 #include "core/Display.h"
 #include "core/Settings.h"
+#include "core/SettingsStore.h"
+#include "core/Strings.h"
+#include "core/Ui.h"
 #include "dsp/Waterfall.h"
 #include "dsp/ts/TsProcedure.h"
 #include "files/ConfigurationFile.h"
@@ -34,12 +38,14 @@
 #ifdef ORVO_HAVE_DIALOGS
 #include "app/dialogs/DialogHost.h"
 #include "app/dialogs/Dialogs.h"
+#include "app/dialogs/SoundCardDialog.h"
 #endif
 
 namespace app {
 
 namespace {
 std::unique_ptr<box::PortAccess> g_port;
+std::unique_ptr<box::SoundCardDevice> g_soundCard;
 
 // The painter's stroker handles a wide polyline as one path, and its cost grows far faster
 // than the number of points: a 2048-point phase curve with its wraps took seconds at
@@ -191,6 +197,26 @@ void wireOperations()
     op.importMicFile = [] { files::importMicFile(); };
 }
 
+namespace {
+// After "Soundkarte…": the box the user chose, named in the title and the status bar, and
+// the 3.2 kHz rule for it.
+[[maybe_unused]] void reopenBox(MainWindow& window)
+{
+    const std::string driver = core::settingsStore().value("PortDriver").value_or("auto");
+    const PortOpenResult port = openPortDriver(driver, core::settings().parallelPort);
+    if (!port.ok)
+        core::messageText(port.detail, "OrvoPro", core::Icon::Error);
+    const StartupResult names = describeBox(port);
+    window.setWindowTitle(QString::fromUtf8(names.title.c_str()));
+    window.setStatus(2, QString::fromUtf8(names.statusTitle.c_str()));
+    core::threeKilohertzAllowed = box::readHardwareNumber() == 9 ? 1 : 0;
+    if (!core::threeKilohertzAllowed && core::settings().sampleRate == 3) {
+        core::message(120, 0, core::Icon::Error);
+        core::settings().sampleRate = 2;
+    }
+}
+} // namespace
+
 void wireWindow(MainWindow& window, QtUi& ui)
 {
 #ifdef ORVO_HAVE_DIALOGS
@@ -218,6 +244,10 @@ void wireWindow(MainWindow& window, QtUi& ui)
         case Dialog::UserText:
             dialogs::runUserTextDialog(owner);
             break;
+        case Dialog::SoundCard:
+            if (dialogs::runSoundCardDialog(owner, releaseSoundCard))
+                reopenBox(*static_cast<MainWindow*>(owner));
+            break;
         }
     };
     ui.setDcResistanceDialog(dialogs::runDcResistanceDialog);
@@ -244,13 +274,18 @@ void wireWindow(MainWindow& window, QtUi& ui)
 PortOpenResult openPortDriver(const std::string& driver, int parallelPort)
 {
     (void)driver; // the box layer reads `PortDriver` itself
+    closePortDriver();
     box::PortSelection sel = box::openConfiguredPort(parallelPort);
     g_port = std::move(sel.port);
+    g_soundCard = std::move(sel.soundCard);
     box::setPortAccess(g_port.get());
+    box::setAcquisitionDevice(g_soundCard.get());
     PortOpenResult r;
     r.ok = sel.error.empty();
     r.simulator = sel.simulated;
+    r.soundCard = g_soundCard != nullptr;
     r.detail = sel.error;
+    r.description = sel.description;
     return r;
 }
 
@@ -261,8 +296,16 @@ int readHardwareNumber()
 
 void closePortDriver()
 {
+    box::setAcquisitionDevice(nullptr);
     box::setPortAccess(nullptr);
+    g_soundCard.reset();
     g_port.reset();
+}
+
+void releaseSoundCard()
+{
+    if (g_soundCard)
+        g_soundCard->stop();
 }
 
 } // namespace app

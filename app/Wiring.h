@@ -25,5 +25,7 @@ PortOpenResult openPortDriver(const std::string& driver, int parallelPort);
 int readHardwareNumber();
 // On shutdown: the port is released.
 void closePortDriver();
+// Stops the sound card's stream (before its dialog tests the devices itself).
+void releaseSoundCard();
 
 } // namespace app

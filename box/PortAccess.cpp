@@ -1,6 +1,7 @@
 #include "box/PortAccess.h"
 
 #include "box/PpdevPort.h"
+#include "box/SoundCard.h"
 #include "box/sim/SimulatedBox.h"
 #include "core/SettingsStore.h"
 
@@ -46,13 +47,46 @@ PortDriver configuredPortDriver()
         return PortDriver::Ppdev;
     if (v && *v == "simulator")
         return PortDriver::Simulator;
+    if (v && *v == "soundcard")
+        return PortDriver::SoundCard;
     return PortDriver::Auto;
 }
+
+std::string portDriverName(PortDriver driver)
+{
+    switch (driver) {
+    case PortDriver::Ppdev:
+        return "ppdev";
+    case PortDriver::Simulator:
+        return "simulator";
+    case PortDriver::SoundCard:
+        return "soundcard";
+    case PortDriver::Auto:
+        break;
+    }
+    return "auto";
+}
+
+PortSelection::PortSelection() = default;
+PortSelection::~PortSelection() = default;
+PortSelection::PortSelection(PortSelection&&) noexcept = default;
+PortSelection& PortSelection::operator=(PortSelection&&) noexcept = default;
 
 PortSelection openConfiguredPort(int parallelPort)
 {
     PortSelection sel;
     const PortDriver driver = configuredPortDriver();
+    if (driver == PortDriver::SoundCard) {
+        sel.port = std::make_unique<UnconnectedPort>();
+        sel.soundCard =
+            std::make_unique<SoundCardDevice>(loadSoundCardConfig(core::settingsStore()));
+        if (!sel.soundCard->open(sel.error))
+            sel.description = sel.error.rfind("Soundkarte", 0) == 0 ? sel.error
+                                                                    : "Soundkarte: " + sel.error;
+        else
+            sel.description = sel.soundCard->description();
+        return sel;
+    }
     if (driver != PortDriver::Simulator) {
         const std::string path = ppdevPath(parallelPort);
         std::string error;

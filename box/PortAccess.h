@@ -36,21 +36,33 @@ void setPortAccess(PortAccess* port); // nullptr restores the unconnected port
 // Port base address for the setting `parallelPort`.
 std::uint16_t portBase(int parallelPort);
 
-// The settings-store value `PortDriver`: "auto" (default), "ppdev" or "simulator".
-enum class PortDriver { Auto, Ppdev, Simulator };
-PortDriver configuredPortDriver();
+class SoundCardDevice;
 
-// The result of choosing a port back-end at start-up. `port` is never null: when the
+// The settings-store value `PortDriver`: "auto" (default), "ppdev", "simulator" or
+// "soundcard".
+enum class PortDriver { Auto, Ppdev, Simulator, SoundCard };
+PortDriver configuredPortDriver();
+std::string portDriverName(PortDriver driver);
+
+// The result of choosing a measurement box at start-up. `port` is never null: when the
 // configured driver can't be opened it is an UnconnectedPort and `error` says why (German,
-// for the user). `description` names the driver for the title and status bar.
+// for the user). With the sound card, `soundCard` is the box the acquisitions go to (it
+// reports "Hardware nicht vorhanden" itself when its device is missing). `description`
+// names the box for the title and status bar.
 struct PortSelection {
     std::unique_ptr<PortAccess> port;
+    std::unique_ptr<SoundCardDevice> soundCard;
     bool simulated = false;
     std::string description;
     std::string error;
+    PortSelection();
+    ~PortSelection();
+    PortSelection(PortSelection&&) noexcept;
+    PortSelection& operator=(PortSelection&&) noexcept;
 };
 // Opens the back-end named by `PortDriver` for the given `parallelPort` (1..3). "auto" takes
-// ppdev when the port's device opens and can be claimed, otherwise the simulated box.
+// ppdev when the port's device opens and can be claimed, otherwise the simulated box;
+// "soundcard" the sound card with the configuration in the settings store.
 PortSelection openConfiguredPort(int parallelPort);
 
 } // namespace box

@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
 #include "core/Strings.h"
+#include "core/Ui.h"
 
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
@@ -639,12 +640,11 @@ struct SoundCardDevice::Impl {
         QuietStderr quiet;
         const int input = std::clamp(request.input, 1, 4);
         const int programHz = core::sampleRateHz(request.rateCode);
-        const double a = amplitude();
         const double fullScale = config.fullScaleVolts[static_cast<std::size_t>(input - 1)];
         // Converter counts per unit of digital signal.
         double gain = fullScale * countsPerVolt(input);
         if (request.mls)
-            gain *= kBoxMlsPeakVolts / (a * kOutputFullScaleVolts);
+            gain *= kBoxMlsPeakVolts / (played(programHz).sequenceLevel * kOutputFullScaleVolts);
         const int channel = config.channel[static_cast<std::size_t>(input - 1)];
 
         if (input == 4 && channel == 0) {
@@ -655,7 +655,7 @@ struct SoundCardDevice::Impl {
             for (int k = 0; k < kMlsPeriod; ++k)
                 out.v[static_cast<std::size_t>(k)] = ideal[static_cast<std::size_t>(k)] * gain;
             out.v[4095] = out.v[4094];
-            out.clipped = request.mls && a >= kClipLevel;
+            out.clipped = request.mls && played(programHz).amplitude >= kClipLevel;
             timing = TimingSource::TimingChannel;
             return CaptureOutcome::Delivered;
         }
@@ -799,7 +799,14 @@ bool SoundCardDevice::open(std::string& error)
 
 CaptureOutcome SoundCardDevice::capture(const CaptureRequest& request, RawCapture& out)
 {
-    return impl_->capture(request, out);
+    const TimingSource before = impl_->timing;
+    const CaptureOutcome outcome = impl_->capture(request, out);
+    // The status bar names the device, and says when a capture had no timing reference.
+    if (outcome != CaptureOutcome::Delivered)
+        core::ui().setStatusText(2, impl_->lastError);
+    else if (impl_->timing != before)
+        core::ui().setStatusText(2, statusText());
+    return outcome;
 }
 
 int SoundCardDevice::hardwareNumber(int) { return 9; }

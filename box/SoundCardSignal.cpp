@@ -127,7 +127,13 @@ PlayedMls makePlayedMls(const RateLink& link, double amplitude)
 
     // Convert three cycles of the periodic sequence and keep the middle one: the converter's
     // start and end transients fall into the outer two.
-    played.period = bandLimitedPeriod(link, amplitude);
+    played.period = bandLimitedPeriod(link, 1.0);
+    double peak = 0.0;
+    for (double v : played.period)
+        peak = std::max(peak, std::fabs(v));
+    played.sequenceLevel = peak > 0.0 ? amplitude / peak : amplitude;
+    for (double& v : played.period)
+        v *= played.sequenceLevel;
     std::vector<float> in(static_cast<std::size_t>(3 * cycleSamples));
     for (std::size_t n = 0; n < in.size(); ++n)
         in[n] = static_cast<float>(played.period[n % kMlsPeriod]);

@@ -33,7 +33,10 @@ std::int64_t framesFor(const RateLink& link, std::int64_t samples);
 // the cycle is program sample j·sampleStep/frameStep of the sequence.
 struct PlayedMls {
     RateLink link;
-    double amplitude = 0.0;     // digital peak, 1.0 = full scale
+    double amplitude = 0.0;     // digital peak of what is played, 1.0 = full scale
+    // The ±level of the sequence before band-limiting: band-limiting raises the peaks by
+    // some 6 dB, so the sequence is played that much quieter to keep its peak at `amplitude`.
+    double sequenceLevel = 0.0;
     int periods = 1;            // sequence periods in one cycle
     std::vector<double> period; // one period at the program's rate, band-limited
     std::vector<float> frames;  // one cycle at the device's rate, one channel

@@ -65,7 +65,8 @@ std::vector<double> virtualLoopImpulse(int programHz, int deviceHz, std::int64_t
                        aligned.data());
     std::vector<float> r(4096);
     for (int k = 0; k < box::kMlsPeriod; ++k)
-        r[static_cast<std::size_t>(k)] = static_cast<float>(aligned[static_cast<std::size_t>(k)] / 0.3);
+        r[static_cast<std::size_t>(k)] =
+            static_cast<float>(aligned[static_cast<std::size_t>(k)] / played.sequenceLevel);
     box::deconvolveMls(r.data(), 4095.0f);
     return std::vector<double>(r.begin(), r.end());
 }
