@@ -32,6 +32,7 @@ constexpr Keyword kKeywords[] = {
     {"Hauptfenster", "hauptfenster.html"},
     {"Fenster Zoom", "zoom.html"},
     {"Dialog Meßsystem", "messsystem.html"},
+    {"Dialog Soundkarte", "soundkarte.html"},
     {"Dialog Signalbearbeitung", "signalbearbeitung.html"},
     {"Dialog Einstellungen Skalen", "skalen.html"},
     {"Dialog Einstellungen Farben", "farben.html"},
