@@ -298,6 +298,20 @@ TEST_F(SoundCardLoopTest, LoopReadsZeroDecibel)
     EXPECT_TRUE(ui.messages().empty());
     std::printf("loop: %.3f dB (51.2 kHz), %.3f dB (6.4 kHz), %.3f dB with reference\n", at512,
                 at64, withReference);
+
+    // Wall time on the running stream (figures for the record, not a timed test): one
+    // measurement after the MLS fell silent, and one with 8 averages.
+    s.referenceComputation = 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    auto t0 = std::chrono::steady_clock::now();
+    box::runAmplitudePhaseMeasurement();
+    const double one = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    s.averages = 8;
+    t0 = std::chrono::steady_clock::now();
+    box::runAmplitudePhaseMeasurement();
+    const double eight = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(worstDeviationDb(20.0, 20000.0), 0.1);
+    std::printf("wall: one MLS measurement %.3f s, 8 averages %.3f s\n", one, eight);
 }
 
 TEST_F(SoundCardLoopTest, DigitalReferenceIsTheIdealInternalPath)
