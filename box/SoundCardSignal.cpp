@@ -68,15 +68,18 @@ std::vector<double> bandLimitedPeriod(const RateLink& link, double amplitude)
         h[static_cast<std::size_t>(n + half)] = 2.0 * fc * sinc * rc * w;
         sum += h[static_cast<std::size_t>(n + half)];
     }
+    // The sequence as ±1, extended on both sides so the circular convolution runs straight.
+    std::vector<double> x(static_cast<std::size_t>(kMlsPeriod + 2 * half));
+    for (int i = 0; i < kMlsPeriod + 2 * half; ++i)
+        x[static_cast<std::size_t>(i)] =
+            mlsBit(((i - half) % kMlsPeriod + kMlsPeriod) % kMlsPeriod) ? 1.0 : -1.0;
     std::vector<double> period(kMlsPeriod);
     for (int n = 0; n < kMlsPeriod; ++n) {
+        // y(n) = sum over k of h(k) x(n − k), with x(n − k) at index n − k + half.
         double y = 0.0;
-        for (int k = -half; k <= half; ++k) {
-            int m = (n - k) % kMlsPeriod;
-            if (m < 0)
-                m += kMlsPeriod;
-            y += h[static_cast<std::size_t>(k + half)] * (mlsBit(m) ? 1.0 : -1.0);
-        }
+        const double* xn = x.data() + n + 2 * half;
+        for (int k = 0; k <= 2 * half; ++k)
+            y += h[static_cast<std::size_t>(k)] * xn[-k];
         period[static_cast<std::size_t>(n)] = amplitude * y / sum;
     }
     return period;

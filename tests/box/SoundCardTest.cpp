@@ -38,11 +38,10 @@ std::complex<double> dft(const std::vector<double>& h, double f, double fs)
 }
 
 // The device's capture path, replayed on frames that a loop with `delay` frames returns.
-std::vector<double> virtualLoopImpulse(int programHz, int deviceHz, std::int64_t delay,
+std::vector<double> virtualLoopImpulse(const sc::PlayedMls& played, std::int64_t delay,
                                        std::int64_t playStart, std::int64_t earliest)
 {
-    const sc::RateLink link = sc::rateLink(programHz, deviceHz);
-    const sc::PlayedMls played = sc::makePlayedMls(link, 0.3);
+    const sc::RateLink link = played.link;
     const std::int64_t cycle = static_cast<std::int64_t>(played.frames.size());
     auto heard = [&](std::int64_t t) -> float {
         const std::int64_t j = t - playStart - delay;
@@ -99,9 +98,9 @@ TEST(SoundCardSignal, VirtualLoopIsFlatAndAligned)
     for (const Case c : {Case{51200, 48000, 20000}, Case{6400, 48000, 2800},
                          Case{3200, 48000, 1400}, Case{51200, 44100, 19000},
                          Case{51200, 96000, 20000}}) {
+        const sc::PlayedMls played = sc::makePlayedMls(sc::rateLink(c.programHz, c.deviceHz), 0.3);
         for (std::int64_t delay : {0, 2558, 7777}) {
-            const std::vector<double> h = virtualLoopImpulse(c.programHz, c.deviceHz, delay, 2400,
-                                                             30000);
+            const std::vector<double> h = virtualLoopImpulse(played, delay, 2400, 30000);
             int peak = 0;
             for (int k = 0; k < 4096; ++k)
                 if (std::fabs(h[static_cast<std::size_t>(k)]) > std::fabs(h[static_cast<std::size_t>(peak)]))
@@ -520,7 +519,8 @@ TEST_F(SoundCardLoopTest, ServerDyingMidCaptureIsHardwareFault)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     killer.join();
     EXPECT_EQ(delivered, 0);
-    EXPECT_EQ(messagesWith(16), 1);
+    EXPECT_EQ(messagesWith(16), 1) << (ui.messages().empty() ? std::string("no message")
+                                                              : ui.messages()[0].text);
     EXPECT_EQ(r[100], 0.25f);
     EXPECT_LT(seconds, 3.5);
     // The next capture finds no server: a clear message again, and no hang.
