@@ -42,7 +42,7 @@ bool simpleDcPrompt(QWidget* owner, float proposal, float& value)
                                      QLineEdit::Normal, text, &ok);
         if (!ok)
             return false;
-        const double v = core::parseLeadingNumber(text.toUtf8().constData());
+        const double v = core::parseTypedNumber(text.toStdString()).value_or(0.0);
         if (v >= 0.5 && v < 100.0) {
             value = static_cast<float>(v);
             return true;
