@@ -156,26 +156,41 @@ void runImpedanceMeasurement()
     const auto savedMarkers = s.markerPos;
     s.markerPos = {0, 10000};
     const core::TimeRecord savedRecord = st.timeRecord;
+    bool captured = false;
 
     auto ask = [](int id, core::Buttons b) {
         return core::messageText(core::str(id), " ", core::Icon::Question, b);
     };
+    auto amplifierRunFits = [&] {
+        return dsp::runMatches(st.impedanceRunAmplitude[0], s.fftLength, s.sampleRate);
+    };
     if (ask(32, core::Buttons::YesNo) == core::Answer::Yes) {
-        if (ask(20, core::Buttons::YesNo) == core::Answer::Yes &&
-            ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
+        bool newAmplifierRun = ask(20, core::Buttons::YesNo) == core::Answer::Yes;
+        if (!newAmplifierRun && !amplifierRunFits()) {
+            // The earlier run was taken with another FFT length or rate: it can't be reused.
+            core::messageText(core::str(140), " ", core::Icon::Information);
+            newAmplifierRun = true;
+        }
+        if (newAmplifierRun && ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
             portAccess().wiringConfirmed(21);
             impedanceRun(0, true);
+            captured = true;
         }
         // Asked whatever the answer above: without a new amplifier-output run the earlier
-        // one is reused.
-        if (ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
+        // one is reused, as long as it fits this measurement.
+        if (amplifierRunFits() && ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
             portAccess().wiringConfirmed(22);
             impedanceRun(1, false);
+            captured = true;
         }
     }
 
     s.markerPos = savedMarkers;
     st.timeRecord = savedRecord;
+    // The averaged captures drew the run's record into the time view; it shows the record
+    // it holds again.
+    if (captured)
+        renderView(kRenderTime);
     renderView(kRenderAmplitudeImpedance);
     renderView(kRenderImpedance);
     core::ui().showView(4);
