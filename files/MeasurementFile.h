@@ -5,8 +5,12 @@
 #include "files/ByteImage.h"
 #include "files/FileIo.h"
 
+#include "core/Settings.h"
+
+#include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace files {
 
@@ -76,10 +80,17 @@ Bytes measurementImage();
 // Replaces the block's parts of the records by an image of kMeasurementFileSize bytes.
 void applyMeasurementImage(const unsigned char* image);
 
+// The layout has no checksum: any 331448 bytes load. Values that no measurement can have
+// (non-finite numbers or codes outside their range in the settings snapshot, overlay flags
+// other than 0 and 1) are set to their defaults here. Returns the German names of the fields
+// repaired, empty when everything was plausible.
+std::vector<std::string> repairLoadedMeasurement(core::AcquisitionSnapshot& snapshot,
+                                                 std::array<int, 5>& slotOccupied);
+
 enum class FileStatus { Loaded, CannotOpen, WrongLength, ReadError };
 
 // Loads a measurement file without a dialog, with the loader's own messages (caption 29;
-// 114/113; caption 28). The caller does what the shell does: restoreSnapshot() and
+// 114/113; caption 28), and one notice when implausible values had to be repaired. The caller does what the shell does: restoreSnapshot() and
 // re-render after Loaded, message 116 (showReadFailure) otherwise.
 FileStatus readMeasurementFile(const std::string& path);
 // Writes the block to `path` (replacing it safely); message 27 when the write fails.
