@@ -481,6 +481,8 @@ TEST_F(WindowTest, ViewsShowTheirFramesBeforeAnyMeasurement)
 // soon as a dialog (or any command) changed them, not at the next paint.
 TEST_F(WindowTest, StatusReadOutIsWholeAndFollowsTheSettings)
 {
+    window->start(); // the title of part 2
+    ASSERT_FALSE(window->statusPart(2)->text().isEmpty());
     ASSERT_EQ(window->width(), 800);
     int calls = 0;
     app::operations().runDialog = [&calls](app::Dialog) {
@@ -503,4 +505,5 @@ TEST_F(WindowTest, StatusReadOutIsWholeAndFollowsTheSettings)
         EXPECT_LE(window->statusPart(0)->geometry().right(), part->geometry().left());
     }
     app::operations().runDialog = nullptr;
+    app::closePortDriver();
 }
