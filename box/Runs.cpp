@@ -82,7 +82,9 @@ void rotateOverlaySlots()
 {
     core::MeasurementStore& st = core::store();
     for (int i = 4; i >= 1; --i) {
-        if (st.slotOccupied[i - 1]) {
+        // Only 1 marks a slot; any other value (from a damaged file) is an empty one, as the
+        // views take it.
+        if (st.slotOccupied[i - 1] == 1) {
             st.amplitudeSlots[i] = st.amplitudeSlots[i - 1];
             st.phaseSlots[i] = st.phaseSlots[i - 1];
             st.slotOccupied[i] = 1;

@@ -35,14 +35,62 @@ void takeSnapshot()
     g_snapshot.referenceResistorOhm = g_settings.referenceResistorOhm;
 }
 
+std::vector<SnapshotField> implausibleSnapshotFields(const AcquisitionSnapshot& sn)
+{
+    std::vector<SnapshotField> bad;
+    auto within = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
+    // Equal markers are possible (the frequency views then say so); crossed ones are not.
+    if (!within(sn.markerPos[0], 0, 10000) || !within(sn.markerPos[1], 0, 10000) ||
+        sn.markerPos[0] > sn.markerPos[1])
+        bad.push_back(SnapshotField::Markers);
+    if (!within(sn.averages, 1, 30))
+        bad.push_back(SnapshotField::Averages);
+    if (!within(sn.smoothing, 1, 4))
+        bad.push_back(SnapshotField::Smoothing);
+    if (!within(sn.distanceMm, 1, 5000))
+        bad.push_back(SnapshotField::Distance);
+    if (!within(sn.window, 1, 4))
+        bad.push_back(SnapshotField::Window);
+    if (!std::isfinite(sn.referenceResistorOhm) || sn.referenceResistorOhm < 1.0f ||
+        sn.referenceResistorOhm > 10000.0001f)
+        bad.push_back(SnapshotField::ReferenceResistor);
+    return bad;
+}
+
 void restoreSnapshot()
 {
-    g_settings.markerPos = g_snapshot.markerPos;
-    g_settings.averages = g_snapshot.averages;
-    g_settings.smoothing = g_snapshot.smoothing;
-    g_settings.distanceMm = g_snapshot.distanceMm;
-    g_settings.window = g_snapshot.window;
-    g_settings.referenceResistorOhm = g_snapshot.referenceResistorOhm;
+    // The snapshot itself keeps what the file held (it is saved back unchanged); the
+    // settings get a default for what can't be right.
+    AcquisitionSnapshot sn = g_snapshot;
+    const AcquisitionSnapshot defaults;
+    for (SnapshotField f : implausibleSnapshotFields(sn)) {
+        switch (f) {
+        case SnapshotField::Markers:
+            sn.markerPos = defaults.markerPos;
+            break;
+        case SnapshotField::Averages:
+            sn.averages = defaults.averages;
+            break;
+        case SnapshotField::Smoothing:
+            sn.smoothing = defaults.smoothing;
+            break;
+        case SnapshotField::Distance:
+            sn.distanceMm = defaults.distanceMm;
+            break;
+        case SnapshotField::Window:
+            sn.window = defaults.window;
+            break;
+        case SnapshotField::ReferenceResistor:
+            sn.referenceResistorOhm = defaults.referenceResistorOhm;
+            break;
+        }
+    }
+    g_settings.markerPos = sn.markerPos;
+    g_settings.averages = sn.averages;
+    g_settings.smoothing = sn.smoothing;
+    g_settings.distanceMm = sn.distanceMm;
+    g_settings.window = sn.window;
+    g_settings.referenceResistorOhm = sn.referenceResistorOhm;
 }
 
 int sampleRateHz(int rateCode)

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace core {
 
@@ -64,7 +65,14 @@ void resetSettings(); // defaults, snapshot defaults, run-time values cleared (t
 extern int threeKilohertzAllowed;   // 1 exactly when the box's hardware number is 9
 extern std::string installFolder;   // from the settings-store value `Pfad`
 
+// Snapshot fields whose value no measurement can have: out of the range the dialogs and runs
+// produce, or not a finite number. A measurement file has no checksum, so a damaged file or
+// any 331448 bytes bring such values in.
+enum class SnapshotField { Markers, Averages, Smoothing, Distance, Window, ReferenceResistor };
+std::vector<SnapshotField> implausibleSnapshotFields(const AcquisitionSnapshot& snapshot);
+
 void takeSnapshot();
+// Copies the snapshot into the settings; an implausible field gives its default instead.
 void restoreSnapshot();
 
 // Sampling rate in Hz for a rate code; unknown codes give 6400.

@@ -9,7 +9,6 @@
 #include "core/Strings.h"
 #include "core/Ui.h"
 
-#include <cmath>
 #include <memory>
 
 namespace files {
@@ -156,49 +155,32 @@ void applyMeasurementImage(const unsigned char* b)
     getText(b, kTsResultText, st.tsResultText, x.tsTextLastByte);
 }
 
-std::vector<std::string> repairLoadedMeasurement(core::AcquisitionSnapshot& sn,
-                                                 std::array<int, 5>& slotOccupied)
+std::vector<std::string> implausibleSnapshotNames(const core::AcquisitionSnapshot& snapshot)
 {
-    const core::AcquisitionSnapshot defaults;
-    std::vector<std::string> repaired;
-    auto within = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
-    // Ranges as the dialogs and the runs can produce them.
-    if (!within(sn.markerPos[0], 0, 10000) || !within(sn.markerPos[1], 0, 10000) ||
-        sn.markerPos[0] > sn.markerPos[1]) {
-        sn.markerPos = defaults.markerPos;
-        repaired.push_back("Marker M1/M2");
-    }
-    if (!within(sn.averages, 1, 30)) {
-        sn.averages = defaults.averages;
-        repaired.push_back("Mittlungen");
-    }
-    if (!within(sn.smoothing, 1, 4)) {
-        sn.smoothing = defaults.smoothing;
-        repaired.push_back("Smoothing");
-    }
-    if (!within(sn.distanceMm, 1, 5000)) {
-        sn.distanceMm = defaults.distanceMm;
-        repaired.push_back("Abstand Lautsprecher-Mikrofon");
-    }
-    if (!within(sn.window, 1, 4)) {
-        sn.window = defaults.window;
-        repaired.push_back("Fenster");
-    }
-    if (!std::isfinite(sn.referenceResistorOhm) || sn.referenceResistorOhm < 1.0f ||
-        sn.referenceResistorOhm > 10000.0f) {
-        sn.referenceResistorOhm = defaults.referenceResistorOhm;
-        repaired.push_back("Referenzwiderstand");
-    }
-    bool slots = false;
-    for (int& o : slotOccupied) {
-        if (o != 0 && o != 1) {
-            o = 0;
-            slots = true;
+    std::vector<std::string> names;
+    for (core::SnapshotField f : core::implausibleSnapshotFields(snapshot)) {
+        switch (f) {
+        case core::SnapshotField::Markers:
+            names.push_back("Marker M1/M2");
+            break;
+        case core::SnapshotField::Averages:
+            names.push_back("Mittlungen");
+            break;
+        case core::SnapshotField::Smoothing:
+            names.push_back("Smoothing");
+            break;
+        case core::SnapshotField::Distance:
+            names.push_back("Abstand Lautsprecher-Mikrofon");
+            break;
+        case core::SnapshotField::Window:
+            names.push_back("Fenster");
+            break;
+        case core::SnapshotField::ReferenceResistor:
+            names.push_back("Referenzwiderstand");
+            break;
         }
     }
-    if (slots)
-        repaired.push_back("Belegung der überlagerten Kurven");
-    return repaired;
+    return names;
 }
 
 FileStatus readMeasurementFile(const std::string& path)
@@ -219,8 +201,7 @@ FileStatus readMeasurementFile(const std::string& path)
         return FileStatus::ReadError;
     }
     applyMeasurementImage(image.data());
-    const std::vector<std::string> repaired =
-        repairLoadedMeasurement(core::snapshot(), core::store().slotOccupied);
+    const std::vector<std::string> repaired = implausibleSnapshotNames(core::snapshot());
     if (!repaired.empty()) {
         std::string text = core::str(147);
         for (const std::string& name : repaired)

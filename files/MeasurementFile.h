@@ -7,7 +7,6 @@
 
 #include "core/Settings.h"
 
-#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -80,17 +79,16 @@ Bytes measurementImage();
 // Replaces the block's parts of the records by an image of kMeasurementFileSize bytes.
 void applyMeasurementImage(const unsigned char* image);
 
-// The layout has no checksum: any 331448 bytes load. Values that no measurement can have
-// (non-finite numbers or codes outside their range in the settings snapshot, overlay flags
-// other than 0 and 1) are set to their defaults here. Returns the German names of the fields
-// repaired, empty when everything was plausible.
-std::vector<std::string> repairLoadedMeasurement(core::AcquisitionSnapshot& snapshot,
-                                                 std::array<int, 5>& slotOccupied);
+// The German names of the snapshot fields that can't be right (core::implausibleSnapshotFields);
+// empty when all are plausible.
+std::vector<std::string> implausibleSnapshotNames(const core::AcquisitionSnapshot& snapshot);
 
 enum class FileStatus { Loaded, CannotOpen, WrongLength, ReadError };
 
 // Loads a measurement file without a dialog, with the loader's own messages (caption 29;
-// 114/113; caption 28), and one notice when implausible values had to be repaired. The caller does what the shell does: restoreSnapshot() and
+// 114/113; caption 28). The layout has no checksum, so any 331448 bytes load; when the
+// snapshot holds values that can't be right, one notice names them (restoreSnapshot puts
+// defaults into the settings for them; the block itself keeps the file's bytes). The caller does what the shell does: restoreSnapshot() and
 // re-render after Loaded, message 116 (showReadFailure) otherwise.
 FileStatus readMeasurementFile(const std::string& path);
 // Writes the block to `path` (replacing it safely); message 27 when the write fails.

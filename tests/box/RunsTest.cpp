@@ -333,3 +333,16 @@ TEST_F(RunsTest, ImpedanceRunRendersItsViewsEvenWhenDeclined)
     // The snapshot is taken in the amplifier-output run, with its temporary settings.
     EXPECT_EQ(core::snapshot().markerPos, (std::array<int, 2>{0, 10000}));
 }
+
+// A flag that is neither 0 nor 1 (a damaged file) is an empty slot for the views; the rotation
+// must not turn it into an occupied overlay.
+TEST_F(RunsTest, RotationMovesOnlySlotsMarkedOne)
+{
+    core::MeasurementStore& st = core::store();
+    st.slotOccupied = {12345, 1, 0, -1, 0};
+    st.amplitudeSlots[1][5] = 7.0f;
+    box::rotateOverlaySlots();
+    EXPECT_EQ(st.slotOccupied, (std::array<int, 5>{12345, 1, 1, -1, 0}));
+    EXPECT_EQ(st.amplitudeSlots[1][5], 7.0f); // not overwritten by the "slot" before it
+    EXPECT_EQ(st.amplitudeSlots[2][5], 7.0f);
+}
