@@ -162,8 +162,10 @@ MicRowsCheck checkMicRows(std::vector<MicRow>& rows)
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const MicRow& r = rows[i];
         c.row = static_cast<int>(i) + 1;
-        if (r.numbersRead < 3) {
-            c.problem = MicRowsProblem::NotThreeNumbers;
+        // Files with only frequency and amplitude are common; their phase is 0 as it always
+        // was. Text where a number belongs is not.
+        if (r.numbersRead < 2 || r.numbersRead != r.fieldsPresent) {
+            c.problem = MicRowsProblem::NotNumbers;
             return c;
         }
         const bool finite = std::isfinite(r.frequencyHz) && std::isfinite(r.amplitudeDb) &&
@@ -186,7 +188,7 @@ std::string micRefusalText(const MicRowsCheck& check)
     case MicRowsProblem::NoRows:
         why = core::str(141);
         break;
-    case MicRowsProblem::NotThreeNumbers:
+    case MicRowsProblem::NotNumbers:
         why = core::formatC("%s %d: %s", core::str(142), check.row, core::str(143));
         break;
     case MicRowsProblem::ValueOutOfRange:

@@ -33,13 +33,14 @@ std::string micSummaryText(const std::vector<MicRow>& rows);
 void applyMicRows(const std::vector<MicRow>& rows);
 
 // Why the rows of a file can't be used. Rows are counted from 1, blank lines not counted.
-enum class MicRowsProblem { None, NoRows, NotThreeNumbers, ValueOutOfRange };
+enum class MicRowsProblem { None, NoRows, NotNumbers, ValueOutOfRange };
 struct MicRowsCheck {
     MicRowsProblem problem = MicRowsProblem::None;
     int row = 0; // the first offending row
 };
-// Drops blank lines from `rows`, then checks every row: three numbers, finite, frequency not
-// negative, amplitude within +-200 dB.
+// Drops blank lines from `rows`, then checks every row: frequency and amplitude (and the phase
+// when the row has a third field) are numbers, finite, the frequency not negative, the
+// amplitude within +-200 dB.
 MicRowsCheck checkMicRows(std::vector<MicRow>& rows);
 // The message that says why a file was refused (empty for MicRowsProblem::None).
 std::string micRefusalText(const MicRowsCheck& check);

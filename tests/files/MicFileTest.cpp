@@ -237,13 +237,14 @@ TEST_F(MicFileTest, FilesWithoutUsableRowsAreRefused)
         {"empty", "", files::MicRowsProblem::NoRows, "keine Datenzeilen"},
         {"header only", "\"Kalibrierung\"\r\n", files::MicRowsProblem::NoRows, "keine Datenzeilen"},
         {"blank lines", " \r\n\r\n  \r\n", files::MicRowsProblem::NoRows, "keine Datenzeilen"},
-        {"random bytes", random, files::MicRowsProblem::NotThreeNumbers, "Datenzeile 1: keine drei"},
-        {"two numbers", " 20 1.5\r\n 40 1 2\r\n", files::MicRowsProblem::NotThreeNumbers,
-         "Datenzeile 1: keine drei"},
+        {"random bytes", random, files::MicRowsProblem::NotNumbers,
+         "Datenzeile 1: keine gültigen Zahlen"},
+        {"text for a number", " 20 abc 1\r\n 40 1 2\r\n", files::MicRowsProblem::NotNumbers,
+         "Datenzeile 1: keine gültigen Zahlen"},
         {"1e30", " 20 0 0\r\n 40 1e30 0\r\n", files::MicRowsProblem::ValueOutOfRange,
          "Datenzeile 2: ungültiger Wert"},
-        {"NaN", " 20 0 0\r\n 40 nan 0\r\n", files::MicRowsProblem::NotThreeNumbers,
-         "Datenzeile 2: keine drei"},
+        {"NaN", " 20 0 0\r\n 40 nan 0\r\n", files::MicRowsProblem::NotNumbers,
+         "Datenzeile 2: keine gültigen Zahlen"},
         {"overflow", " 20 0 0\r\n 40 0 1e999\r\n", files::MicRowsProblem::ValueOutOfRange,
          "Datenzeile 2: ungültiger Wert"},
         {"-201 dB", " 20 -201 0\r\n", files::MicRowsProblem::ValueOutOfRange,
@@ -269,6 +270,19 @@ TEST_F(MicFileTest, FilesWithoutUsableRowsAreRefused)
             for (int k = 0; k < 2049; ++k)
                 ASSERT_EQ(table(true, rate)[k], kUntouched) << c.what << " " << rate << " " << k;
     }
+
+    {
+        // One number alone is no row either.
+        std::vector<files::MicRow> rows = parse(" 20\r\n");
+        EXPECT_EQ(files::checkMicRows(rows).problem, files::MicRowsProblem::NotNumbers);
+    }
+
+    // Frequency and amplitude without a phase: taken, the phase is 0.
+    ui.clear();
+    writeText(path("two.mic"), " 100.0 1.0\r\n 1000.0 3.0\r\n");
+    ASSERT_EQ(files::readMicFile(path("two.mic"), false), files::MicStatus::Read);
+    EXPECT_EQ(table(true, 1)[2000 / 3], 3.0f);
+    EXPECT_EQ(table(false, 1)[2000 / 3], 0.0f);
 
     // A good file with an empty line at its end is taken; the empty line is no row.
     ui.clear();
