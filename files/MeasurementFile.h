@@ -88,8 +88,9 @@ enum class FileStatus { Loaded, CannotOpen, WrongLength, ReadError };
 // Loads a measurement file without a dialog, with the loader's own messages (caption 29;
 // 114/113; caption 28). The layout has no checksum, so any 331448 bytes load; when the
 // snapshot holds values that can't be right, one notice names them (restoreSnapshot puts
-// defaults into the settings for them; the block itself keeps the file's bytes). The caller does what the shell does: restoreSnapshot() and
-// re-render after Loaded, message 116 (showReadFailure) otherwise.
+// defaults into the settings for them; the block itself keeps the file's bytes). The caller
+// does what the shell does: restoreSnapshot() and re-render after Loaded, message 116
+// (showReadFailure) otherwise.
 FileStatus readMeasurementFile(const std::string& path);
 // Writes the block to `path` (replacing it safely); message 27 when the write fails.
 WriteStatus writeMeasurementFile(const std::string& path);

@@ -48,7 +48,8 @@ QHBoxLayout* editRow(QWidget* edit, const QString& unit, const QString& label = 
 // One range check of the OK sequence: the message when it fails, the value when it passes.
 bool check(core::RangeField field, const QLineEdit* edit, float& value)
 {
-    const core::RangeCheckResult r = core::checkSettingRange(field, edit->text().toStdString().c_str());
+    const core::RangeCheckResult r =
+        core::checkSettingRange(field, edit->text().toStdString().c_str());
     if (!r.ok) {
         core::message(r.messageId, r.captionId, core::Icon::Information);
         return false;

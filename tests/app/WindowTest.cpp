@@ -13,18 +13,18 @@
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
-#include <QDialog>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTest>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
 #include <QTextBrowser>
 #include <QThread>
 #include <QTimer>
@@ -446,8 +446,8 @@ TEST_F(WindowTest, HelpFromAModalDialogIsUsable)
             after = h;
     ASSERT_NE(after, nullptr) << "the help closed with the dialog";
     EXPECT_EQ(after->parentWidget(), window.get());
-    EXPECT_TRUE(after->browser()->source().toString().endsWith(
-        QStringLiteral("signalbearbeitung.html")));
+    EXPECT_TRUE(
+        after->browser()->source().toString().endsWith(QStringLiteral("signalbearbeitung.html")));
     after->close();
 }
 
