@@ -3,7 +3,9 @@
 #include "core/Strings.h"
 #include "core/Ui.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -117,8 +119,35 @@ void showHelp(QWidget* owner, const std::string& keyword, HelpCaller caller)
                               core::Icon::Information);
         return;
     }
-    if (!g_window)
-        g_window = new HelpBrowser(owner);
+    // While a modal dialog runs (F1 in a dialog), every window but the dialog's own is
+    // blocked: a help window of the main window could not be clicked, scrolled or closed. It
+    // belongs to the dialog while the dialog is open and goes back to the main window when
+    // the dialog closes, staying where and as it is.
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* parent = modal ? modal : owner;
+    if (!g_window) {
+        g_window = new HelpBrowser(parent);
+    } else if (g_window->parentWidget() != parent) {
+        const QRect geometry = g_window->geometry();
+        g_window->setParent(parent, Qt::Window);
+        g_window->setGeometry(geometry);
+    }
+    if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dialog != owner) {
+        QPointer<QWidget> back(owner);
+        QObject::connect(
+            dialog, &QDialog::finished, g_window.data(),
+            [back] {
+                if (!g_window || !back || g_window->parentWidget() == back)
+                    return;
+                const bool visible = g_window->isVisible();
+                const QRect geometry = g_window->geometry();
+                g_window->setParent(back, Qt::Window);
+                g_window->setGeometry(geometry);
+                if (visible)
+                    g_window->show();
+            },
+            Qt::SingleShotConnection);
+    }
     g_window->showTarget(folder, helpTarget(keyword));
     g_window->show();
     g_window->raise();

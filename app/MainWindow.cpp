@@ -98,7 +98,7 @@ void DrawingArea::paintEvent(QPaintEvent*)
     p.fillRect(rect(), kBackground);
     paintDiagram(p, shell().currentView, rect());
     p.end();
-    owner_->setStatus(1, qs(acquisitionSummary()));
+    owner_->updateAcquisitionStatus();
 }
 
 void DrawingArea::updateCursor()
@@ -253,8 +253,25 @@ void MainWindow::buildMenu()
     buildMenuBar(menuBar(), mainMenu(), [this](QAction* a, int id) {
         a->setData(id);
         actions_.emplace(id, a);
-        connect(a, &QAction::triggered, this, [id] { dispatchCommand(id); });
+        connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
     });
+}
+
+void MainWindow::runCommand(int id)
+{
+    dispatchCommand(id);
+    // Dialogs, configuration files and runs may have changed rate, length or input; the
+    // read-out follows at once, not only at the next paint.
+    updateAcquisitionStatus();
+}
+
+void MainWindow::updateAcquisitionStatus()
+{
+    const QString text = qs(acquisitionSummary());
+    setStatus(1, text);
+    // The read-out is never cut: it keeps the room its text needs and the title in part 2
+    // gives way when the window is narrow.
+    status_[1]->setMinimumWidth(status_[1]->fontMetrics().horizontalAdvance(text) + 8);
 }
 
 void MainWindow::buildToolBar()
@@ -280,11 +297,11 @@ void MainWindow::buildToolBar()
             zoomAction_ = a;
             a->setCheckable(true);
             connect(a, &QAction::triggered, this, [this] {
-                dispatchCommand(cmd::Zoom);
+                runCommand(cmd::Zoom);
                 zoomAction_->setChecked(shell().zoomFollow != 0);
             });
         } else {
-            connect(a, &QAction::triggered, this, [id] { dispatchCommand(id); });
+            connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
         }
     }
 }
@@ -298,9 +315,12 @@ void MainWindow::buildStatusBar()
     const QString longest = QStringLiteral("Wert (X|Y): 2000.00[Hz] | -10.00[dBSPL] | -18.00[Deg]");
     status_[0]->setFixedWidth(
         std::max(270, status_[0]->fontMetrics().horizontalAdvance(longest) + 8));
-    // Part 1 takes the room left between the read-out and the title; it is cut rather than
-    // pushing the title out of the window.
-    status_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Part 1 takes the room left between the read-out and the title and is as wide as its
+    // text at least (updateAcquisitionStatus); the title in part 2 is the one that gives way
+    // (it is cut from the right) when the window is too narrow for all three.
+    status_[1]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    status_[2]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    status_[2]->setMinimumWidth(1);
     statusBar()->addWidget(status_[0]);
     statusBar()->addWidget(status_[1], 1);
     statusBar()->addPermanentWidget(status_[2]);
@@ -367,6 +387,7 @@ void MainWindow::start()
     const StartupResult r = runStartup(hooks);
     setWindowTitle(qs(r.title));
     setStatus(2, qs(r.statusTitle));
+    updateAcquisitionStatus();
     area_->update();
 }
 

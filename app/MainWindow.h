@@ -71,6 +71,10 @@ public:
     QtUi* ui() const { return ui_; }
 
     void setStatus(int part, const QString& text);
+    // Status part 1: rate, FFT length and input as the settings are now.
+    void updateAcquisitionStatus();
+    // A menu or toolbar command, followed by the status read-out.
+    void runCommand(int id);
     void printView(int kind);
     void printerSetup();
     // Uses this printer from now on, as a confirmed print setup would.

@@ -42,7 +42,7 @@ bool simpleDcPrompt(QWidget* owner, float proposal, float& value)
                                      QLineEdit::Normal, text, &ok);
         if (!ok)
             return false;
-        const double v = core::parseLeadingNumber(text.toUtf8().constData());
+        const double v = core::parseTypedNumber(text.toStdString()).value_or(0.0);
         if (v >= 0.5 && v < 100.0) {
             value = static_cast<float>(v);
             return true;
@@ -52,6 +52,17 @@ bool simpleDcPrompt(QWidget* owner, float proposal, float& value)
     }
 }
 } // namespace
+
+QString messageBody(const std::string& text, const std::string& caption)
+{
+    // Several file messages of the system carry their whole message in the caption and leave
+    // the text empty. Window managers cut or hide captions, which left a bare icon; the body
+    // always says what happened.
+    const QString body = QString::fromStdString(text);
+    if (!body.trimmed().isEmpty())
+        return body;
+    return QString::fromStdString(caption).trimmed();
+}
 
 QtUi::QtUi(QObject* parent) : QObject(parent) {}
 
@@ -71,7 +82,7 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
     onGui(
         [&] {
             QMessageBox box(qtIcon(icon), QString::fromStdString(caption),
-                            QString::fromStdString(text), QMessageBox::NoButton, owner_);
+                            messageBody(text, caption), QMessageBox::NoButton, owner_);
             QPushButton* first = nullptr;
             QPushButton* second = nullptr;
             switch (buttons) {

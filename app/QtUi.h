@@ -12,6 +12,9 @@ class QWidget;
 
 namespace app {
 
+// The text a message box shows in its body: the text, or the caption when the text is empty.
+QString messageBody(const std::string& text, const std::string& caption);
+
 class QtUi : public QObject, public core::Ui
 {
     Q_OBJECT

@@ -129,8 +129,10 @@ StartupResult runStartup(const StartupHooks& hooks)
         core::threeKilohertzAllowed = 0;
     }
 
+    // Every view, not only the start image: before the first measurement a view shows its
+    // frame and axes as for an empty record, so the user sees where the data will go.
     if (hooks.renderView)
-        hooks.renderView(0);
+        hooks.renderView(100);
     return r;
 }
 

@@ -81,7 +81,9 @@ void rotateOverlaySlots()
 {
     core::MeasurementStore& st = core::store();
     for (int i = 4; i >= 1; --i) {
-        if (st.slotOccupied[i - 1]) {
+        // Only 1 marks a slot; any other value (from a damaged file) is an empty one, as the
+        // views take it.
+        if (st.slotOccupied[i - 1] == 1) {
             st.amplitudeSlots[i] = st.amplitudeSlots[i - 1];
             st.phaseSlots[i] = st.phaseSlots[i - 1];
             st.slotOccupied[i] = 1;
@@ -155,26 +157,41 @@ void runImpedanceMeasurement()
     const auto savedMarkers = s.markerPos;
     s.markerPos = {0, 10000};
     const core::TimeRecord savedRecord = st.timeRecord;
+    bool captured = false;
 
     auto ask = [](int id, core::Buttons b) {
         return core::messageText(core::str(id), " ", core::Icon::Question, b);
     };
+    auto amplifierRunFits = [&] {
+        return dsp::runMatches(st.impedanceRunAmplitude[0], s.fftLength, s.sampleRate);
+    };
     if (ask(32, core::Buttons::YesNo) == core::Answer::Yes) {
-        if (ask(20, core::Buttons::YesNo) == core::Answer::Yes &&
-            ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
+        bool newAmplifierRun = ask(20, core::Buttons::YesNo) == core::Answer::Yes;
+        if (!newAmplifierRun && !amplifierRunFits()) {
+            // The earlier run was taken with another FFT length or rate: it can't be reused.
+            core::messageText(core::str(140), " ", core::Icon::Information);
+            newAmplifierRun = true;
+        }
+        if (newAmplifierRun && ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
             acquisitionDevice().wiringConfirmed(21);
             impedanceRun(0, true);
+            captured = true;
         }
         // Asked whatever the answer above: without a new amplifier-output run the earlier
-        // one is reused.
-        if (ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
+        // one is reused, as long as it fits this measurement.
+        if (amplifierRunFits() && ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
             acquisitionDevice().wiringConfirmed(22);
             impedanceRun(1, false);
+            captured = true;
         }
     }
 
     s.markerPos = savedMarkers;
     st.timeRecord = savedRecord;
+    // The averaged captures drew the run's record into the time view; it shows the record
+    // it holds again.
+    if (captured)
+        renderView(kRenderTime);
     renderView(kRenderAmplitudeImpedance);
     renderView(kRenderImpedance);
     core::ui().showView(4);

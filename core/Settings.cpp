@@ -1,8 +1,8 @@
 #include "core/Settings.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace core {
 
@@ -35,14 +35,62 @@ void takeSnapshot()
     g_snapshot.referenceResistorOhm = g_settings.referenceResistorOhm;
 }
 
+std::vector<SnapshotField> implausibleSnapshotFields(const AcquisitionSnapshot& sn)
+{
+    std::vector<SnapshotField> bad;
+    auto within = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
+    // Equal markers are possible (the frequency views then say so); crossed ones are not.
+    if (!within(sn.markerPos[0], 0, 10000) || !within(sn.markerPos[1], 0, 10000) ||
+        sn.markerPos[0] > sn.markerPos[1])
+        bad.push_back(SnapshotField::Markers);
+    if (!within(sn.averages, 1, 30))
+        bad.push_back(SnapshotField::Averages);
+    if (!within(sn.smoothing, 1, 4))
+        bad.push_back(SnapshotField::Smoothing);
+    if (!within(sn.distanceMm, 1, 5000))
+        bad.push_back(SnapshotField::Distance);
+    if (!within(sn.window, 1, 4))
+        bad.push_back(SnapshotField::Window);
+    if (!std::isfinite(sn.referenceResistorOhm) || sn.referenceResistorOhm < 1.0f ||
+        sn.referenceResistorOhm > 10000.0001f)
+        bad.push_back(SnapshotField::ReferenceResistor);
+    return bad;
+}
+
 void restoreSnapshot()
 {
-    g_settings.markerPos = g_snapshot.markerPos;
-    g_settings.averages = g_snapshot.averages;
-    g_settings.smoothing = g_snapshot.smoothing;
-    g_settings.distanceMm = g_snapshot.distanceMm;
-    g_settings.window = g_snapshot.window;
-    g_settings.referenceResistorOhm = g_snapshot.referenceResistorOhm;
+    // The snapshot itself keeps what the file held (it is saved back unchanged); the
+    // settings get a default for what can't be right.
+    AcquisitionSnapshot sn = g_snapshot;
+    const AcquisitionSnapshot defaults;
+    for (SnapshotField f : implausibleSnapshotFields(sn)) {
+        switch (f) {
+        case SnapshotField::Markers:
+            sn.markerPos = defaults.markerPos;
+            break;
+        case SnapshotField::Averages:
+            sn.averages = defaults.averages;
+            break;
+        case SnapshotField::Smoothing:
+            sn.smoothing = defaults.smoothing;
+            break;
+        case SnapshotField::Distance:
+            sn.distanceMm = defaults.distanceMm;
+            break;
+        case SnapshotField::Window:
+            sn.window = defaults.window;
+            break;
+        case SnapshotField::ReferenceResistor:
+            sn.referenceResistorOhm = defaults.referenceResistorOhm;
+            break;
+        }
+    }
+    g_settings.markerPos = sn.markerPos;
+    g_settings.averages = sn.averages;
+    g_settings.smoothing = sn.smoothing;
+    g_settings.distanceMm = sn.distanceMm;
+    g_settings.window = sn.window;
+    g_settings.referenceResistorOhm = sn.referenceResistorOhm;
 }
 
 int sampleRateHz(int rateCode)
@@ -133,31 +181,43 @@ float signedSpinValue(int position)
     return static_cast<float>(position);
 }
 
-double parseLeadingNumber(const char* text)
+namespace {
+
+bool isSpace(char c)
 {
-    if (text == nullptr)
-        return 0.0;
-    // strtod follows the process locale; parse by hand so that a German desktop locale
-    // cannot turn "," into a decimal point or "." into garbage.
-    const char* p = text;
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
-        ++p;
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+struct NumberScan {
+    bool found = false;       // at least one digit
+    double value = 0.0;
+    const char* end = nullptr; // first character after the number
+};
+
+// Sign, digits with at most one decimal separator, optional exponent, from `p` up to `limit`.
+// strtod follows the process locale; reading by hand keeps a German desktop locale from
+// turning "," into a decimal point or "." into garbage where the caller doesn't want that.
+NumberScan scanNumber(const char* p, const char* limit, bool commaIsDecimal)
+{
+    NumberScan r;
+    r.end = p;
     bool negative = false;
-    if (*p == '+' || *p == '-') {
+    if (p < limit && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
     double mantissa = 0.0;
     int digits = 0;
     int exponent = 0;
-    while (std::isdigit(static_cast<unsigned char>(*p))) {
+    while (p < limit && isDigit(*p)) {
         mantissa = mantissa * 10.0 + (*p - '0');
         ++digits;
         ++p;
     }
-    if (*p == '.') {
+    if (p < limit && (*p == '.' || (commaIsDecimal && *p == ','))) {
         ++p;
-        while (std::isdigit(static_cast<unsigned char>(*p))) {
+        while (p < limit && isDigit(*p)) {
             mantissa = mantissa * 10.0 + (*p - '0');
             --exponent;
             ++digits;
@@ -165,34 +225,73 @@ double parseLeadingNumber(const char* text)
         }
     }
     if (digits == 0)
-        return 0.0;
-    if (*p == 'e' || *p == 'E') {
+        return r;
+    if (p < limit && (*p == 'e' || *p == 'E')) {
         const char* q = p + 1;
         bool expNegative = false;
-        if (*q == '+' || *q == '-') {
+        if (q < limit && (*q == '+' || *q == '-')) {
             expNegative = *q == '-';
             ++q;
         }
-        if (std::isdigit(static_cast<unsigned char>(*q))) {
+        if (q < limit && isDigit(*q)) {
             int e = 0;
-            while (std::isdigit(static_cast<unsigned char>(*q))) {
+            while (q < limit && isDigit(*q)) {
                 if (e < 10000)
                     e = e * 10 + (*q - '0');
                 ++q;
             }
             exponent += expNegative ? -e : e;
+            p = q;
         }
     }
     double value = mantissa * std::pow(10.0, exponent);
     if (!std::isfinite(value))
         value = HUGE_VAL;
-    return negative ? -value : value;
+    r.found = true;
+    r.value = negative ? -value : value;
+    r.end = p;
+    return r;
+}
+
+} // namespace
+
+double parseLeadingNumber(const char* text)
+{
+    if (text == nullptr)
+        return 0.0;
+    const char* p = text;
+    while (isSpace(*p))
+        ++p;
+    return scanNumber(p, p + std::strlen(p), false).value;
+}
+
+std::optional<double> parseTypedNumber(std::string_view text)
+{
+    const char* p = text.data();
+    const char* limit = p + text.size();
+    while (p < limit && isSpace(*p))
+        ++p;
+    const NumberScan n = scanNumber(p, limit, true);
+    if (!n.found || !std::isfinite(n.value))
+        return std::nullopt;
+    p = n.end;
+    if (p == limit)
+        return n.value;
+    // After the number only blanks, or blanks and a unit word.
+    if (!isSpace(*p))
+        return std::nullopt;
+    while (p < limit && isSpace(*p))
+        ++p;
+    if (p < limit && (isDigit(*p) || *p == '+' || *p == '-' || *p == '.' || *p == ','))
+        return std::nullopt;
+    return n.value;
 }
 
 RangeCheckResult checkSettingRange(RangeField field, const char* text)
 {
     RangeCheckResult r;
-    const double d = parseLeadingNumber(text);
+    const double d = parseTypedNumber(text == nullptr ? std::string_view() : std::string_view(text))
+                         .value_or(0.0);
     r.value = static_cast<float>(d);
     const float v = r.value;
     // Bounds as the dialog compares them: most against the double, added mass and box volume

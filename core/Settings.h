@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace core {
 
@@ -62,7 +65,14 @@ void resetSettings(); // defaults, snapshot defaults, run-time values cleared (t
 extern int threeKilohertzAllowed;   // 1 exactly when the box's hardware number is 9
 extern std::string installFolder;   // from the settings-store value `Pfad`
 
+// Snapshot fields whose value no measurement can have: out of the range the dialogs and runs
+// produce, or not a finite number. A measurement file has no checksum, so a damaged file or
+// any 331448 bytes bring such values in.
+enum class SnapshotField { Markers, Averages, Smoothing, Distance, Window, ReferenceResistor };
+std::vector<SnapshotField> implausibleSnapshotFields(const AcquisitionSnapshot& snapshot);
+
 void takeSnapshot();
+// Copies the snapshot into the settings; an implausible field gives its default instead.
 void restoreSnapshot();
 
 // Sampling rate in Hz for a rate code; unknown codes give 6400.
@@ -82,11 +92,20 @@ float signedSpinValue(int position);
 
 // Leading-number conversion in the "C" locale whatever the desktop's locale: leading blanks,
 // sign, digits, '.', exponent; anything that does not start a number gives 0. "," is not a
-// decimal point, so "0,5" reads as 0.
+// decimal point, so "0,5" reads as 0. For numbers in files; what the user types goes through
+// parseTypedNumber.
 double parseLeadingNumber(const char* text);
 
-// The six range checks of the measurement-system dialog. The dialog interleaves checks and
-// stores, so each field is checked on its own; the order of the enum is the dialog's order.
+// A number the user typed into a field of the German interface. The decimal separator may be
+// a comma ("22,5") or a point ("22.5"); blanks around the number and a unit word after a blank
+// ("10 Ohm") are allowed. Anything else is not a number and gives nothing: "abc", "5x",
+// "1.000,5" (a second separator), "5 8". Reading only the leading part would turn "5,8" into
+// 5 without a word, which is why the whole text must be the number.
+std::optional<double> parseTypedNumber(std::string_view text);
+
+// The six range checks of the measurement-system dialog, on the text typed into the field
+// (parseTypedNumber; what is not a number counts as 0 and fails every check). The order of
+// the enum is the order in which the dialog checks.
 enum class RangeField {
     MicSensitivity,
     DiaphragmDiameter,
@@ -97,7 +116,7 @@ enum class RangeField {
 };
 struct RangeCheckResult {
     bool ok = true;
-    float value = 0.0f;    // the converted text as a 32-bit float (0 when it does not parse)
+    float value = 0.0f;    // the typed number as a 32-bit float (0 when it is not a number)
     int messageId = 0;     // string number of the message text when !ok
     int captionId = 0;     // string number of the caption when !ok
 };

@@ -9,6 +9,12 @@
 
 namespace dsp {
 
+bool runMatches(const core::CurveBuffer& run, int fftLength, int rateCode)
+{
+    return run.trailerN() == static_cast<float>(fftLength) &&
+           run.trailerRate() == static_cast<float>(rateCode);
+}
+
 void computeImpedance()
 {
     const core::MeasurementSettings& s = core::settings();

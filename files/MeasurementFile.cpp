@@ -155,6 +155,34 @@ void applyMeasurementImage(const unsigned char* b)
     getText(b, kTsResultText, st.tsResultText, x.tsTextLastByte);
 }
 
+std::vector<std::string> implausibleSnapshotNames(const core::AcquisitionSnapshot& snapshot)
+{
+    std::vector<std::string> names;
+    for (core::SnapshotField f : core::implausibleSnapshotFields(snapshot)) {
+        switch (f) {
+        case core::SnapshotField::Markers:
+            names.push_back("Marker M1/M2");
+            break;
+        case core::SnapshotField::Averages:
+            names.push_back("Mittlungen");
+            break;
+        case core::SnapshotField::Smoothing:
+            names.push_back("Smoothing");
+            break;
+        case core::SnapshotField::Distance:
+            names.push_back("Abstand Lautsprecher-Mikrofon");
+            break;
+        case core::SnapshotField::Window:
+            names.push_back("Fenster");
+            break;
+        case core::SnapshotField::ReferenceResistor:
+            names.push_back("Referenzwiderstand");
+            break;
+        }
+    }
+    return names;
+}
+
 FileStatus readMeasurementFile(const std::string& path)
 {
     long long length = 0;
@@ -173,6 +201,13 @@ FileStatus readMeasurementFile(const std::string& path)
         return FileStatus::ReadError;
     }
     applyMeasurementImage(image.data());
+    const std::vector<std::string> repaired = implausibleSnapshotNames(core::snapshot());
+    if (!repaired.empty()) {
+        std::string text = core::str(147);
+        for (const std::string& name : repaired)
+            text += "\n  " + name;
+        core::messageText(text, core::str(113), core::Icon::Information);
+    }
     return FileStatus::Loaded;
 }
 

@@ -5,8 +5,11 @@
 #include "files/ByteImage.h"
 #include "files/FileIo.h"
 
+#include "core/Settings.h"
+
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace files {
 
@@ -76,11 +79,18 @@ Bytes measurementImage();
 // Replaces the block's parts of the records by an image of kMeasurementFileSize bytes.
 void applyMeasurementImage(const unsigned char* image);
 
+// The German names of the snapshot fields that can't be right (core::implausibleSnapshotFields);
+// empty when all are plausible.
+std::vector<std::string> implausibleSnapshotNames(const core::AcquisitionSnapshot& snapshot);
+
 enum class FileStatus { Loaded, CannotOpen, WrongLength, ReadError };
 
 // Loads a measurement file without a dialog, with the loader's own messages (caption 29;
-// 114/113; caption 28). The caller does what the shell does: restoreSnapshot() and
-// re-render after Loaded, message 116 (showReadFailure) otherwise.
+// 114/113; caption 28). The layout has no checksum, so any 331448 bytes load; when the
+// snapshot holds values that can't be right, one notice names them (restoreSnapshot puts
+// defaults into the settings for them; the block itself keeps the file's bytes). The caller
+// does what the shell does: restoreSnapshot() and re-render after Loaded, message 116
+// (showReadFailure) otherwise.
 FileStatus readMeasurementFile(const std::string& path);
 // Writes the block to `path` (replacing it safely); message 27 when the write fails.
 WriteStatus writeMeasurementFile(const std::string& path);

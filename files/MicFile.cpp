@@ -20,8 +20,23 @@ namespace {
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool endsField(char c) { return isBlank(c) || c == '\r' || c == '\n'; }
 
-// One number from `p` up to the end of its field, converted in the "C" conventions.
-float takeField(const char* data, std::size_t size, std::size_t& p)
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether a field starts with a number the conversion reads: a sign, then a digit or a point
+// and a digit.
+bool startsWithNumber(const std::string& field)
+{
+    std::size_t i = 0;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-'))
+        ++i;
+    if (i < field.size() && field[i] == '.')
+        ++i;
+    return i < field.size() && isDigit(field[i]);
+}
+
+// One number from `p` up to the end of its field, converted in the "C" conventions. The row
+// counts the fields that hold anything and those that start with a number.
+float takeField(const char* data, std::size_t size, std::size_t& p, MicRow& row)
 {
     while (p < size && isBlank(data[p]))
         ++p;
@@ -29,6 +44,10 @@ float takeField(const char* data, std::size_t size, std::size_t& p)
     while (p < size && !endsField(data[p]))
         ++p;
     const std::string field(data + begin, p - begin);
+    if (!field.empty())
+        ++row.fieldsPresent;
+    if (startsWithNumber(field))
+        ++row.numbersRead;
     return static_cast<float>(core::parseLeadingNumber(field.c_str()));
 }
 
@@ -76,9 +95,9 @@ std::vector<MicRow> parseMicData(const char* data, std::size_t size)
     while (pos + 1 < size && rows.size() < kMicMaxRows) {
         std::size_t p = pos + 1;
         MicRow row;
-        row.frequencyHz = takeField(data, size, p);
-        row.amplitudeDb = takeField(data, size, p);
-        row.phaseDeg = takeField(data, size, p);
+        row.frequencyHz = takeField(data, size, p, row);
+        row.amplitudeDb = takeField(data, size, p, row);
+        row.phaseDeg = takeField(data, size, p, row);
         while (p < size && data[p] != '\n')
             ++p;
         pos = p;
@@ -128,6 +147,57 @@ void applyMicRows(const std::vector<MicRow>& rows)
     }
 }
 
+MicRowsCheck checkMicRows(std::vector<MicRow>& rows)
+{
+    // Lines with nothing on them (an empty line at the end, blanks where a file was cut) are
+    // not rows: a row of zeros would overwrite the table from bin 1 on.
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const MicRow& r) { return r.fieldsPresent == 0; }),
+               rows.end());
+    MicRowsCheck c;
+    if (rows.empty()) {
+        c.problem = MicRowsProblem::NoRows;
+        return c;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const MicRow& r = rows[i];
+        c.row = static_cast<int>(i) + 1;
+        // Files with only frequency and amplitude are common; their phase is 0 as it always
+        // was. Text where a number belongs is not.
+        if (r.numbersRead < 2 || r.numbersRead != r.fieldsPresent) {
+            c.problem = MicRowsProblem::NotNumbers;
+            return c;
+        }
+        const bool finite = std::isfinite(r.frequencyHz) && std::isfinite(r.amplitudeDb) &&
+                            std::isfinite(r.phaseDeg);
+        if (!finite || r.frequencyHz < 0.0f || std::fabs(r.amplitudeDb) > kMicMaxCorrectionDb) {
+            c.problem = MicRowsProblem::ValueOutOfRange;
+            return c;
+        }
+    }
+    c.row = 0;
+    return c;
+}
+
+std::string micRefusalText(const MicRowsCheck& check)
+{
+    std::string why;
+    switch (check.problem) {
+    case MicRowsProblem::None:
+        return {};
+    case MicRowsProblem::NoRows:
+        why = core::str(141);
+        break;
+    case MicRowsProblem::NotNumbers:
+        why = core::formatC("%s %d: %s", core::str(142), check.row, core::str(143));
+        break;
+    case MicRowsProblem::ValueOutOfRange:
+        why = core::formatC("%s %d: %s", core::str(142), check.row, core::str(144));
+        break;
+    }
+    return why + "\n" + core::str(145);
+}
+
 MicStatus readMicFile(const std::string& path, bool showSummary, std::string* summary)
 {
     Bytes data;
@@ -140,8 +210,15 @@ MicStatus readMicFile(const std::string& path, bool showSummary, std::string* su
         core::message(28, 0, core::Icon::Error);
         return MicStatus::ReadError;
     }
-    const std::vector<MicRow> rows =
+    std::vector<MicRow> rows =
         parseMicData(reinterpret_cast<const char*>(data.data()), data.size());
+    // A file without usable rows or with impossible values is refused whole; the tables keep
+    // the correction they had.
+    const MicRowsCheck check = checkMicRows(rows);
+    if (check.problem != MicRowsProblem::None) {
+        core::messageText(micRefusalText(check), core::str(146), core::Icon::Error);
+        return MicStatus::Refused;
+    }
     const std::string text = micSummaryText(rows);
     if (summary != nullptr)
         *summary = text;

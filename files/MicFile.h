@@ -16,7 +16,12 @@ struct MicRow {
     float frequencyHz = 0.0f;
     float amplitudeDb = 0.0f;
     float phaseDeg = 0.0f;
+    int fieldsPresent = 0; // of the three fields, those that hold any text
+    int numbersRead = 0;   // of the three fields, those that start with a number
 };
+
+// A correction beyond this is no microphone's; such values come from a file that isn't one.
+inline constexpr float kMicMaxCorrectionDb = 200.0f;
 
 // Parses the data read from a microphone file (at most 4096 rows). Never reads past `size`.
 std::vector<MicRow> parseMicData(const char* data, std::size_t size);
@@ -27,10 +32,24 @@ std::string micSummaryText(const std::vector<MicRow>& rows);
 // The zero-order hold onto the 3.2, 6.4 and 51.2 kHz tables; nothing for fewer than two rows.
 void applyMicRows(const std::vector<MicRow>& rows);
 
-enum class MicStatus { Read, CannotOpen, ReadError };
+// Why the rows of a file can't be used. Rows are counted from 1, blank lines not counted.
+enum class MicRowsProblem { None, NoRows, NotNumbers, ValueOutOfRange };
+struct MicRowsCheck {
+    MicRowsProblem problem = MicRowsProblem::None;
+    int row = 0; // the first offending row
+};
+// Drops blank lines from `rows`, then checks every row: frequency and amplitude (and the phase
+// when the row has a third field) are numbers, finite, the frequency not negative, the
+// amplitude within +-200 dB.
+MicRowsCheck checkMicRows(std::vector<MicRow>& rows);
+// The message that says why a file was refused (empty for MicRowsProblem::None).
+std::string micRefusalText(const MicRowsCheck& check);
+
+enum class MicStatus { Read, CannotOpen, ReadError, Refused };
 
 // Reads, parses and applies a microphone file without a dialog. Messages 31 and 28 on
-// failure; the summary box (caption " ", information icon) when `showSummary`; the summary
+// failure; a file whose rows can't be used is refused with the reason (error icon, tables
+// unchanged); the summary box (caption " ", information icon) when `showSummary`; the summary
 // text is also handed back in `summary` when given.
 MicStatus readMicFile(const std::string& path, bool showSummary, std::string* summary = nullptr);
 

@@ -32,7 +32,7 @@ QString formatInt(const char* format, int value)
 
 double parseNumber(const QString& text)
 {
-    return core::parseLeadingNumber(text.toUtf8().constData());
+    return core::parseTypedNumber(text.toStdString()).value_or(0.0);
 }
 
 RadioGroup::RadioGroup(QObject* parent) : QObject(parent), group_(new QButtonGroup(this))

@@ -38,7 +38,8 @@ QString systemText(int stringId);
 // printf formatting with a decimal point whatever the desktop's locale.
 QString formatNumber(const char* format, double value);
 QString formatInt(const char* format, int value);
-// Leading-number conversion, "," not a decimal point.
+// A typed number, decimal comma or point (core::parseTypedNumber); 0 when the text is not a
+// number, so that every range check refuses it.
 double parseNumber(const QString& text);
 
 // Buttons of one choice: a click checks one and clears the others; the group maps each

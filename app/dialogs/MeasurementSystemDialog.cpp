@@ -46,14 +46,15 @@ QHBoxLayout* editRow(QWidget* edit, const QString& unit, const QString& label = 
 }
 
 // One range check of the OK sequence: the message when it fails, the value when it passes.
-bool checkAndStore(core::RangeField field, const QLineEdit* edit, float& target)
+bool check(core::RangeField field, const QLineEdit* edit, float& value)
 {
-    const core::RangeCheckResult r = core::checkSettingRange(field, edit->text().toUtf8().constData());
+    const core::RangeCheckResult r =
+        core::checkSettingRange(field, edit->text().toStdString().c_str());
     if (!r.ok) {
         core::message(r.messageId, r.captionId, core::Icon::Information);
         return false;
     }
-    target = r.value;
+    value = r.value;
     return true;
 }
 
@@ -218,16 +219,28 @@ void MeasurementSystemDialog::load()
 
 bool MeasurementSystemDialog::confirm()
 {
-    core::MeasurementSettings& s = core::settings();
+    // Every field is checked before anything is stored: a refused value leaves all settings
+    // (and the stored port) as they were, so Abbrechen after a failed OK really cancels. The
+    // checks run in the dialog's order, so the first offending field is the one reported.
+    float micSensitivity = 0.0f;
+    float diaphragm = 0.0f;
+    float addedMass = 0.0f;
+    float boxVolume = 0.0f;
+    float referenceResistor = 0.0f;
+    float dbsplImpedance = 0.0f;
+    if (!check(core::RangeField::MicSensitivity, micSensitivity_, micSensitivity) ||
+        !check(core::RangeField::DiaphragmDiameter, diaphragm_, diaphragm) ||
+        !check(core::RangeField::AddedMass, addedMass_, addedMass) ||
+        !check(core::RangeField::BoxVolume, boxVolume_, boxVolume) ||
+        !check(core::RangeField::ReferenceResistor, referenceResistor_, referenceResistor) ||
+        !check(core::RangeField::DbsplSpeakerImpedance, dbsplImpedance_, dbsplImpedance))
+        return false;
 
-    if (!checkAndStore(core::RangeField::MicSensitivity, micSensitivity_, s.micSensitivityMvPerPa))
-        return false;
-    if (!checkAndStore(core::RangeField::DiaphragmDiameter, diaphragm_, s.diaphragmDiameterMm))
-        return false;
-    if (!checkAndStore(core::RangeField::AddedMass, addedMass_, s.addedMassG))
-        return false;
-    if (!checkAndStore(core::RangeField::BoxVolume, boxVolume_, s.boxVolumeL))
-        return false;
+    core::MeasurementSettings& s = core::settings();
+    s.micSensitivityMvPerPa = micSensitivity;
+    s.diaphragmDiameterMm = diaphragm;
+    s.addedMassG = addedMass;
+    s.boxVolumeL = boxVolume;
 
     s.parallelPort = port_->valueOr(s.parallelPort);
     core::writePortToRegistry(s.parallelPort);
@@ -237,21 +250,13 @@ bool MeasurementSystemDialog::confirm()
                        fftLength_->valueOr(s.fftLength));
 
     s.measuringInput = measuringInput_->valueOr(s.measuringInput);
-
-    if (!checkAndStore(core::RangeField::ReferenceResistor, referenceResistor_,
-                       s.referenceResistorOhm))
-        return false;
-
+    s.referenceResistorOhm = referenceResistor;
     s.referenceComputation = referenceComputation_->valueOr(s.referenceComputation);
     s.micCorrection = micCorrection_->valueOr(s.micCorrection);
     s.micPhase0Deg = micPhase_->valueOr(s.micPhase0Deg);
     s.method = method_->valueOr(s.method);
     s.referenceInput = referenceInput_->valueOr(s.referenceInput);
-
-    if (!checkAndStore(core::RangeField::DbsplSpeakerImpedance, dbsplImpedance_,
-                       s.dbsplSpeakerImpedanceOhm))
-        return false;
-
+    s.dbsplSpeakerImpedanceOhm = dbsplImpedance;
     s.preampGainDb = core::signedSpinValue(preamp_->position16());
     done(QDialog::Accepted);
     return true;

@@ -1,5 +1,5 @@
 // Dialog 122 "Meßsystem": port, rate, FFT length, inputs, method, corrections and the T/S
-// helper values. Works on the live settings; OK checks and stores field by field.
+// helper values. Works on the live settings; OK checks every field, then stores them all.
 #pragma once
 
 #include <QDialog>
@@ -15,8 +15,9 @@ class MeasurementSystemDialog : public QDialog {
 public:
     explicit MeasurementSystemDialog(QWidget* owner = nullptr);
 
-    // OK: runs the checks and stores in order; a failed check shows its message and leaves
-    // the dialog open with the earlier steps stored. Returns true when the dialog closed.
+    // OK: runs the six checks in order; a failed check shows its message and leaves the
+    // dialog open with nothing stored. When all pass, every value is stored and the dialog
+    // closes (returns true).
     bool confirm();
 
 private:

@@ -26,8 +26,8 @@ namespace
 // unacceptable value ever gets here.
 constexpr int kMaxDcRefusals = 20;
 
-// Saves the settings the procedure overrides, forces the T/S values, and puts everything
-// back however the procedure ends.
+// Saves the settings the procedure overrides and the time record, forces the T/S values, and
+// puts everything back however the procedure ends.
 class ForcedSettings
 {
 public:
@@ -35,6 +35,7 @@ public:
     {
         auto& s = core::settings();
         markers_ = s.markerPos;
+        record_ = core::store().timeRecord;
         fftLength_ = s.fftLength;
         measuringInput_ = s.measuringInput;
         phaseMode_ = s.phaseMode;
@@ -50,6 +51,10 @@ public:
         s.measuringInput = measuringInput_;
         s.phaseMode = phaseMode_;
         dsp::impedanceRunActive = 0;
+        // As after an impedance run, the time view keeps the record it showed before; the
+        // averaged captures of the procedure may have drawn theirs into it meanwhile.
+        core::store().timeRecord = record_;
+        box::renderView(box::kRenderTime);
     }
     ForcedSettings(const ForcedSettings&) = delete;
     ForcedSettings& operator=(const ForcedSettings&) = delete;
@@ -64,6 +69,7 @@ public:
 
 private:
     std::array<int, 2> markers_{};
+    core::TimeRecord record_;
     int fftLength_ = 0;
     int measuringInput_ = 0;
     int phaseMode_ = 0;
@@ -149,7 +155,14 @@ int measureTsParameters()
     if (ask(19, core::Buttons::YesNo) != core::Answer::Yes)
         return 0;
 
-    if (ask(20, core::Buttons::YesNo) == core::Answer::Yes) {
+    bool newAmplifierRun = ask(20, core::Buttons::YesNo) == core::Answer::Yes;
+    if (!newAmplifierRun && !dsp::runMatches(core::store().impedanceRunAmplitude[0], kTsFftLength,
+                                             core::settings().sampleRate)) {
+        // The stored run was taken with another FFT length or rate: it can't be reused.
+        core::messageText(core::str(140), " ", core::Icon::Information);
+        newAmplifierRun = true;
+    }
+    if (newAmplifierRun) {
         if (!confirmWiring(21))
             return 0;
         box::measureAveraged();

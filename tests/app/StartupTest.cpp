@@ -62,8 +62,8 @@ using V = std::vector<std::string>;
 TEST_F(StartupTest, FirstStartWritesPfadWithoutMessages)
 {
     const app::StartupResult r = app::runStartup(hooks);
-    EXPECT_EQ(steps,
-              (V{"window", "port auto 1", "bars", "printer", "documents", "hardware", "render 0"}));
+    EXPECT_EQ(steps, (V{"window", "port auto 1", "bars", "printer", "documents", "hardware",
+                        "render 100"}));
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(store.value("Pfad"), "/home/user/Dokumente");
     EXPECT_EQ(store.value("LPT_PORT"), "1");

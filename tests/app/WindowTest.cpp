@@ -6,24 +6,32 @@
 #include "app/MainWindow.h"
 #include "app/Painting.h"
 #include "app/QtUi.h"
+#include "app/Wiring.h"
+#include "box/Render.h"
 #include "core/Settings.h"
+#include "plot/Render.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
 #include <QTextBrowser>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 // Readable failure output for Qt strings.
@@ -353,3 +361,150 @@ TEST_F(WindowTest, PrintsToAPdfFileOnceChosen)
 }
 
 } // namespace
+
+// ---- honest messages and views -----------------------------------------------------------
+
+namespace {
+
+// Runs `inside` while a message box or dialog is up (from within its event loop).
+void whileModal(std::function<void()> inside)
+{
+    QTimer::singleShot(0, [inside = std::move(inside)] { inside(); });
+}
+
+} // namespace
+
+// The load messages of the system put their whole message into the caption (text string 0);
+// the caption is cut or hidden by window managers, which left a red X with an empty body.
+TEST_F(WindowTest, ErrorBoxesShowTheirMessageInTheBody)
+{
+    EXPECT_EQ(app::messageBody("", "Fehler beim Öffnen der Datei"),
+              QStringLiteral("Fehler beim Öffnen der Datei"));
+    EXPECT_EQ(app::messageBody("Fehler beim lesen der Datei", ""),
+              QStringLiteral("Fehler beim lesen der Datei"));
+    EXPECT_EQ(app::messageBody("Text", "Titel"), QStringLiteral("Text"));
+
+    app::QtUi* qtUi = window->ui();
+    QStringList bodies;
+    QStringList titles;
+    auto answer = [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                bodies << box->text();
+                titles << box->windowTitle();
+                box->buttons().front()->click();
+            }
+    };
+    whileModal(answer);
+    qtUi->messageBox("", "Fehler beim Lesen der Datei", core::Icon::Error, core::Buttons::Ok);
+    whileModal(answer);
+    qtUi->messageBox("evt. Messdatei von anderer ORVO Version ", "Fehler Messdaten Datei",
+                     core::Icon::Error, core::Buttons::Ok);
+    EXPECT_EQ(bodies, (QStringList{QStringLiteral("Fehler beim Lesen der Datei"),
+                                   QStringLiteral("evt. Messdatei von anderer ORVO Version ")}));
+    EXPECT_EQ(titles.value(0), QStringLiteral("Fehler beim Lesen der Datei"));
+}
+
+// F1 in a dialog opens the help; while the dialog runs, the help window must take clicks (it
+// used to be blocked with the main window), and it stays open after the dialog closes.
+TEST_F(WindowTest, HelpFromAModalDialogIsUsable)
+{
+    ASSERT_FALSE(app::helpFolder().isEmpty());
+    QDialog dialog(window.get());
+    dialog.resize(300, 200);
+    bool helpShown = false;
+    bool closedByClick = false;
+    whileModal([&] {
+        app::showHelp(window.get(), "Dialog Signalbearbeitung", app::HelpCaller::Dialog);
+        app::HelpBrowser* help = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* h = qobject_cast<app::HelpBrowser*>(w); h && h->isVisible())
+                help = h;
+        helpShown = help != nullptr;
+        if (help) {
+            // A click on "Schließen" as the window system delivers it to the help window.
+            QPushButton* close = nullptr;
+            for (QPushButton* b : help->findChildren<QPushButton*>())
+                if (b->text() == QStringLiteral("&Schließen"))
+                    close = b;
+            if (close && help->windowHandle()) {
+                QTest::mouseClick(help->windowHandle(), Qt::LeftButton, {},
+                                  close->mapTo(help, close->rect().center()));
+                QApplication::processEvents();
+                closedByClick = !help->isVisible();
+            }
+            app::showHelp(window.get(), "Dialog Signalbearbeitung", app::HelpCaller::Dialog);
+        }
+        dialog.accept();
+    });
+    dialog.exec();
+    EXPECT_TRUE(helpShown);
+    EXPECT_TRUE(closedByClick);
+    QApplication::processEvents();
+    app::HelpBrowser* after = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* h = qobject_cast<app::HelpBrowser*>(w); h && h->isVisible())
+            after = h;
+    ASSERT_NE(after, nullptr) << "the help closed with the dialog";
+    EXPECT_EQ(after->parentWidget(), window.get());
+    EXPECT_TRUE(
+        after->browser()->source().toString().endsWith(QStringLiteral("signalbearbeitung.html")));
+    after->close();
+}
+
+// Before any measurement a view shows its frame and axes, not an empty grey area.
+TEST_F(WindowTest, ViewsShowTheirFramesBeforeAnyMeasurement)
+{
+    const app::Operations saved = app::operations();
+    app::wireOperations();
+    plot::resetPictures();
+    window->start();
+    const QColor grey(192, 192, 192);
+    for (int id : {app::cmd::ShowTime, app::cmd::ShowAmplitude, app::cmd::ShowImpedance,
+                   app::cmd::ShowAmpImp, app::cmd::ShowOverlay, app::cmd::ShowSum,
+                   app::cmd::ShowLevel, app::cmd::ShowCsd, app::cmd::ShowTriple}) {
+        window->commandAction(id)->trigger();
+        const QImage image = window->drawingArea()->grab().toImage();
+        int drawn = 0;
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                drawn += image.pixelColor(x, y) != grey;
+        const int samples = ((image.height() + 2) / 3) * ((image.width() + 2) / 3);
+        EXPECT_GT(drawn, samples / 4) << "view of command " << id;
+    }
+    app::closePortDriver();
+    app::setPictureReplayer(nullptr);
+    box::setRenderFunction(nullptr);
+    app::operations() = saved;
+}
+
+// At the default 800 px the read-out of part 1 is shown whole, and it follows the settings as
+// soon as a dialog (or any command) changed them, not at the next paint.
+TEST_F(WindowTest, StatusReadOutIsWholeAndFollowsTheSettings)
+{
+    window->start(); // the title of part 2
+    ASSERT_FALSE(window->statusPart(2)->text().isEmpty());
+    ASSERT_EQ(window->width(), 800);
+    int calls = 0;
+    app::operations().runDialog = [&calls](app::Dialog) {
+        auto& s = core::settings();
+        s.sampleRate = 2;
+        s.fftLength = 4096;
+        s.measuringInput = 1 + calls++ % 4;
+    };
+    window->commandAction(app::cmd::MeasurementSystem)->trigger();
+    EXPECT_EQ(window->statusPart(1)->text(),
+              QStringLiteral("Abtastrate: 51.00 kHz     FFT-Länge: 4096   IN:Line1(+-1,5V)"));
+    for (int i = 0; i < 4; ++i) {
+        window->commandAction(app::cmd::SignalProcessing)->trigger();
+        QApplication::processEvents();
+        QLabel* part = window->statusPart(1);
+        const int needed = part->fontMetrics().horizontalAdvance(part->text());
+        EXPECT_GE(part->width(), needed) << part->text().toStdString();
+        EXPECT_LE(part->geometry().right(), window->statusBar()->width()) << i;
+        // The title gives way, but stays in the window.
+        EXPECT_LE(window->statusPart(0)->geometry().right(), part->geometry().left());
+    }
+    app::operations().runDialog = nullptr;
+    app::closePortDriver();
+}

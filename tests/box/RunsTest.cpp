@@ -9,6 +9,7 @@
 #include "core/Startup.h"
 #include "core/Store.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <complex>
@@ -206,15 +207,76 @@ TEST_F(RunsTest, DecliningTheImpedancePromptsSkipsTheCaptures)
     EXPECT_EQ(sim.captureCount(), 0);
     EXPECT_EQ(ui.messages().size(), 1u);
 
-    // No new reference: only the speaker-side run is taken.
+    // No new reference: only the speaker-side run is taken (the earlier amplifier-output run
+    // fits: same length and rate).
+    box::runImpedanceMeasurement();
+    EXPECT_EQ(sim.captureCount(), 2);
     ui.clear();
     ui.queueAnswer(core::Answer::Yes);
     ui.queueAnswer(core::Answer::No);
     ui.queueAnswer(core::Answer::Ok);
     box::runImpedanceMeasurement();
-    EXPECT_EQ(sim.captureCount(), 1);
+    EXPECT_EQ(sim.captureCount(), 3);
     EXPECT_EQ(ui.messages().size(), 3u);
     EXPECT_EQ(ui.messages()[2].text, core::str(22));
+}
+
+// FFT 4096, impedance with both runs; then FFT 512 and "Nein" to a new amplifier-output run:
+// the stored 4096-point run must not be combined with the 512-point one (that read 36 ohm
+// instead of 52 at the resonance, with ripple and wrapped phase).
+TEST_F(RunsTest, ImpedanceNeverCombinesRunsOfAnotherLengthOrRate)
+{
+    core::MeasurementSettings& s = core::settings();
+    core::MeasurementStore& st = core::store();
+    sim.bench().driver = {6.0, 0.5, 35.0, 3.0, 0.45, 40.0};
+    s.sampleRate = 1;
+    s.fftLength = 4096;
+    box::runImpedanceMeasurement(); // Yes, Yes, OK, OK
+    ASSERT_EQ(st.impedanceMagnitude.trailerN(), 4096.0f);
+    auto peakOhm = [&st](int bins) {
+        float peak = 0.0f;
+        for (int i = 2; i < bins; ++i)
+            peak = std::max(peak, st.impedanceMagnitude[i]);
+        return peak;
+    };
+    const float peak4096 = peakOhm(2048);
+
+    // 512: "Nein" to the new amplifier-output run, then the notice, the wiring prompt for the
+    // amplifier output, and the speaker side.
+    s.fftLength = 512;
+    ui.clear();
+    const int before = sim.captureCount();
+    ui.queueAnswer(core::Answer::Yes);
+    ui.queueAnswer(core::Answer::No);
+    box::runImpedanceMeasurement();
+    auto msgs = ui.messages();
+    ASSERT_EQ(msgs.size(), 5u);
+    EXPECT_EQ(msgs[2].text, core::str(140));
+    EXPECT_EQ(msgs[2].icon, core::Icon::Information);
+    EXPECT_EQ(msgs[3].text, core::str(21));
+    EXPECT_EQ(msgs[4].text, core::str(22));
+    EXPECT_EQ(sim.captureCount() - before, 2);
+    EXPECT_EQ(st.impedanceRunAmplitude[0].trailerN(), 512.0f);
+    EXPECT_EQ(st.impedanceMagnitude.trailerN(), 512.0f);
+    // Both runs on the same grid: the resonance peak reads as at 4096 points.
+    EXPECT_NEAR(peakOhm(256), peak4096, 0.15 * peak4096);
+
+    // The same at another rate; cancelling the amplifier-output wiring leaves the impedance as
+    // it was and takes no capture at all.
+    s.sampleRate = 2;
+    ui.clear();
+    const core::CurveBuffer impedance = st.impedanceMagnitude;
+    const int captures = sim.captureCount();
+    ui.queueAnswer(core::Answer::Yes);
+    ui.queueAnswer(core::Answer::No);
+    ui.queueAnswer(core::Answer::Cancel);
+    box::runImpedanceMeasurement();
+    msgs = ui.messages();
+    ASSERT_EQ(msgs.size(), 4u);
+    EXPECT_EQ(msgs[2].text, core::str(140));
+    EXPECT_EQ(msgs[3].text, core::str(21));
+    EXPECT_EQ(sim.captureCount(), captures);
+    EXPECT_EQ(st.impedanceMagnitude.v, impedance.v);
 }
 
 TEST_F(RunsTest, ReferenceRunThinsToTheFftLengthAndRestoresTheMarkers)
@@ -262,11 +324,25 @@ TEST_F(RunsTest, ImpedanceRunRendersItsViewsEvenWhenDeclined)
     s.averages = 2;
     core::snapshot().markerPos = {1, 2};
     box::runImpedanceMeasurement();
-    EXPECT_EQ(g_renders, (std::vector<int>{1, 1, 3, 4}));
+    // The time view is drawn once more from the record it shows after the run.
+    EXPECT_EQ(g_renders, (std::vector<int>{1, 1, 1, 3, 4}));
     ASSERT_EQ(ui.messages().size(), 4u);
     EXPECT_EQ(ui.messages()[1].buttons, core::Buttons::YesNo);
     EXPECT_EQ(ui.messages()[2].buttons, core::Buttons::OkCancel);
     EXPECT_EQ(ui.messages()[3].buttons, core::Buttons::OkCancel);
     // The snapshot is taken in the amplifier-output run, with its temporary settings.
     EXPECT_EQ(core::snapshot().markerPos, (std::array<int, 2>{0, 10000}));
+}
+
+// A flag that is neither 0 nor 1 (a damaged file) is an empty slot for the views; the rotation
+// must not turn it into an occupied overlay.
+TEST_F(RunsTest, RotationMovesOnlySlotsMarkedOne)
+{
+    core::MeasurementStore& st = core::store();
+    st.slotOccupied = {12345, 1, 0, -1, 0};
+    st.amplitudeSlots[1][5] = 7.0f;
+    box::rotateOverlaySlots();
+    EXPECT_EQ(st.slotOccupied, (std::array<int, 5>{12345, 1, 1, -1, 0}));
+    EXPECT_EQ(st.amplitudeSlots[1][5], 7.0f); // not overwritten by the "slot" before it
+    EXPECT_EQ(st.amplitudeSlots[2][5], 7.0f);
 }

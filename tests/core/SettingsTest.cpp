@@ -72,14 +72,20 @@ TEST_F(SettingsTest, SignedSpinPositions)
     EXPECT_FLOAT_EQ(signedSpinValue(0), 0.0f);
 }
 
-TEST_F(SettingsTest, RangeChecksUseLeadingNumbersInTheCLocale)
+TEST_F(SettingsTest, RangeChecksReadTypedNumbersWithCommaOrPoint)
 {
-    // A German desktop locale must not make "," a decimal point.
+    // Whatever the desktop locale: a comma and a point are both decimal separators.
     std::setlocale(LC_ALL, "de_DE.UTF-8");
     RangeCheckResult r = checkSettingRange(RangeField::MicSensitivity, "0,5");
+    EXPECT_TRUE(r.ok);
+    EXPECT_FLOAT_EQ(r.value, 0.5f);
+    r = checkSettingRange(RangeField::MicSensitivity, "0,5,");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.messageId, 51);
     EXPECT_EQ(r.captionId, 52);
+    r = checkSettingRange(RangeField::ReferenceResistor, "22,5");
+    EXPECT_TRUE(r.ok);
+    EXPECT_FLOAT_EQ(r.value, 22.5f);
     r = checkSettingRange(RangeField::MicSensitivity, "0.05");
     EXPECT_TRUE(r.ok);
     EXPECT_FLOAT_EQ(r.value, 0.05f);
@@ -103,6 +109,22 @@ TEST_F(SettingsTest, RangeChecksUseLeadingNumbersInTheCLocale)
     const RangeCheckResult box = checkSettingRange(RangeField::BoxVolume, "");
     EXPECT_EQ(box.messageId, 73);
     EXPECT_EQ(box.captionId, 74);
+}
+
+TEST_F(SettingsTest, TypedNumbers)
+{
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    EXPECT_DOUBLE_EQ(parseTypedNumber("5,8").value_or(-1), 5.8);
+    EXPECT_DOUBLE_EQ(parseTypedNumber("5.8").value_or(-1), 5.8);
+    EXPECT_DOUBLE_EQ(parseTypedNumber("  -0,25  ").value_or(-1), -0.25);
+    EXPECT_DOUBLE_EQ(parseTypedNumber(",5").value_or(-1), 0.5);
+    EXPECT_DOUBLE_EQ(parseTypedNumber("22,5 Ohm").value_or(-1), 22.5);
+    EXPECT_DOUBLE_EQ(parseTypedNumber("1,5e3").value_or(-1), 1500.0);
+    EXPECT_FALSE(parseTypedNumber("8\xce\xa9").has_value()); // no blank before the unit
+    std::setlocale(LC_ALL, "C");
+    for (const char* no : {"", " ", ",", "abc", "5x", "5,8x", "1.000,5", "1,000.5", "5 8",
+                           "5 ,8", "--5", "1e999", "e5"})
+        EXPECT_FALSE(parseTypedNumber(no).has_value()) << no;
 }
 
 TEST_F(SettingsTest, LeadingNumberParser)

@@ -10,7 +10,9 @@
 #include "core/Store.h"
 #include "core/Strings.h"
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include <unistd.h>
 
@@ -340,4 +342,83 @@ TEST_F(FilesTest, SavingOverAFileKeepsItsLinkAndPermissionsAndSparesReadOnlyFile
     EXPECT_EQ(files::writeMeasurementFile(path("ro.mes")), files::WriteStatus::CannotCreate);
     EXPECT_EQ(readFile(path("ro.mes")), Image{3});
     EXPECT_TRUE(ui.messages().empty());
+}
+
+// Random bytes of exactly the file's length still load (the layout has no checksum), but the
+// settings they would bring in are defaults where the values can't be right, the user is told
+// once, and the file is still saved back byte for byte.
+TEST_F(FilesTest, ImpossibleSnapshotValuesAreNotTakenAndReportedOnce)
+{
+    Image b = foreignMeasurementImage();
+    leInt(b, 0, 9000); // M1 behind M2
+    leInt(b, 4, 20);
+    leInt(b, 8, -7);   // averages
+    leInt(b, 328304, 9); // window code
+    leFloat(b, 328308, std::numeric_limits<float>::quiet_NaN());
+    writeFile(path("bad.mes"), b);
+    ASSERT_EQ(files::readMeasurementFile(path("bad.mes")), files::FileStatus::Loaded);
+    const auto msgs = ui.messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].icon, core::Icon::Information);
+    for (const char* name : {"Marker", "Mittlungen", "Fenster", "Referenzwiderstand"})
+        EXPECT_NE(msgs[0].text.find(name), std::string::npos) << name << "\n" << msgs[0].text;
+    EXPECT_EQ(msgs[0].text.find("Smoothing"), std::string::npos);
+    EXPECT_EQ(msgs[0].text.find("Abstand"), std::string::npos);
+
+    // What the shell does after a load: the settings take defaults for the impossible values
+    // and the file's values for the others.
+    core::restoreSnapshot();
+    const core::MeasurementSettings& s = core::settings();
+    EXPECT_EQ(s.markerPos, (std::array<int, 2>{0, 10000}));
+    EXPECT_EQ(s.averages, 1);
+    EXPECT_EQ(s.smoothing, 3);
+    EXPECT_EQ(s.distanceMm, 2345);
+    EXPECT_EQ(s.window, 1);
+    EXPECT_FLOAT_EQ(s.referenceResistorOhm, 22.0f);
+    // Nothing of the file is lost.
+    ASSERT_EQ(files::writeMeasurementFile(path("again.mes")), files::WriteStatus::Written);
+    EXPECT_TRUE(readFile(path("again.mes")) == b);
+
+    // Infinite resistor, zero distance.
+    ui.clear();
+    b = foreignMeasurementImage();
+    leFloat(b, 328308, std::numeric_limits<float>::infinity());
+    leInt(b, 16, 0);
+    writeFile(path("inf.mes"), b);
+    ASSERT_EQ(files::readMeasurementFile(path("inf.mes")), files::FileStatus::Loaded);
+    EXPECT_EQ(ui.messages().size(), 1u);
+    core::restoreSnapshot();
+    EXPECT_FLOAT_EQ(s.referenceResistorOhm, 22.0f);
+    EXPECT_EQ(s.distanceMm, 1000);
+    EXPECT_EQ(s.window, 4);
+
+    // Random bytes: loaded, one notice, nothing impossible reaches the settings.
+    ui.clear();
+    Image noise(kSize);
+    unsigned state = 4711;
+    for (auto& byte : noise) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<unsigned char>(state >> 24);
+    }
+    writeFile(path("noise.mes"), noise);
+    ASSERT_EQ(files::readMeasurementFile(path("noise.mes")), files::FileStatus::Loaded);
+    EXPECT_EQ(ui.messages().size(), 1u);
+    core::restoreSnapshot();
+    core::AcquisitionSnapshot live;
+    live.markerPos = s.markerPos;
+    live.averages = s.averages;
+    live.smoothing = s.smoothing;
+    live.distanceMm = s.distanceMm;
+    live.window = s.window;
+    live.referenceResistorOhm = s.referenceResistorOhm;
+    EXPECT_TRUE(core::implausibleSnapshotFields(live).empty());
+
+    // A plausible file loads without a word.
+    ui.clear();
+    writeFile(path("good.mes"), foreignMeasurementImage());
+    ASSERT_EQ(files::readMeasurementFile(path("good.mes")), files::FileStatus::Loaded);
+    EXPECT_TRUE(ui.messages().empty());
+    core::restoreSnapshot();
+    EXPECT_EQ(s.window, 4);
+    EXPECT_FLOAT_EQ(s.referenceResistorOhm, 8.2f);
 }

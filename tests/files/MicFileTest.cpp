@@ -215,3 +215,81 @@ TEST_F(MicFileTest, SingleRowCancelAndMissingFile)
     EXPECT_EQ(files::importMicFile(), 0);
     EXPECT_EQ(messageLog(), (std::vector<std::string>{"Fehler Mikrofondaten Datei nicht vorhanden|"}));
 }
+
+// An empty file, random bytes, a header alone, 1e30 or NaN: refused with an error icon and the
+// reason, and the microphone table the program had stays (it used to show "Zeilen=0/2/3" as an
+// information and take the file).
+TEST_F(MicFileTest, FilesWithoutUsableRowsAreRefused)
+{
+    std::string random;
+    unsigned state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 1103515245u + 12345u;
+        random += static_cast<char>((state >> 16) & 0xFF);
+    }
+    struct Case {
+        const char* what;
+        std::string content;
+        files::MicRowsProblem problem;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"empty", "", files::MicRowsProblem::NoRows, "keine Datenzeilen"},
+        {"header only", "\"Kalibrierung\"\r\n", files::MicRowsProblem::NoRows, "keine Datenzeilen"},
+        {"blank lines", " \r\n\r\n  \r\n", files::MicRowsProblem::NoRows, "keine Datenzeilen"},
+        {"random bytes", random, files::MicRowsProblem::NotNumbers,
+         "Datenzeile 1: keine gültigen Zahlen"},
+        {"text for a number", " 20 abc 1\r\n 40 1 2\r\n", files::MicRowsProblem::NotNumbers,
+         "Datenzeile 1: keine gültigen Zahlen"},
+        {"1e30", " 20 0 0\r\n 40 1e30 0\r\n", files::MicRowsProblem::ValueOutOfRange,
+         "Datenzeile 2: ungültiger Wert"},
+        {"NaN", " 20 0 0\r\n 40 nan 0\r\n", files::MicRowsProblem::NotNumbers,
+         "Datenzeile 2: keine gültigen Zahlen"},
+        {"overflow", " 20 0 0\r\n 40 0 1e999\r\n", files::MicRowsProblem::ValueOutOfRange,
+         "Datenzeile 2: ungültiger Wert"},
+        {"-201 dB", " 20 -201 0\r\n", files::MicRowsProblem::ValueOutOfRange,
+         "Datenzeile 1: ungültiger Wert"},
+        {"negative frequency", " -20 1 0\r\n 40 1 0\r\n", files::MicRowsProblem::ValueOutOfRange,
+         "Datenzeile 1: ungültiger Wert"},
+    };
+    for (const Case& c : cases) {
+        ui.clear();
+        writeText(path("bad.mic"), c.content);
+        auto rows = parse(c.content);
+        EXPECT_EQ(files::checkMicRows(rows).problem, c.problem) << c.what;
+        ui.queuePath(path("bad.mic"));
+        EXPECT_EQ(files::importMicFile(), 0) << c.what;
+        const auto msgs = ui.messages();
+        ASSERT_EQ(msgs.size(), 1u) << c.what;
+        EXPECT_EQ(msgs[0].icon, core::Icon::Error) << c.what;
+        EXPECT_EQ(msgs[0].caption, "Fehler Mikrofondatei") << c.what;
+        EXPECT_NE(msgs[0].text.find(c.reason), std::string::npos) << c.what << ": " << msgs[0].text;
+        EXPECT_NE(msgs[0].text.find("bisherige Mikrofonkorrektur bleibt erhalten"),
+                  std::string::npos);
+        for (int rate : {1, 2, 3})
+            for (int k = 0; k < 2049; ++k)
+                ASSERT_EQ(table(true, rate)[k], kUntouched) << c.what << " " << rate << " " << k;
+    }
+
+    {
+        // One number alone is no row either.
+        std::vector<files::MicRow> rows = parse(" 20\r\n");
+        EXPECT_EQ(files::checkMicRows(rows).problem, files::MicRowsProblem::NotNumbers);
+    }
+
+    // Frequency and amplitude without a phase: taken, the phase is 0.
+    ui.clear();
+    writeText(path("two.mic"), " 100.0 1.0\r\n 1000.0 3.0\r\n");
+    ASSERT_EQ(files::readMicFile(path("two.mic"), false), files::MicStatus::Read);
+    EXPECT_EQ(table(true, 1)[2000 / 3], 3.0f);
+    EXPECT_EQ(table(false, 1)[2000 / 3], 0.0f);
+
+    // A good file with an empty line at its end is taken; the empty line is no row.
+    ui.clear();
+    writeText(path("good.mic"), " 100.0 1.0 2.0\r\n 1000.0 3.0 4.0\r\n\r\n");
+    std::string summary;
+    ASSERT_EQ(files::readMicFile(path("good.mic"), false, &summary), files::MicStatus::Read);
+    EXPECT_NE(summary.find("Zeilen=2"), std::string::npos) << summary;
+    EXPECT_EQ(table(true, 1)[2000 / 3], 3.0f);
+    EXPECT_TRUE(ui.messages().empty());
+}

@@ -116,16 +116,18 @@ TEST_F(DialogTest, MeasurementSystemThreeKilohertzDisabledButStillShown)
     EXPECT_TRUE(b->isChecked());
 }
 
-TEST_F(DialogTest, MeasurementSystemFailedCheckKeepsEarlierStepsStored)
+TEST_F(DialogTest, MeasurementSystemFailedCheckStoresNothingAndCancelKeepsAll)
 {
+    const core::MeasurementSettings before = core::settings();
+    core::settingsStore().setValue("LPT_PORT", "1");
     MeasurementSystemDialog d;
     d.show();
     control<QRadioButton>(d, 1063)->click();  // LPT 2
     control<QRadioButton>(d, 1067)->click();  // 51 kHz
     control<QRadioButton>(d, 1108)->click();  // 4096
     control<QRadioButton>(d, 1070)->click();  // Line1
-    control<QRadioButton>(d, 1130)->click();  // mic correction yes: a later step
-    control<QRadioButton>(d, 1136)->click();  // FFT-Analyzer: a later step
+    control<QRadioButton>(d, 1130)->click();  // mic correction yes
+    control<QRadioButton>(d, 1136)->click();  // FFT-Analyzer
     setText(d, 1048, "7.25");
     setText(d, 1046, "200");
     setText(d, 1001, "20.5");
@@ -141,46 +143,91 @@ TEST_F(DialogTest, MeasurementSystemFailedCheckKeepsEarlierStepsStored)
     EXPECT_EQ(msgs[0].icon, Icon::Information);
     EXPECT_TRUE(d.isVisible());
 
-    const auto& s = core::settings();
-    EXPECT_EQ(s.parallelPort, 2);
-    EXPECT_EQ(core::settingsStore().value("LPT_PORT").value_or(""), "2");
-    EXPECT_EQ(s.sampleRate, 2);
-    EXPECT_EQ(s.fftLength, 4096);
-    EXPECT_EQ(s.measuringInput, 1);
-    EXPECT_FLOAT_EQ(s.micSensitivityMvPerPa, 7.25f);
-    EXPECT_FLOAT_EQ(s.diaphragmDiameterMm, 200.0f);
-    EXPECT_FLOAT_EQ(s.addedMassG, 20.5f);
-    EXPECT_FLOAT_EQ(s.boxVolumeL, 35.0f);
-    EXPECT_FLOAT_EQ(s.referenceResistorOhm, 22.0f);
-    EXPECT_EQ(s.micCorrection, 0);
-    EXPECT_EQ(s.method, 0);
+    // Nothing of the refused OK is stored: not the port (nor its stored copy), rate, length,
+    // input, nor the four values checked before the reference resistor.
+    auto same = [before] {
+        const auto& s = core::settings();
+        EXPECT_EQ(s.parallelPort, before.parallelPort);
+        EXPECT_EQ(s.sampleRate, before.sampleRate);
+        EXPECT_EQ(s.fftLength, before.fftLength);
+        EXPECT_EQ(s.measuringInput, before.measuringInput);
+        EXPECT_EQ(s.markerPos, before.markerPos);
+        EXPECT_FLOAT_EQ(s.micSensitivityMvPerPa, before.micSensitivityMvPerPa);
+        EXPECT_FLOAT_EQ(s.diaphragmDiameterMm, before.diaphragmDiameterMm);
+        EXPECT_FLOAT_EQ(s.addedMassG, before.addedMassG);
+        EXPECT_FLOAT_EQ(s.boxVolumeL, before.boxVolumeL);
+        EXPECT_FLOAT_EQ(s.referenceResistorOhm, before.referenceResistorOhm);
+        EXPECT_EQ(s.micCorrection, before.micCorrection);
+        EXPECT_EQ(s.method, before.method);
+        EXPECT_EQ(core::settingsStore().value("LPT_PORT").value_or(""), "1");
+    };
+    same();
 
-    // Cancel keeps what the failed OK stored.
+    // Abbrechen leaves every setting as it was when the dialog opened.
     control<QPushButton>(d, 2)->click();
     EXPECT_FALSE(d.isVisible());
+    same();
+
+    // Corrected and confirmed, everything is stored at once.
+    MeasurementSystemDialog again;
+    again.show();
+    control<QRadioButton>(again, 1063)->click();
+    control<QRadioButton>(again, 1108)->click();
+    setText(again, 1048, "7.25");
+    setText(again, 1004, "8.2");
+    control<QPushButton>(again, 1)->click();
+    EXPECT_FALSE(again.isVisible());
     EXPECT_EQ(core::settings().parallelPort, 2);
+    EXPECT_EQ(core::settingsStore().value("LPT_PORT").value_or(""), "2");
     EXPECT_EQ(core::settings().fftLength, 4096);
+    EXPECT_FLOAT_EQ(core::settings().micSensitivityMvPerPa, 7.25f);
+    EXPECT_FLOAT_EQ(core::settings().referenceResistorOhm, 8.2f);
 }
 
-TEST_F(DialogTest, MeasurementSystemCommaIsNoDecimalPoint)
+TEST_F(DialogTest, MeasurementSystemTakesTheDecimalComma)
 {
     MeasurementSystemDialog d;
     d.show();
+    setText(d, 1004, "22,5");
     setText(d, 1048, "0,5");
+    setText(d, 1001, "12,25 g");
+    setText(d, 1003, " 4,7 ");
     control<QPushButton>(d, 1)->click();
-    const auto msgs = ui.messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].text, core::str(51));
-    EXPECT_EQ(msgs[0].caption, core::str(52));
-    EXPECT_TRUE(d.isVisible());
-    EXPECT_FLOAT_EQ(core::settings().micSensitivityMvPerPa, 6.0f);
-
-    // A leading number with a point passes, even below the bound the message names.
-    setText(d, 1048, "0.05 mV");
-    control<QPushButton>(d, 1)->click();
-    EXPECT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages().empty());
     EXPECT_FALSE(d.isVisible());
+    const auto& s = core::settings();
+    EXPECT_FLOAT_EQ(s.referenceResistorOhm, 22.5f);
+    EXPECT_FLOAT_EQ(s.micSensitivityMvPerPa, 0.5f);
+    EXPECT_FLOAT_EQ(s.addedMassG, 12.25f);
+    EXPECT_FLOAT_EQ(s.dbsplSpeakerImpedanceOhm, 4.7f);
+    // Shown again with the point the files and the dialog's formats use.
+    MeasurementSystemDialog shown;
+    EXPECT_EQ(control<QLineEdit>(shown, 1004)->text(), "22.50");
+}
+
+TEST_F(DialogTest, MeasurementSystemRefusesWhatIsNoNumber)
+{
+    MeasurementSystemDialog d;
+    d.show();
+    for (const char* refused : {"1.000,5", "22,5,1", "5x", "abc", "2 2"}) {
+        ui.clear();
+        setText(d, 1004, refused);
+        control<QPushButton>(d, 1)->click();
+        const auto msgs = ui.messages();
+        ASSERT_EQ(msgs.size(), 1u) << refused;
+        EXPECT_EQ(msgs[0].caption, core::str(105)) << refused;
+        EXPECT_TRUE(d.isVisible()) << refused;
+    }
+    EXPECT_FLOAT_EQ(core::settings().referenceResistorOhm, 22.0f);
+
+    // A point still works, also with a unit behind it.
+    ui.clear();
+    setText(d, 1048, "0.05 mV");
+    setText(d, 1004, "47.5 Ohm");
+    control<QPushButton>(d, 1)->click();
+    EXPECT_TRUE(ui.messages().empty());
     EXPECT_FLOAT_EQ(core::settings().micSensitivityMvPerPa, 0.05f);
+    EXPECT_FLOAT_EQ(core::settings().referenceResistorOhm, 47.5f);
 }
 
 TEST_F(DialogTest, MeasurementSystemLastCheckAndSignedGain)
@@ -194,7 +241,7 @@ TEST_F(DialogTest, MeasurementSystemLastCheckAndSignedGain)
     control<QPushButton>(d, 1)->click();
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_EQ(ui.messages()[0].caption, core::str(100));
-    EXPECT_FLOAT_EQ(core::settings().preampGainDb, 0.0f); // step 11 not reached
+    EXPECT_FLOAT_EQ(core::settings().preampGainDb, 0.0f); // nothing stored
 
     setText(d, 1003, "4");
     control<QPushButton>(d, 1)->click();
@@ -611,7 +658,7 @@ TEST_F(DialogTest, DcResistanceBounds)
     d.show();
     auto* edit = control<QLineEdit>(d, 1181);
     EXPECT_EQ(edit->text(), "6.3");
-    for (const char* refused : {"0.4", "100", "0,5", "abc"}) {
+    for (const char* refused : {"0.4", "100", "0,4", "abc"}) {
         edit->setText(QString::fromUtf8(refused));
         control<QPushButton>(d, 1)->click();
         EXPECT_TRUE(d.isVisible()) << refused;
@@ -628,4 +675,23 @@ TEST_F(DialogTest, DcResistanceBounds)
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_FLOAT_EQ(d.valueOhm(), 99.9f);
+}
+
+// "5,8" typed in the German interface is 5.8 Ohm, not 5 (which made Qe 0.33 instead of 0.39).
+TEST_F(DialogTest, DcResistanceTakesTheDecimalComma)
+{
+    DcResistanceDialog d(6.27f);
+    d.show();
+    control<QLineEdit>(d, 1181)->setText(QStringLiteral("5,8"));
+    control<QPushButton>(d, 1)->click();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_FLOAT_EQ(d.valueOhm(), 5.8f);
+
+    DcResistanceDialog second(6.27f);
+    second.show();
+    control<QLineEdit>(second, 1181)->setText(QStringLiteral("0,45"));
+    control<QPushButton>(second, 1)->click();
+    EXPECT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(second.isVisible());
 }

@@ -211,6 +211,58 @@ TEST_F(TsProcedureTest, ReusesTheAmplifierRunWhenNoNewReferenceIsWanted)
     expectRestored();
 }
 
+// An impedance run at 512 points left its amplifier-output run behind; the procedure works at
+// 4096 and must not combine the two: "Nein" to a new run brings a notice and the wiring prompt.
+TEST_F(TsProcedureTest, AnAmplifierRunOfAnotherLengthIsMeasuredAnew)
+{
+    core::store().impedanceRunAmplitude[0].stamp(512, core::settings().sampleRate);
+    queue({Answer::Yes, Answer::No, Answer::Ok, Answer::Ok, Answer::Ok});
+    ui.queueDcResistance(6.0f);
+    EXPECT_EQ(ts::measureTsParameters(), 1);
+    const auto t = texts();
+    ASSERT_GE(t.size(), 5u);
+    EXPECT_EQ(t[2], core::str(140));
+    EXPECT_EQ(ui.messages()[2].icon, core::Icon::Information);
+    EXPECT_EQ(t[3], core::str(21));
+    EXPECT_EQ(t[4], core::str(22));
+    EXPECT_EQ(core::store().impedanceRunAmplitude[0].trailerN(), 4096.0f);
+    Parsed p;
+    ASSERT_TRUE(parseResult(core::store().tsResultText.data(), p));
+    EXPECT_NEAR(p.fs, 35.0, 0.02 * 35.0);
+
+    // Cancelling that prompt ends the procedure without a capture.
+    core::store().impedanceRunAmplitude[0].stamp(512, core::settings().sampleRate);
+    ui.clear();
+    const int captures = sim.captureCount();
+    queue({Answer::Yes, Answer::No, Answer::Cancel});
+    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(sim.captureCount(), captures);
+    EXPECT_EQ(texts().size(), 4u);
+    expectRestored();
+}
+
+// Cancelled at the "Zusatzmasse" prompt, then the time view: it shows the record it held before
+// the procedure, and its picture is drawn from that record, so dragging a marker (which draws
+// it anew) changes nothing but the marker.
+TEST_F(TsProcedureTest, TheTimeViewKeepsItsRecord)
+{
+    auto& st = core::store();
+    for (int k = 0; k < core::kRecordSamples; ++k)
+        st.timeRecord[k] = 0.001f * static_cast<float>(k % 100);
+    st.timeRecord.stamp(512, 2);
+    const core::TimeRecord before = st.timeRecord;
+    core::settings().averages = 2;
+    queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Cancel});
+    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(st.timeRecord.v, before.v);
+    // The averaged captures drew the procedure's records into view 1; the last drawing of it
+    // comes after the record was put back.
+    ASSERT_FALSE(g_rendered.empty());
+    EXPECT_GT(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderTime), 1);
+    EXPECT_EQ(g_rendered.back(), box::kRenderTime);
+    expectRestored();
+}
+
 TEST_F(TsProcedureTest, FailuresShowTheImpedanceAndKeepTheText)
 {
     core::setTsResultText("previous");
