@@ -390,7 +390,7 @@ std::uint8_t SimulatedBox::in(std::uint16_t port)
 double SimulatedBox::signalVoltsScale(int input) const { return input == 2 ? 12800.0 : 1280.0; }
 
 void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus,
-                                      std::vector<double>& volts)
+                                      int noisePeriod, std::vector<double>& volts)
 {
     volts.assign(4096, 0.0);
     const double fs = core::sampleRateHz(rate);
@@ -421,15 +421,17 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus st
                 bench_.impulseVolts;
         } else if (stimulus == Stimulus::Noise) {
             // Periodic noise made in the frequency domain: equal lines with Schroeder's
-            // phases, which keep the crest factor of a flat spectrum low.
+            // phases, which keep the crest factor of a flat spectrum low, one line on every
+            // bin of the period (which divides the frame's 4096 samples).
             std::vector<cd> lines(4096, 0.0);
-            constexpr int kLines = 2047;
-            for (int k = 1; k <= kLines; ++k) {
+            const int step = 4096 / noisePeriod;
+            const int count = noisePeriod / 2 - 1;
+            for (int j = 1; j <= count; ++j) {
                 const double phase =
-                    -kPi * static_cast<double>(k) * static_cast<double>(k - 1) / kLines;
+                    -kPi * static_cast<double>(j) * static_cast<double>(j - 1) / count;
                 const cd line = std::polar(bench_.noiseLineVolts * 2048.0, phase);
-                lines[static_cast<std::size_t>(k)] = line;
-                lines[static_cast<std::size_t>(4096 - k)] = std::conj(line);
+                lines[static_cast<std::size_t>(j * step)] = line;
+                lines[static_cast<std::size_t>(4096 - j * step)] = std::conj(line);
             }
             // Line k of peak A is A N / 2 in the unscaled transform.
             x = dftAny(lines, true);
@@ -487,12 +489,21 @@ void SimulatedBox::startCapture()
         codes_ = forcedCodes_;
         forcedCodes_.clear();
     } else {
+        // The generator the user would connect for the program's method: a pulse, or for the
+        // analyser periodic noise whose period is the analyser's FFT length, so that every
+        // bin holds one line.
         Stimulus stimulus = bench_.stimulus;
-        if (stimulus == Stimulus::ForMethod)
-            stimulus = core::settings().method == 2 ? Stimulus::Noise : Stimulus::Impulse;
-        const CleanKey key{input, rate, mls, stimulus, bench_};
+        int noisePeriod = 4096;
+        if (stimulus == Stimulus::ForMethod) {
+            const core::MeasurementSettings& s = core::settings();
+            stimulus = s.method == 2 ? Stimulus::Noise : Stimulus::Impulse;
+            noisePeriod = 512;
+            while (noisePeriod < 4096 && noisePeriod < s.fftLength)
+                noisePeriod *= 2;
+        }
+        const CleanKey key{input, rate, mls, stimulus, noisePeriod, bench_};
         if (!cleanValid_ || !(key == cleanKey_)) {
-            computeCleanSignal(input, rate, mls, stimulus, clean_);
+            computeCleanSignal(input, rate, mls, stimulus, noisePeriod, clean_);
             cleanKey_ = key;
             cleanValid_ = true;
         }

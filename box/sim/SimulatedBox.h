@@ -42,8 +42,9 @@ enum class Fault {
 
 // Generator when the box's MLS is off. Impulse: one sample (the method Impuls). Noise:
 // periodic noise, one line of equal level on every bin of the 4096-sample frame (the method
-// FFT-Analyzer). ForMethod: what the program's `method` setting needs at the capture, as a
-// user would connect it: the pulse for Impuls, the noise for FFT-Analyzer.
+// FFT-Analyzer). ForMethod: what the program's settings need at the capture, as a user would
+// connect it: the pulse for Impuls; for FFT-Analyzer the noise with the period of the FFT
+// length, one line on every bin the analyser computes.
 enum class Stimulus { ForMethod, Impulse, Noise, Silence };
 
 // Everything on the bench. The settings the program also holds (resistor, diameter,
@@ -61,9 +62,9 @@ struct Bench {
     //   samples. Such a pulse overdrives a line input on a unity chain (it is meant for the
     //   microphone and the loudspeaker); a lower pulse reads that much less.
     // - FFT-Analyzer reads a line of peak A as A / 2 x 1.41 (the rms of a sine), so every
-    //   line has the peak 2 / 1.41. Over the 2047 lines that is some 45 V rms, as much as
-    //   the analyser's scale asks of a broadband signal at N = 4096; a shorter FFT gathers
-    //   4096 / N lines per bin and reads that much more, as any analyser does with noise.
+    //   line has the peak 2 / 1.41. Over the 2047 lines of N = 4096 that is some 45 V rms, as
+    //   much as the analyser's scale asks of a broadband signal (16 V at N = 512); it
+    //   overdrives a line input on a unity chain and suits the microphone.
     Stimulus stimulus = Stimulus::ForMethod;
     double impulseVolts = 512.0 / 72.0;
     int impulseSample = 64;
@@ -185,7 +186,7 @@ private:
     void present(int nibble);
     std::uint8_t statusByte();
     double signalVoltsScale(int input) const;
-    void computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus,
+    void computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus, int noisePeriod,
                             std::vector<double>& volts);
 
     Bench bench_;
@@ -227,6 +228,7 @@ private:
         int input = 0, rate = 0;
         bool mls = false;
         Stimulus stimulus = Stimulus::Silence;
+        int noisePeriod = 0;
         Bench bench;
         bool operator==(const CleanKey&) const = default;
     };
