@@ -6,6 +6,7 @@
 #include "app/Mouse.h"
 #include "app/Painting.h"
 #include "app/QtUi.h"
+#include "app/ScreenPaint.h"
 #include "box/Acquisition.h"
 #include "box/Level.h"
 #include "box/PortAccess.h"
@@ -26,9 +27,6 @@
 #include "files/MicFile.h"
 #include "plot/Render.h"
 #include "plot/Scales.h"
-#include "plot/qt/QtCanvas.h"
-
-#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
@@ -46,90 +44,6 @@ namespace app {
 namespace {
 std::unique_ptr<box::PortAccess> g_port;
 std::unique_ptr<box::SoundCardDevice> g_soundCard;
-
-// The painter's stroker handles a wide polyline as one path, and its cost grows far faster
-// than the number of points: a 2048-point phase curve with its wraps took seconds at
-// full-screen size. Short runs of points draw the same line in a few milliseconds.
-class ScreenCanvas : public plot::QtCanvas
-{
-public:
-    ScreenCanvas(QPainter& painter) : plot::QtCanvas(painter), painter_(painter) {}
-
-    void polyline(const std::vector<plot::DPoint>& points, const plot::DPen& pen) override
-    {
-        constexpr std::size_t kRun = 16;
-        begin(pen);
-        painter_.setBrush(Qt::NoBrush);
-        // Points closer than half a pixel to the last one drawn add nothing visible; many
-        // bins of a curve fall on the same pixel at the top of a logarithmic axis.
-        line_.clear();
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            const QPointF q(points[i].x, points[i].y);
-            if (!line_.empty() && i + 1 < points.size() &&
-                std::abs(q.x() - line_.back().x()) < 0.5 &&
-                std::abs(q.y() - line_.back().y()) < 0.5)
-                continue;
-            line_.push_back(q);
-        }
-        // Dotted lines keep their pattern only when drawn whole.
-        const std::size_t run = pen.dotted ? line_.size() : kRun;
-        for (std::size_t start = 0; start + 1 < line_.size(); start += run) {
-            const std::size_t count = std::min(line_.size() - start, run + 1);
-            painter_.drawPolyline(line_.data() + start, static_cast<int>(count));
-        }
-        painter_.restore();
-    }
-
-    void polygon(const std::vector<plot::DPoint>& points, const plot::DPen& pen,
-                 std::uint32_t brush) override
-    {
-        begin(pen);
-        painter_.setBrush(color(brush));
-        line_.resize(points.size());
-        for (std::size_t i = 0; i < points.size(); ++i)
-            line_[i] = QPointF(points[i].x, points[i].y);
-        painter_.drawPolygon(line_.data(), static_cast<int>(line_.size()));
-        painter_.restore();
-    }
-
-private:
-    static QColor color(std::uint32_t c)
-    {
-        return QColor(core::colorRed(c), core::colorGreen(c), core::colorBlue(c));
-    }
-
-    void begin(const plot::DPen& pen)
-    {
-        painter_.save();
-        painter_.setCompositionMode(pen.maskPen ? QPainter::RasterOp_SourceAndDestination
-                                                : QPainter::CompositionMode_SourceOver);
-        QPen p(color(pen.color));
-        // A one-pixel pen is drawn as a hairline: the same pixels without the stroker.
-        p.setWidthF(pen.width <= 1.0 ? 0.0 : pen.width);
-        p.setStyle(pen.dotted ? Qt::DotLine : Qt::SolidLine);
-        p.setCapStyle(Qt::FlatCap);
-        p.setJoinStyle(Qt::RoundJoin);
-        painter_.setPen(p);
-    }
-
-    QPainter& painter_;
-    std::vector<QPointF> line_;
-};
-
-void replayPicture(QPainter& p, int kind, const QRect& target)
-{
-    const auto picture = plot::picture(kind);
-    p.save();
-    // Lines and faces are drawn without smoothing, as the system always drew them: smoothing
-    // a phase curve that wraps hundreds of times costs some 200 ms at full-screen size.
-    // Text stays smooth.
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setRenderHint(QPainter::TextAntialiasing, true);
-    ScreenCanvas canvas(p);
-    const QRectF t(target);
-    plot::replay(*picture, canvas, {t.left(), t.top(), t.right(), t.bottom()});
-    p.restore();
-}
 
 LoadOutcome outcome(files::LoadResult r)
 {
@@ -172,7 +86,7 @@ void wireOperations()
     op.renderView = plot::renderView;
     // The runs and the level worker re-record their views through the box layer's hook.
     box::setRenderFunction(plot::renderView);
-    setPictureReplayer(replayPicture);
+    setPictureReplayer(makeScreenReplayer());
     setScaleLookup([](int index, AxisScale& out) {
         const plot::ScaleRecord& r = plot::scaleRecord(index);
         if (!r.exists)

@@ -58,6 +58,7 @@ void setAcquisitionDevice(AcquisitionDevice* device)
 
 void ParallelPortBox::pauseMs(int ms) { portAccess().sleepMs(ms); }
 void ParallelPortBox::wiringConfirmed(int stringId) { portAccess().wiringConfirmed(stringId); }
+void ParallelPortBox::procedureEnded() { portAccess().procedureEnded(); }
 
 CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCapture& out)
 {

@@ -54,6 +54,9 @@ public:
     // Called after the user has confirmed a wiring prompt (string number). Real hardware
     // ignores it; the simulated bench rewires itself accordingly.
     virtual void wiringConfirmed(int stringId) { (void)stringId; }
+    // Called when a guided procedure that had the user change the bench (added mass, box)
+    // ends, however it ends.
+    virtual void procedureEnded() {}
 };
 
 // The box's byte protocol on whatever portAccess() is at the time of the call.
@@ -63,6 +66,7 @@ public:
     int hardwareNumber(int parallelPort) override;
     void pauseMs(int ms) override;
     void wiringConfirmed(int stringId) override;
+    void procedureEnded() override;
 };
 
 // The box the program measures with. Until one is installed, the parallel-port box on

@@ -18,6 +18,10 @@ public:
     // Called after the user has confirmed a wiring prompt (string number). Real hardware
     // ignores it; the simulated bench rewires itself accordingly.
     virtual void wiringConfirmed(int stringId) { (void)stringId; }
+    // Called when a guided procedure that had the user change the bench (added mass, box)
+    // ends, however it ends. Real hardware ignores it; the simulated bench takes the added
+    // mass or the box off again.
+    virtual void procedureEnded() {}
 };
 
 // A parallel port with no box attached: status lines float high, so the start handshake is

@@ -246,7 +246,7 @@ const bool registered = registerCommand(
      "      --sound-latency FRAMES           loop delay measured before (default: as reported)\n"
      "      --passes K                       level: number of passes (default 1)\n"
      "      --sim-hw N                       hardware number the box reports (default 9)\n"
-     "      --sim-noise DB                   noise floor, dB re full scale (default -90)\n"
+     "      --sim-noise DB                   converter noise, dB re full scale (default -72)\n"
      "      --sim-gain DB                    amplifier gain (default 0)\n"
      "      --sim-driver Re,LeMh,fs,Qms,Qes,VasL  driver (default 6.2,0.6,38,3.2,0.42,45)\n"
      "      --sim-fault absent|stuck|clip    no box, capture never ends, input clips\n"

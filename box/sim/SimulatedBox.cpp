@@ -82,7 +82,50 @@ std::vector<cd> dftAny(const std::vector<cd>& x, bool inverse)
     return out;
 }
 
+// The converter's anti-alias filter at a frequency relative to the rate. It sits in front of
+// the converter on every input, so ratios of two inputs (the impedance) stay true up to
+// 0.45 fs, where it is -5 dB. Why this shape:
+// - A response that still has phase at half the rate cannot be held by a sampled system and
+//   would fold into pre-ringing that the acquisition's zeroed first samples cut off; the
+//   filter is down 10 dB there. Zero phase: its short symmetric ringing lies inside the
+//   latency.
+// - A steep filter makes the MLS ring: filtered, its chips of 1.05 V (two thirds of full
+//   scale) overshoot by the sum of the filter's taps, and on the loudspeaker side the voice
+//   coil's rising impedance adds its own overshoot at 51.2 kHz. A raised cosine from 0.4 fs
+//   overdrove every input with an MLS; exp(-ln2 (f / 0.47 fs)^8) keeps the amplifier output
+//   and the loudspeaker side of the default driver below 1950 of the 2048 counts, and is
+//   flat within 0.15 dB to 0.29 fs (15 kHz at 51.2 kHz) and -3 dB at 0.43 fs.
+double antiAliasFilter(double rel)
+{
+    return std::exp(-std::log(2.0) * std::pow(std::fabs(rel) / 0.47, 8.0));
+}
+
 } // namespace
+
+// Air load of the cone at low frequencies (ka << 1), with a the radius of the diaphragm:
+// - Free air: the cone is a disk open on both sides. A disk moving broadside carries
+//   8 rho a^3 / 3 of air in all (Lamb, Hydrodynamics, 6th ed. 1932, par. 108: the added mass
+//   of a circular disk in an ideal fluid). The driver's parameters, measured in free air,
+//   already hold this mass in Mms.
+// - On a closed box the front radiates from the box's baffle: 8 rho a^3 / 3 on that side
+//   alone, the low-frequency limit of the radiation reactance of a piston in a baffle
+//   (Rayleigh, Theory of Sound, par. 302; Beranek, Acoustics, 1954, ch. 5). The rear works
+//   into the box's air; we take the same 8 rho a^3 / 3 for it, the usual engineering
+//   assumption of two baffled sides for a driver in a box of ordinary shape (Beranek's
+//   treatment of a piston in one wall of a closed box puts it somewhat lower, depending on
+//   the box's proportions; the program's evaluation assumes 0.85 of it).
+// So mounting on the box adds 8 rho a^3 / 3 to the moving mass as well as the box's air
+// spring to the suspension.
+double freeAirLoadKg(double sdM2)
+{
+    const double a = std::sqrt(sdM2 / kPi);
+    return 8.0 / 3.0 * kRho * a * a * a;
+}
+
+double closedBoxAirLoadKg(double sdM2)
+{
+    return 2.0 * freeAirLoadKg(sdM2);
+}
 
 DriverModel driverModel(const Bench& bench)
 {
@@ -101,6 +144,7 @@ DriverModel driverModel(const Bench& bench)
         if (bench.closedBoxL > 0.0) {
             const double cb = bench.closedBoxL * 1e-3 / (kRhoC2 * m.sd * m.sd);
             m.cms = 1.0 / (1.0 / m.cms + 1.0 / cb);
+            m.mms += closedBoxAirLoadKg(m.sd) - freeAirLoadKg(m.sd);
         } else {
             m.mms += bench.addedMassG * 1e-3;
         }
@@ -143,16 +187,10 @@ std::complex<double> wiringTransfer(const Bench& bench, Wiring wiring, double fH
             return 0.0;
         const DriverModel m = driverModel(bench);
         const double w = 2 * kPi * fHz;
-        // The driver hangs on the amplifier directly, or behind the reference resistor while
-        // the impedance wiring is in place.
+        // The driver hangs on the amplifier directly (see Bench::mic).
         const cd ze = cd(m.re, w * m.le);
         const cd zm = mechanicalImpedance(m, w);
-        cd u = g;
-        if (bench.line1 == Wiring::SpeakerSide) {
-            const cd z = ze + m.bl * m.bl / zm;
-            u = g * z / (rRef + z);
-        }
-        const cd current = u / (ze + m.bl * m.bl / zm);
+        const cd current = g / (ze + m.bl * m.bl / zm);
         const cd velocity = m.bl * current / zm;
         // Baffled piston, far field on axis: p = rho Sd j w v / (2 pi r), delayed by r/c.
         const double r = std::max(bench.distanceMm, 1.0) * 1e-3;
@@ -232,6 +270,11 @@ void SimulatedBox::wiringConfirmed(int stringId)
     default:
         break;
     }
+}
+
+void SimulatedBox::procedureEnded()
+{
+    bench_.massOrBoxApplied = false;
 }
 
 void SimulatedBox::present(int nibble)
@@ -346,7 +389,8 @@ std::uint8_t SimulatedBox::in(std::uint16_t port)
 
 double SimulatedBox::signalVoltsScale(int input) const { return input == 2 ? 12800.0 : 1280.0; }
 
-void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector<double>& volts)
+void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus,
+                                      int noisePeriod, std::vector<double>& volts)
 {
     volts.assign(4096, 0.0);
     const double fs = core::sampleRateHz(rate);
@@ -372,13 +416,27 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector
             x[n] = mlsBit(n) ? bench_.mlsVolts : -bench_.mlsVolts;
     } else {
         x.assign(4096, 0.0);
-        if (bench_.stimulus == Stimulus::Impulse) {
+        if (stimulus == Stimulus::Impulse) {
             x[static_cast<std::size_t>(std::clamp(bench_.impulseSample, 0, 4095))] =
                 bench_.impulseVolts;
-        } else if (bench_.stimulus == Stimulus::Noise) {
-            std::normal_distribution<double> nd(0.0, bench_.noiseVoltsRms);
+        } else if (stimulus == Stimulus::Noise) {
+            // Periodic noise made in the frequency domain: equal lines with Schroeder's
+            // phases, which keep the crest factor of a flat spectrum low, one line on every
+            // bin of the period (which divides the frame's 4096 samples).
+            std::vector<cd> lines(4096, 0.0);
+            const int step = 4096 / noisePeriod;
+            const int count = noisePeriod / 2 - 1;
+            for (int j = 1; j <= count; ++j) {
+                const double phase =
+                    -kPi * static_cast<double>(j) * static_cast<double>(j - 1) / count;
+                const cd line = std::polar(bench_.noiseLineVolts * 2048.0, phase);
+                lines[static_cast<std::size_t>(j * step)] = line;
+                lines[static_cast<std::size_t>(4096 - j * step)] = std::conj(line);
+            }
+            // Line k of peak A is A N / 2 in the unscaled transform.
+            x = dftAny(lines, true);
             for (cd& v : x)
-                v = nd(rng_);
+                v = v.real() / 4096.0;
         }
     }
     const std::size_t p = x.size();
@@ -386,15 +444,7 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, std::vector
     for (std::size_t k = 0; k <= p / 2; ++k) {
         const double f = static_cast<double>(k) * fs / static_cast<double>(p);
         cd h = internal ? cd(1.0) : wiringTransfer(bench_, w, f);
-        // A driver's response still has phase at half the rate, which a sampled system cannot
-        // hold: it would fold into pre-ringing that the acquisition's zeroed first samples
-        // cut off. So the driver paths roll off from 0.4 fs (raised cosine, zero phase; its
-        // short symmetric ringing lies inside the latency). The flat paths need none, and
-        // the MLS on them keeps its crest factor.
-        const double rel = f / fs;
-        const bool driverPath = !internal && (w == Wiring::SpeakerSide || w == Wiring::Microphone);
-        if (driverPath && rel > 0.4)
-            h *= 0.5 * (1.0 + std::cos(kPi * std::min(1.0, (rel - 0.4) / 0.1)));
+        h *= antiAliasFilter(f / fs);
         if (k == 0 || (p % 2 == 0 && k == p / 2))
             h = cd(h.real(), 0.0); // a real system has a real response at DC and Nyquist
         spectrum[k] *= h;
@@ -439,12 +489,23 @@ void SimulatedBox::startCapture()
         codes_ = forcedCodes_;
         forcedCodes_.clear();
     } else {
-        const CleanKey key{input, rate, mls, bench_};
-        const bool random = !mls && bench_.stimulus == Stimulus::Noise;
-        if (random || !cleanValid_ || !(key == cleanKey_)) {
-            computeCleanSignal(input, rate, mls, clean_);
+        // The generator the user would connect for the program's method: a pulse, or for the
+        // analyser periodic noise whose period is the analyser's FFT length, so that every
+        // bin holds one line.
+        Stimulus stimulus = bench_.stimulus;
+        int noisePeriod = 4096;
+        if (stimulus == Stimulus::ForMethod) {
+            const core::MeasurementSettings& s = core::settings();
+            stimulus = s.method == 2 ? Stimulus::Noise : Stimulus::Impulse;
+            noisePeriod = 512;
+            while (noisePeriod < 4096 && noisePeriod < s.fftLength)
+                noisePeriod *= 2;
+        }
+        const CleanKey key{input, rate, mls, stimulus, noisePeriod, bench_};
+        if (!cleanValid_ || !(key == cleanKey_)) {
+            computeCleanSignal(input, rate, mls, stimulus, noisePeriod, clean_);
             cleanKey_ = key;
-            cleanValid_ = !random;
+            cleanValid_ = true;
         }
         const std::vector<double>& volts = clean_;
         const double k = signalVoltsScale(input) * (bench_.fault == Fault::Clip ? 40.0 : 1.0);

@@ -40,7 +40,12 @@ enum class Fault {
     Clip,       // the input stage is overdriven: every capture clips
 };
 
-enum class Stimulus { Impulse, Noise, Silence };
+// Generator when the box's MLS is off. Impulse: one sample (the method Impuls). Noise:
+// periodic noise, one line of equal level on every bin of the 4096-sample frame (the method
+// FFT-Analyzer). ForMethod: what the program's settings need at the capture, as a user would
+// connect it: the pulse for Impuls; for FFT-Analyzer the noise with the period of the FFT
+// length, one line on every bin the analyser computes.
+enum class Stimulus { ForMethod, Impulse, Noise, Silence };
 
 // Everything on the bench. The settings the program also holds (resistor, diameter,
 // distance, microphone sensitivity, added mass, box volume) are physical facts here; the
@@ -51,11 +56,19 @@ struct Bench {
     // Number of start sequences the box ignores before it acknowledges one (0 = the first).
     int ignoredStarts = 0;
 
-    // Generator when the box's MLS is off (methods Impuls and FFT-Analyzer).
-    Stimulus stimulus = Stimulus::Impulse;
-    double impulseVolts = 1.0;
+    // Generator when the box's MLS is off (methods Impuls and FFT-Analyzer). The levels are
+    // those the program's scaling of each method reads as the chain's true transfer:
+    // - Impuls scales the 1/N spectrum by N / 512 x 72, so the pulse carries 512 / 72 volt
+    //   samples. Such a pulse overdrives a line input on a unity chain (it is meant for the
+    //   microphone and the loudspeaker); a lower pulse reads that much less.
+    // - FFT-Analyzer reads a line of peak A as A / 2 x 1.41 (the rms of a sine), so every
+    //   line has the peak 2 / 1.41. Over the 2047 lines of N = 4096 that is some 45 V rms, as
+    //   much as the analyser's scale asks of a broadband signal (16 V at N = 512); it
+    //   overdrives a line input on a unity chain and suits the microphone.
+    Stimulus stimulus = Stimulus::ForMethod;
+    double impulseVolts = 512.0 / 72.0;
     int impulseSample = 64;
-    double noiseVoltsRms = 0.3;
+    double noiseLineVolts = 2.0 / 1.41;
     // Peak level of the box's MLS at its output. A unity chain on a line input then reads
     // 0 dB with the MLS method: the deconvolution peak 4095/3300 times the MLS scale 393/512
     // of the response computation makes 0.9525 per volt.
@@ -63,14 +76,21 @@ struct Bench {
 
     // Delay of the box's converters and filters, samples. The deconvolved impulse of a direct
     // path lands at index 4 + latency: clear of the response computation's fade-in and of the
-    // samples the acquisition zeroes, together with the few samples of pre-ringing that a
-    // response sampled up to half the rate carries.
-    int latencySamples = 8;
+    // samples the acquisition zeroes, together with the symmetric ringing of the anti-alias
+    // filter and the pre-ringing that a response sampled up to half the rate carries. With 8
+    // the acquisition's zeroed samples cut into that ringing, and the impedance near 0.45 fs
+    // came out 5 % high.
+    int latencySamples = 32;
 
     double amplifierGainDb = 0.0;
-    // Noise floor at the converter, dB relative to full scale (2048 counts), Gaussian.
-    double noiseDbFs = -90.0;
+    // Noise at the converter, dB relative to full scale (2048 counts), Gaussian. A 12-bit
+    // converter's own noise is about half a step (-72 dBFS); much less would leave the
+    // rounding error the same in every capture, where no averaging could remove it.
+    double noiseDbFs = -72.0;
 
+    // The line inputs follow the wiring prompts. The microphone always hears the driver as
+    // it hangs on the amplifier: an acoustic measurement is made with the driver wired to
+    // the amplifier, whatever an impedance run left on the line inputs.
     Wiring line1 = Wiring::AmplifierOutput;
     Wiring line2 = Wiring::AmplifierOutput;
     Wiring mic = Wiring::Microphone;
@@ -83,7 +103,8 @@ struct Bench {
     // Second T/S run: a closed box of this volume when > 0, otherwise the added mass.
     double addedMassG = 50.0;
     double closedBoxL = 0.0;
-    // Set when the "Zusatzmasse ..." prompt has been confirmed.
+    // Set when the "Zusatzmasse ..." prompt has been confirmed, cleared when the procedure
+    // that asked for it ends.
     bool massOrBoxApplied = false;
 
     bool operator==(const Bench&) const = default;
@@ -98,6 +119,11 @@ inline constexpr double kSpeedOfSound = 343.0;
 struct DriverModel {
     double re, le, bl, mms, cms, rms, sd;
 };
+// Air moving with the cone at low frequencies, kg, for a diaphragm of area sdM2: in free air
+// (both sides of an unbaffled disk) and mounted on a closed box (front from the baffle, rear
+// into the box). The definitions explain the model and its sources.
+double freeAirLoadKg(double sdM2);
+double closedBoxAirLoadKg(double sdM2);
 DriverModel driverModel(const Bench& bench);
 // Electrical impedance of the driver as mounted on the bench (mass or box included when
 // applied), ohm.
@@ -125,6 +151,7 @@ public:
     std::uint8_t in(std::uint16_t port) override;
     void sleepMs(int ms) override;
     void wiringConfirmed(int stringId) override;
+    void procedureEnded() override;
 
     Bench& bench() { return bench_; }
     const Bench& bench() const { return bench_; }
@@ -159,7 +186,8 @@ private:
     void present(int nibble);
     std::uint8_t statusByte();
     double signalVoltsScale(int input) const;
-    void computeCleanSignal(int input, int rate, bool mls, std::vector<double>& volts);
+    void computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus, int noisePeriod,
+                            std::vector<double>& volts);
 
     Bench bench_;
     std::uint16_t base_ = 0x378;
@@ -199,6 +227,8 @@ private:
     struct CleanKey {
         int input = 0, rate = 0;
         bool mls = false;
+        Stimulus stimulus = Stimulus::Silence;
+        int noisePeriod = 0;
         Bench bench;
         bool operator==(const CleanKey&) const = default;
     };

@@ -45,6 +45,8 @@ public:
     }
     ~ForcedSettings()
     {
+        // The added mass or the box comes off the bench with the end of the procedure.
+        box::acquisitionDevice().procedureEnded();
         auto& s = core::settings();
         s.markerPos = markers_;
         s.fftLength = fftLength_;

@@ -106,6 +106,9 @@ TEST_F(BoxTest, OneAcquisitionFollowsTheSequenceByteForByte)
 
 TEST_F(BoxTest, ControlByteAndSelectionBitsForEveryInputRateAndMethod)
 {
+    // The protocol needs no signal; the generator stays silent (the Impuls method's
+    // calibrated pulse and the analyser's noise overdrive a line input).
+    sim.bench().stimulus = box::sim::Stimulus::Silence;
     for (int method = 0; method <= 2; ++method) {
         for (int input = 1; input <= 4; ++input) {
             for (int rate = 1; rate <= 3; ++rate) {
@@ -142,6 +145,9 @@ TEST_F(BoxTest, ControlByteAndSelectionBitsForEveryInputRateAndMethod)
 
 TEST_F(BoxTest, PortAddressesFollowTheParallelPortSetting)
 {
+    // The protocol needs no signal; the generator stays silent (the Impuls method's
+    // calibrated pulse and the analyser's noise overdrive a line input).
+    sim.bench().stimulus = box::sim::Stimulus::Silence;
     struct Case {
         int lpt;
         int base;
@@ -169,6 +175,9 @@ TEST_F(BoxTest, PortAddressesFollowTheParallelPortSetting)
 
 TEST_F(BoxTest, StartMustBeAcknowledgedWithinFortyAttempts)
 {
+    // The protocol needs no signal; the generator stays silent (the Impuls method's
+    // calibrated pulse and the analyser's noise overdrive a line input).
+    sim.bench().stimulus = box::sim::Stimulus::Silence;
     core::TimeRecord rec;
     rec.v.fill(7.0f);
 
@@ -179,6 +188,7 @@ TEST_F(BoxTest, StartMustBeAcknowledgedWithinFortyAttempts)
 
     // Answered only at the 41st: "Hardware nicht vorhanden", record untouched.
     box::sim::SimulatedBox late;
+    late.bench().stimulus = box::sim::Stimulus::Silence;
     late.bench().ignoredStarts = 40;
     box::setPortAccess(&late);
     rec.v.fill(7.0f);
@@ -340,10 +350,16 @@ TEST_F(BoxTest, MlsWritesTheWholeRecordAndReadsUnityOnTheInternalPath)
     // The box's sequence without delay would put the impulse at index 4; the converters'
     // latency moves it on. With the response computation's MLS scale 393/512 it reads as
     // gain 1 (0 dB).
+    // The converter's anti-alias filter spreads it over a few samples either side: their sum
+    // is the gain at low frequencies.
     const int peak = 4 + sim.bench().latencySamples;
-    EXPECT_NEAR(rec[peak] * 393.0 / 512.0, 1.0, 0.01);
+    double area = 0.0;
+    for (int k = peak - 24; k <= peak + 24; ++k)
+        area += rec[k];
+    EXPECT_NEAR(area * 393.0 / 512.0, 1.0, 0.02);
+    EXPECT_GT(rec[peak] * 393.0 / 512.0, 0.8);
     double rest = 0.0;
-    for (int k = peak + 4; k < 4090; ++k)
+    for (int k = peak + 24; k < 4090; ++k)
         rest = std::max(rest, std::fabs(static_cast<double>(rec[k])));
     EXPECT_LT(rest, 0.005);
 }

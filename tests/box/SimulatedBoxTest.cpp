@@ -58,10 +58,19 @@ TEST(SimulatedBench, AddedMassLowersAndClosedBoxRaisesTheResonance)
     const double fsMass = 1.0 / (2 * kPi * std::sqrt(loaded.mms * loaded.cms));
     EXPECT_NEAR(fsMass, b.driver.fsHz * std::sqrt(free.mms / (free.mms + 0.020)), 1e-9);
 
+    // The box stiffens the suspension by Vas / Vb and adds air to the cone: 8 rho a^3 / 3 in
+    // free air, twice that on the box (baffle in front, box behind).
     b.closedBoxL = 15.0;
     const DriverModel boxed = driverModel(b);
+    const double a = 0.085;
+    const double freeLoad = 8.0 / 3.0 * kRho * a * a * a;
+    EXPECT_NEAR(freeAirLoadKg(boxed.sd), freeLoad, 1e-12);
+    EXPECT_NEAR(closedBoxAirLoadKg(boxed.sd), 2.0 * freeLoad, 1e-12);
+    EXPECT_NEAR(boxed.mms, free.mms + freeLoad, 1e-12);
     const double fc = 1.0 / (2 * kPi * std::sqrt(boxed.mms * boxed.cms));
-    EXPECT_NEAR(fc, b.driver.fsHz * std::sqrt(1.0 + b.driver.vasL / 15.0), 1e-9);
+    EXPECT_NEAR(fc,
+                b.driver.fsHz * std::sqrt((1.0 + b.driver.vasL / 15.0) * free.mms / boxed.mms),
+                1e-9);
 
     // The "Zusatzmasse" prompt applies it; confirming the speaker-side wiring starts afresh.
     SimulatedBox box;
@@ -72,6 +81,10 @@ TEST(SimulatedBench, AddedMassLowersAndClosedBoxRaisesTheResonance)
     box.wiringConfirmed(21);
     EXPECT_EQ(box.bench().line1, Wiring::AmplifierOutput);
     box.wiringConfirmed(22);
+    EXPECT_FALSE(box.bench().massOrBoxApplied);
+    // The end of the procedure takes it off too.
+    box.wiringConfirmed(103);
+    box.procedureEnded();
     EXPECT_FALSE(box.bench().massOrBoxApplied);
 }
 
@@ -119,7 +132,9 @@ TEST(SimulatedBench, ParsesDriversAndFaults)
 
 TEST(SimulatedBench, PlaysTheDeconvolutionsSequence)
 {
-    // A unity path with MLS, no noise: the captured codes follow the sequence bit by bit.
+    // A unity path with MLS, no noise: the captured codes follow the sequence bit by bit. The
+    // converter's anti-alias filter lets the neighbours move a chip, but never across zero
+    // and never to full scale.
     SimulatedBox box;
     box.bench().noiseDbFs = -300.0;
     box.bench().latencySamples = 0;
@@ -129,6 +144,14 @@ TEST(SimulatedBench, PlaysTheDeconvolutionsSequence)
     const auto& codes = box.lastCapture();
     ASSERT_EQ(codes.size(), 4096u);
     const int high = static_cast<int>(std::lround(box.bench().mlsVolts * 1280.0));
-    for (int n = 0; n < 4096; ++n)
-        ASSERT_EQ(codes[n] - 2047, box::mlsBit(n % 4095) ? high : -high) << n;
+    double correlation = 0.0;
+    for (int n = 0; n < 4096; ++n) {
+        const int v = codes[n] - 2047;
+        const int sign = box::mlsBit(n % 4095) ? 1 : -1;
+        ASSERT_GT(v * sign, 0) << n;
+        ASSERT_LT(std::abs(v), 2000) << n;
+        correlation += v * sign;
+    }
+    // The chips' mean level is the filter's centre tap, 0.9 of the sequence's level.
+    EXPECT_NEAR(correlation / 4096.0 / high, 0.9, 0.05);
 }

@@ -92,3 +92,49 @@ TEST_F(QtCanvasTest, LongCurvesStayUnbrokenAndTextKeepsItsSizeAcrossReplays)
         }
     }
 }
+
+TEST_F(QtCanvasTest, WideOutlinesOfFacesLookAsTheClosedPathDid)
+{
+    // A waterfall ribbon: a jagged face with a 3-pixel outline. Drawn in segments (hard lines)
+    // it must cover nearly the pixels of the outline stroked as one closed path; smoothed
+    // lines keep the closed path.
+    std::vector<DPoint> face;
+    for (int i = 0; i <= 60; ++i)
+        face.push_back({20.0 + i * 9.3, 200.0 - 60.0 * std::sin(i * 0.7) - 0.4 * i});
+    for (int i = 60; i >= 0; --i)
+        face.push_back({26.0 + i * 9.3, 230.0 - 50.0 * std::sin(i * 0.7 + 0.3)});
+    const std::uint32_t line = 0x00804000; // 0x00BBGGRR
+    const std::uint32_t fill = 0x00C050C0;
+    for (bool smooth : {false, true}) {
+        QImage segments(600, 320, QImage::Format_RGB32);
+        QImage closed(600, 320, QImage::Format_RGB32);
+        segments.fill(Qt::white);
+        closed.fill(Qt::white);
+        {
+            QPainter p(&segments);
+            p.setRenderHint(QPainter::Antialiasing, smooth);
+            QtCanvas canvas(p);
+            canvas.polygon(face, DPen{line, 3.0, false, false}, fill);
+        }
+        {
+            QPainter p(&closed);
+            p.setRenderHint(QPainter::Antialiasing, smooth);
+            QPen pen(QColor(0x00, 0x40, 0x80), 3.0);
+            pen.setJoinStyle(Qt::BevelJoin);
+            p.setPen(pen);
+            p.setBrush(QColor(0xC0, 0x50, 0xC0));
+            QPolygonF poly;
+            for (const DPoint& d : face)
+                poly << QPointF(d.x, d.y);
+            p.drawPolygon(poly);
+        }
+        int outline = 0, differing = 0;
+        for (int y = 0; y < 320; ++y)
+            for (int x = 0; x < 600; ++x) {
+                outline += closed.pixelColor(x, y).blue() > 100 && closed.pixelColor(x, y).red() < 60;
+                differing += segments.pixel(x, y) != closed.pixel(x, y);
+            }
+        EXPECT_GT(outline, 2000) << smooth;
+        EXPECT_LT(differing, smooth ? 1 : outline / 20) << (smooth ? "smooth" : "hard");
+    }
+}

@@ -147,13 +147,13 @@ TEST_F(TsProcedureTest, RecoversTheSimulatedDriverWithAddedMass)
     EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderImpedance), 2);
     expectRestored();
 
-    // The proposal is 0.95 x the smallest impedance above the first resonance (a little
-    // below Re here: the measured curve carries the 0.99 of the impedance computation and
-    // the smoothing of the runs), as the prompt's one-decimal text gives it back.
+    // The proposal is 0.95 x the smallest impedance above the first resonance (close to Re
+    // here: the measured curve carries the 0.99 of the impedance computation, the motional
+    // part and the coil add a little), as the prompt's one-decimal text gives it back.
     const auto proposals = ui.dcProposals();
     ASSERT_EQ(proposals.size(), 1u);
     EXPECT_GT(proposals[0], 0.95f * 5.0f);
-    EXPECT_LT(proposals[0], 0.95f * 6.0f);
+    EXPECT_LE(proposals[0], 0.95f * 6.0f + 0.05f);
     EXPECT_FLOAT_EQ(proposals[0] * 10.0f, std::round(proposals[0] * 10.0f));
 }
 
@@ -163,8 +163,55 @@ TEST_F(TsProcedureTest, RecoversTheSimulatedDriverInAClosedBox)
     const Parsed p = runComplete(6.0f);
     std::printf("closed box 20 l: fs %.1f Qt %.2f Vas %.2f\n", p.fs, p.qt, p.vas);
     EXPECT_NEAR(p.fs, 35.0, 0.02 * 35.0);
-    EXPECT_NEAR(p.vas, 40.0, 0.25 * 40.0);
+    // The box adds the air its baffle and its inside put on the cone, which the evaluation
+    // takes into account.
+    EXPECT_NEAR(p.vas, 40.0, 0.10 * 40.0);
     expectRestored();
+}
+
+TEST_F(TsProcedureTest, TheMassOrBoxComesOffWhenTheProcedureEnds)
+{
+    runComplete(6.0f);
+    EXPECT_FALSE(sim.bench().massOrBoxApplied);
+
+    // Also when it ends without a result: no new amplifier run, speaker wiring, mass, then
+    // the DC resistance cannot be evaluated.
+    ui.clear();
+    queue({Answer::Yes, Answer::No, Answer::Ok, Answer::Ok});
+    ui.queueDcResistance(80.0f);
+    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_FALSE(sim.bench().massOrBoxApplied);
+}
+
+TEST_F(TsProcedureTest, RunsAtTheHighRateWithoutOverdrivingTheInputs)
+{
+    // The default bench's driver at 51.2 kHz: its 38 Hz resonance is too narrow for the
+    // analysis at 12.5 Hz bins ("Keine Auswertung möglich"), but the amplifier and the
+    // speaker-side runs are taken and must not overdrive the inputs.
+    core::settings().sampleRate = 2;
+    sim.bench().driver = box::sim::DriverParameters{};
+    queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok});
+    ts::measureTsParameters();
+    EXPECT_EQ(sim.captureCount(), 2);
+    EXPECT_FALSE(ui.messages().empty());
+    for (const auto& m : ui.messages())
+        EXPECT_NE(m.text, core::str(18));
+    expectRestored();
+}
+
+TEST_F(TsProcedureTest, AveragingImpulseRunsRemovesTheConvertersRounding)
+{
+    // A pulse low enough for the line inputs; the converter's own noise dithers its rounding,
+    // so averaged captures come closer to the truth than any single one.
+    auto& s = core::settings();
+    s.method = 0;
+    s.averages = 8;
+    sim.bench().stimulus = box::sim::Stimulus::Impulse;
+    sim.bench().impulseVolts = 1.0;
+    const Parsed p = runComplete(6.0f);
+    std::printf("Impuls, 8 averages: fs %.1f Qt %.2f Qe %.2f Qm %.2f\n", p.fs, p.qt, p.qe, p.qm);
+    EXPECT_NEAR(p.qm, 3.0, 0.08 * 3.0);
+    EXPECT_NEAR(p.qe, 0.45, 0.08 * 0.45);
 }
 
 TEST_F(TsProcedureTest, EveryWayOutRestoresTheSettings)
