@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
           qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl1-mesa-dev
+          qt6-translations-l10n
           xvfb xauth fonts-dejavu-core locales)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,290 @@
+// The desktop additions in the window (offscreen): "Messung speichern?" before a measurement is
+// replaced, the recent files, the configuration kept between starts, pictures as files and on
+// the clipboard against orvo-tool's render, and printing in the window's proportions.
+#include "app/Commands.h"
+#include "app/Desktop.h"
+#include "app/DiagramFiles.h"
+#include "app/MainWindow.h"
+#include "app/Painting.h"
+#include "app/Wiring.h"
+#include "core/Display.h"
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "files/ConfigurationFile.h"
+#include "files/MeasurementFile.h"
+#include "plot/Render.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QPainter>
+#include <QPrinter>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "app_desktop_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
+    return *a;
+}
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+class DesktopTest : public testsupport::RecordsTest
+{
+protected:
+    void SetUp() override
+    {
+        application();
+        RecordsTest::SetUp();
+        app::resetShell();
+        app::wireOperations();
+        window = std::make_unique<app::MainWindow>();
+        window->resize(800, 600);
+        window->show();
+        core::setUi(&ui);
+        dir = testsupport::makeTempDir();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        RecordsTest::TearDown();
+    }
+    // Something measured: an impedance curve in the store.
+    void measureSomething()
+    {
+        auto& st = core::store();
+        for (int k = 0; k < core::kCurveBins; ++k) {
+            st.impedanceMagnitude[k] = 6.0f + 40.0f / (1.0f + 0.01f * (k - 25) * (k - 25));
+            st.impedancePhase[k] = 30.0f - 0.05f * k;
+        }
+        st.impedanceMagnitude.stamp(4096, 1);
+        st.impedancePhase.stamp(4096, 1);
+    }
+    std::unique_ptr<app::MainWindow> window;
+    std::string dir;
+};
+
+TEST_F(DesktopTest, MeasurementSaveQuestionBeforeItIsReplaced)
+{
+    app::Desktop& d = window->desktop();
+    // Nothing measured: a load goes straight to its dialog.
+    EXPECT_FALSE(d.measurementUnsaved());
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(ui.fileRequests().size(), 1u);
+
+    measureSomething();
+    ASSERT_TRUE(d.measurementUnsaved());
+    ui.clear();
+    ui.queueAnswer(core::Answer::Cancel);
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].text, "Messung speichern?");
+    EXPECT_EQ(ui.messages()[0].buttons, core::Buttons::YesNoCancel);
+    EXPECT_TRUE(ui.fileRequests().empty()); // Abbrechen: nothing happens
+
+    // Ja, but the save dialog is cancelled: the measurement stays, the load does not run.
+    ui.clear();
+    ui.queueAnswer(core::Answer::Yes);
+    app::dispatchCommand(app::cmd::ImportZma);
+    ASSERT_EQ(ui.fileRequests().size(), 1u);
+    EXPECT_TRUE(ui.fileRequests()[0].save);
+
+    // Ja and saved: the load follows, and the question is not asked again.
+    ui.clear();
+    const std::string saved = dir + "/gemessen.mes";
+    ui.queueAnswer(core::Answer::Yes);
+    ui.queuePath(saved);
+    ui.queuePath(""); // the load's own dialog, cancelled
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    EXPECT_EQ(fs::file_size(saved), files::kMeasurementFileSize);
+    EXPECT_EQ(ui.fileRequests().size(), 2u);
+    EXPECT_FALSE(d.measurementUnsaved());
+
+    // Nein: the measurement is given up.
+    measureSomething();
+    core::store().impedancePhase[7] = 99.0f;
+    ui.clear();
+    ui.queueAnswer(core::Answer::No);
+    app::dispatchCommand(app::cmd::Import133);
+    EXPECT_EQ(ui.fileRequests().size(), 1u);
+    EXPECT_FALSE(ui.fileRequests()[0].save);
+
+    // A view command or an export never asks.
+    ui.clear();
+    app::dispatchCommand(app::cmd::ShowImpedance);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST_F(DesktopTest, RecentFilesAreKeptNewestFirstAndOpen)
+{
+    std::vector<std::string> list;
+    for (const char* p : {"a.mes", "b.mes", "a.mes", "c.mes", "d.mes", "e.mes", "f.mes"})
+        list = app::withRecentFile(list, p);
+    EXPECT_EQ(list, (std::vector<std::string>{"f.mes", "e.mes", "d.mes", "c.mes", "a.mes"}));
+
+    measureSomething();
+    const std::string path = dir + "/eins.mes";
+    ASSERT_EQ(files::writeMeasurementFile(path), files::WriteStatus::Written);
+    core::resetStore();
+    window->desktop().markSaved();
+    ui.queuePath(path);
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    EXPECT_EQ(core::store().impedanceMagnitude[25], 46.0f);
+    ASSERT_FALSE(window->desktop().recentFiles().empty());
+    EXPECT_EQ(window->desktop().recentFiles().front(), path);
+    QAction* first = window->commandAction(app::cmd::RecentFile1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->text(), QStringLiteral("&1 eins.mes"));
+
+    // Opened from the list: no dialog.
+    core::resetStore();
+    window->desktop().markSaved();
+    ui.clear();
+    app::dispatchCommand(app::cmd::RecentFile1);
+    EXPECT_TRUE(ui.fileRequests().empty());
+    EXPECT_EQ(core::store().impedanceMagnitude[25], 46.0f);
+    // A file gone since: the program's read failure, nothing changed.
+    fs::remove(path);
+    ui.clear();
+    app::dispatchCommand(app::cmd::RecentFile1);
+    EXPECT_FALSE(ui.messages().empty());
+}
+
+TEST_F(DesktopTest, ConfigurationKeptBetweenStartsAndADamagedOneSetAside)
+{
+    EXPECT_EQ(app::firstStartFolder(dir + "/gibt-es-nicht", "/home/x"), "/home/x");
+    EXPECT_EQ(app::firstStartFolder(dir, "/home/x"), dir);
+
+    app::Desktop& d = window->desktop();
+    const std::string kept = dir + "/TAVEN/OrvoPro2.3Deutsch.cfg";
+    d.setKeptConfigurationPath(kept);
+    EXPECT_FALSE(d.restoreKeptConfiguration()); // the first start: nothing kept yet
+    core::settings().fftLength = 2048;
+    core::settings().distanceMm = 777;
+    core::displaySettings().lineWidth = 3;
+    d.keepConfiguration();
+    ASSERT_EQ(fs::file_size(kept), files::kConfigurationFileSize);
+
+    core::resetSettings();
+    core::resetDisplaySettings();
+    ASSERT_TRUE(d.restoreKeptConfiguration());
+    EXPECT_EQ(core::settings().fftLength, 2048);
+    EXPECT_EQ(core::settings().distanceMm, 777);
+    EXPECT_EQ(core::displaySettings().lineWidth, 3);
+    EXPECT_TRUE(ui.messages().empty());
+
+    // Damaged: cut short, or of the right length with values no measurement can use.
+    for (int damage = 0; damage < 2; ++damage) {
+        SCOPED_TRACE(damage);
+        std::string bytes = readAll(kept);
+        if (damage == 0)
+            bytes.resize(1000);
+        else
+            bytes[files::cfg::kSampleRate] = 9;
+        std::ofstream(kept, std::ios::binary | std::ios::trunc) << bytes;
+        core::resetSettings();
+        ui.clear();
+        EXPECT_FALSE(d.restoreKeptConfiguration());
+        EXPECT_EQ(core::settings().fftLength, 512); // built-in settings
+        EXPECT_FALSE(fs::exists(kept));
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_NE(ui.messages()[0].text.find("beiseitegelegt"), std::string::npos);
+        int aside = 0;
+        for (const auto& e : fs::directory_iterator(dir + "/TAVEN"))
+            aside += e.path().string().ends_with(".defekt");
+        EXPECT_EQ(aside, damage + 1);
+        d.keepConfiguration(); // the next exit writes a good one again
+    }
+}
+
+TEST_F(DesktopTest, PicturesMatchTheToolsRenderAndTheClipboard)
+{
+    measureSomething();
+    plot::renderView(100);
+    const std::string mes = dir + "/bild.mes";
+    ASSERT_EQ(files::writeMeasurementFile(mes), files::WriteStatus::Written);
+    const std::string cmd = "cd '" + dir + "' && QT_QPA_PLATFORM=offscreen '" +
+                            std::string(ORVO_TOOL_PATH) +
+                            "' render 4 bild.mes tool.png --size 400x300 && '" + ORVO_TOOL_PATH +
+                            "' render 4 bild.mes tool.svg --size 400x300 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+
+    const std::string png = dir + "/fenster.png";
+    const std::string svg = dir + "/fenster.svg";
+    const std::string pdf = dir + "/fenster.pdf";
+    ASSERT_EQ(app::saveDiagramFile(4, png, app::DiagramFormat::Png, 400, 300),
+              files::WriteStatus::Written);
+    ASSERT_EQ(app::saveDiagramFile(4, svg, app::DiagramFormat::Svg, 400, 300),
+              files::WriteStatus::Written);
+    ASSERT_EQ(app::saveDiagramFile(4, pdf, app::DiagramFormat::Pdf, 400, 300),
+              files::WriteStatus::Written);
+    const QImage fromTool(QString::fromStdString(dir + "/tool.png"));
+    const QImage fromWindow(QString::fromStdString(png));
+    ASSERT_EQ(fromWindow.size(), QSize(400, 300));
+    EXPECT_TRUE(fromTool.convertToFormat(QImage::Format_RGB32) ==
+                fromWindow.convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(readAll(svg), readAll(dir + "/tool.svg"));
+    EXPECT_EQ(readAll(pdf).rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(app::diagramFormatFor("x.PNG"), app::DiagramFormat::Png);
+    EXPECT_EQ(app::diagramFormatFor("x.svg"), app::DiagramFormat::Svg);
+    EXPECT_FALSE(app::diagramFormatFor("x.bmp"));
+
+    // Kopieren puts the current view at the size of the drawing area on the clipboard.
+    app::showView(4);
+    app::dispatchCommand(app::cmd::CopyDiagram);
+    const QWidget* area = window->drawingArea();
+    const QImage copied = QApplication::clipboard()->image();
+    ASSERT_FALSE(copied.isNull());
+    EXPECT_TRUE(copied.convertToFormat(QImage::Format_RGB32) ==
+                app::diagramImage(4, area->width(), area->height()));
+}
+
+TEST_F(DesktopTest, PrintKeepsTheWindowsProportionsOnALandscapePage)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    QRect replayed;
+    app::setPictureReplayer([&](QPainter& p, int, const QRect& target) {
+        replayed = p.transform().mapRect(target);
+    });
+    window->setPrinter(std::move(printer));
+    const std::string file = dir + "/druck.pdf";
+    ui.queuePath(file);
+    window->printView(4);
+    app::setPictureReplayer(nullptr);
+    ASSERT_TRUE(replayed.isValid());
+    const QWidget* area = window->drawingArea();
+    ASSERT_GT(area->width(), area->height());
+    EXPECT_GT(replayed.width(), replayed.height());
+    EXPECT_NEAR(static_cast<double>(replayed.width()) / replayed.height(),
+                static_cast<double>(area->width()) / area->height(), 0.01);
+    EXPECT_EQ(readAll(file).rfind("%PDF-", 0), 0u);
+
+    // The next print asks again rather than overwriting the last file.
+    ui.clear();
+    window->printView(4);
+    EXPECT_EQ(ui.fileRequests().size(), 1u);
+}
+
+} // namespace
