@@ -22,6 +22,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QMenu>
 
 #include <cstdint>
@@ -92,6 +95,18 @@ void showLoaded(LoadOutcome outcome)
 }
 
 } // namespace
+
+bool installQtGermanTranslations()
+{
+    // Owned by the application object, so it lives as long as the texts are needed.
+    auto* german = new QTranslator(QCoreApplication::instance());
+    if (!german->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete german;
+        return false;
+    }
+    return QCoreApplication::installTranslator(german);
+}
 
 std::vector<std::string> withRecentFile(std::vector<std::string> list, const std::string& path)
 {

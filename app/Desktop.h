@@ -31,6 +31,11 @@ std::string firstStartFolder(const std::string& documents, const std::string& ho
 // values every measurement and view depends on lie in their ranges.
 bool plausibleConfigurationImage(const unsigned char* image, std::size_t size);
 
+// Installs Qt's own German texts (Debian qt6-translations-l10n) for the file, colour and
+// print dialogs and the standard buttons; false when they are not installed, and those
+// texts then stay English. Call once, with the application object alive.
+bool installQtGermanTranslations();
+
 class Desktop : public QObject
 {
     Q_OBJECT

@@ -6,10 +6,7 @@
 #include "core/SettingsStore.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QStandardPaths>
-#include <QTranslator>
 
 #include <clocale>
 
@@ -22,10 +19,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("OrvoPro"));
     // Qt's own German texts for the file, colour and print dialogs and the message-box
     // buttons (Debian qt6-translations-l10n); without them those stay English.
-    QTranslator qtGerman;
-    if (qtGerman.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
-                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtGerman);
+    app::installQtGermanTranslations();
 
     app::QtSettingsStore store;
     core::setSettingsStore(&store);

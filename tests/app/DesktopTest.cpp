@@ -6,6 +6,7 @@
 #include "app/DiagramFiles.h"
 #include "app/MainWindow.h"
 #include "app/Painting.h"
+#include "app/QtUi.h"
 #include "app/Wiring.h"
 #include "core/Display.h"
 #include "core/Settings.h"
@@ -15,7 +16,10 @@
 #include "plot/Render.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QClipboard>
 #include <QImage>
 #include <QPainter>
@@ -25,6 +29,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
@@ -288,3 +293,85 @@ TEST_F(DesktopTest, PrintKeepsTheWindowsProportionsOnALandscapePage)
 }
 
 } // namespace
+
+namespace
+{
+
+// Runs `inspect` on the next modal dialog as soon as it is open, then closes it. The dialog's
+// picture goes to $ORVO_SHOT_DIR/<name>.png when that is set (screenshots for review).
+void onNextDialog(const char* name, std::function<void(QWidget*)> inspect)
+{
+    auto* timer = new QTimer(QApplication::instance());
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, name, inspect] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (w == nullptr || !w->isVisible())
+            return;
+        timer->stop();
+        QApplication::processEvents();
+        inspect(w);
+        if (const char* shots = std::getenv("ORVO_SHOT_DIR"))
+            w->grab().save(QString::fromUtf8(shots) + QLatin1Char('/') + QString::fromUtf8(name) +
+                           QStringLiteral(".png"));
+        if (auto* d = qobject_cast<QDialog*>(w))
+            d->reject();
+        else
+            w->close();
+        timer->deleteLater();
+    });
+    timer->start();
+}
+
+QStringList buttonTexts(QWidget* w)
+{
+    QStringList texts;
+    for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+        if (b->isVisible() && !b->text().isEmpty())
+            texts << b->text();
+    return texts;
+}
+
+} // namespace
+
+TEST_F(DesktopTest, DialogsSpeakGerman)
+{
+    if (!app::installQtGermanTranslations())
+        GTEST_SKIP() << "qtbase_de.qm is not installed (Debian qt6-translations-l10n)";
+    app::QtUi& qtUi = *window->ui();
+    core::setUi(&qtUi);
+
+    // Qt's own file dialog, as "Messdatei laden" opens it.
+    QStringList fileButtons;
+    onNextDialog("datei-dialog", [&](QWidget* w) { fileButtons = buttonTexts(w); });
+    core::FileDialogRequest r;
+    r.title = "Messdatei laden";
+    r.filter = "(*.mes)";
+    r.pattern = "*.mes";
+    r.initialFolder = dir;
+    std::string path;
+    EXPECT_FALSE(qtUi.fileDialog(r, path));
+    EXPECT_TRUE(fileButtons.contains(QStringLiteral("&Öffnen")) ||
+                fileButtons.contains(QStringLiteral("Öffnen")))
+        << fileButtons.join(QStringLiteral(", ")).toStdString();
+    EXPECT_TRUE(fileButtons.contains(QStringLiteral("Abbrechen")))
+        << fileButtons.join(QStringLiteral(", ")).toStdString();
+
+    // "Messung speichern?" with Ja/Nein/Abbrechen; closing it is Abbrechen.
+    measureSomething();
+    QStringList questionButtons;
+    onNextDialog("messung-speichern", [&](QWidget* w) { questionButtons = buttonTexts(w); });
+    EXPECT_FALSE(window->desktop().confirmDiscard());
+    EXPECT_EQ(questionButtons.size(), 3);
+    EXPECT_TRUE(questionButtons.contains(QStringLiteral("&Ja")));
+    EXPECT_TRUE(questionButtons.contains(QStringLiteral("&Nein")));
+    EXPECT_TRUE(questionButtons.contains(QStringLiteral("Abbrechen")));
+
+    // "Diagramm speichern als…" for the impedance view.
+    plot::renderView(100);
+    app::showView(4);
+    QString title;
+    onNextDialog("diagramm-speichern-als", [&](QWidget* w) { title = w->windowTitle(); });
+    app::dispatchCommand(app::cmd::SaveDiagram);
+    EXPECT_EQ(title, QStringLiteral("Diagramm speichern als…"));
+    core::setUi(&ui);
+}
