@@ -37,12 +37,20 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "20", "-5", "+.5", ",5" start a number; "Freq", "-----" and "\"Hz\"" do not.
 bool startsLikeNumber(std::string_view s)
 {
-    if (s.empty())
-        return false;
-    const char c = s.front();
-    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == ',';
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        ++i;
+    if (i < s.size() && (s[i] == '.' || s[i] == ','))
+        ++i;
+    return i < s.size() && isDigit(s[i]);
 }
 
 std::vector<std::string_view> splitOn(std::string_view line, char sep)
@@ -194,23 +202,33 @@ ExchangeText curveRows(const core::CurveBuffer& value, const core::CurveBuffer& 
         t.message = "Die Kurve hat keine gültige FFT-Länge oder Abtastrate.";
         return t;
     }
+    // A curve without any phase (one read from a two-column file) is written with two
+    // columns; otherwise a bin needs both values.
+    bool anyPhase = false;
+    for (int k = 1; k < g.bins && !anyPhase; ++k)
+        anyPhase = hasValue(value[k]) && hasValue(phase[k]);
     std::string rows;
     int count = 0;
     // Bin 0 (0 Hz) has no place on a logarithmic frequency axis and is never written.
     for (int k = 1; k < g.bins; ++k) {
         const float v = value[k];
         const float p = phase[k];
-        if (!hasValue(v) || !hasValue(p))
+        if (!hasValue(v) || (anyPhase && !hasValue(p)))
             continue;
         const double shown = dbspl ? static_cast<double>(dsp::toDbspl(v)) : static_cast<double>(v);
-        rows += core::formatC("%.4f %.4f %.3f\r\n", k * g.df, shown, static_cast<double>(p));
+        rows += anyPhase ? core::formatC("%.4f %.4f %.3f\r\n", k * g.df, shown,
+                                         static_cast<double>(p))
+                         : core::formatC("%.4f %.4f\r\n", k * g.df, shown);
         ++count;
     }
     if (count == 0) {
         t.message = "Die Kurve enthält keine Werte.";
         return t;
     }
-    t.text = exchangeHeader(what, g, columns) + rows;
+    std::string cols = columns;
+    if (!anyPhase)
+        cols = cols.substr(0, cols.rfind(',')) + " (keine Phase)";
+    t.text = exchangeHeader(what, g, cols.c_str()) + rows;
     t.ok = true;
     return t;
 }

@@ -179,6 +179,25 @@ TEST_F(ExchangeTest, HandWrittenVariantsRead)
     }
 }
 
+TEST_F(ExchangeTest, ACurveWithoutPhaseGoesOutWithTwoColumns)
+{
+    const files::ExchangeImport r = files::readExchangeFile(
+        kData + "two-columns.frd", files::ExchangeFormat::Frd, 4096, 1);
+    ASSERT_TRUE(r.ok);
+    auto& st = core::store();
+    st.amplitudeSlots[0] = r.curves.value;
+    st.phaseSlots[0] = r.curves.phase;
+    st.slotOccupied[0] = 1;
+    const files::ExchangeText t = files::buildFrd(0, false);
+    ASSERT_TRUE(t.ok) << t.message;
+    EXPECT_NE(t.text.find("Amplitude [dB] (keine Phase)"), std::string::npos);
+    EXPECT_NE(t.text.find("\r\n50.0000 83.1439\r\n"), std::string::npos) << t.text;
+    const auto back = files::parseFrequencyTable(t.text);
+    ASSERT_TRUE(back.ok);
+    EXPECT_FALSE(back.table.hasPhase());
+    EXPECT_EQ(back.table.frequencyHz.size(), 39u);
+}
+
 TEST_F(ExchangeTest, RealFileShapesReadWhateverTheLocale)
 {
     // Under a German C library locale strtod would stop at the point; the reader must not.
@@ -238,6 +257,7 @@ TEST_F(ExchangeTest, RefusalsNameTheLineAndTheReason)
     EXPECT_FALSE(parse("20\n").ok);                        // one column
     EXPECT_TRUE(parse("+20 +80 -1.5e1\r40 81 0\r").ok);   // signs, exponent, CR line ends
     EXPECT_TRUE(parse("\xEF\xBB\xBF" "20 80\n").ok);      // byte-order mark
+    EXPECT_TRUE(parse("Freq  dB\n-------- ----\n20 80\n").ok); // header with a rule
     const auto r = parse("20,5 80,25 -1,5\n");              // blanks and decimal commas
     ASSERT_TRUE(r.ok);
     EXPECT_DOUBLE_EQ(r.table.frequencyHz[0], 20.5);
