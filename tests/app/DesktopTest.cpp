@@ -199,6 +199,20 @@ TEST_F(DesktopTest, ConfigurationKeptBetweenStartsAndADamagedOneSetAside)
     EXPECT_EQ(core::displaySettings().lineWidth, 3);
     EXPECT_TRUE(ui.messages().empty());
 
+    // Ending the program keeps the configuration; with an unsaved measurement it asks first,
+    // and Abbrechen keeps the program open.
+    fs::remove(kept);
+    measureSomething();
+    ui.clear();
+    ui.queueAnswer(core::Answer::Cancel);
+    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(fs::exists(kept));
+    ui.queueAnswer(core::Answer::No);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(fs::file_size(kept), files::kConfigurationFileSize);
+    ASSERT_EQ(ui.messages().size(), 2u);
+    EXPECT_EQ(ui.messages()[1].text, "Messung speichern?");
+
     // Damaged: cut short, or of the right length with values no measurement can use.
     for (int damage = 0; damage < 2; ++damage) {
         SCOPED_TRACE(damage);

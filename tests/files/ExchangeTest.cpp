@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
 #include <cmath>
 #include <string>
 
@@ -320,6 +321,44 @@ TEST_F(ExchangeTest, CsvOfTheImpedanceView)
     const auto back = files::parseFrequencyTable(t.text);
     ASSERT_TRUE(back.ok);
     EXPECT_EQ(back.table.frequencyHz.size(), 256u - 4u);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(ExchangeTest, MangledFilesAreReadOrRefusedNeverMisread)
+{
+    // Bytes of a real-shaped file with random damage: every outcome is a table whose
+    // frequencies rise and whose values are finite, or a refusal; resampling stays on the grid.
+    files::Bytes seed;
+    ASSERT_EQ(files::readFileStart(kData + "woofer16-free-fixed.zma", 1 << 20, seed),
+              files::ReadStatus::Ok);
+    const std::string original(seed.begin(), seed.end());
+    const char alphabet[] = "0123456789.,;-+eE \t\r\n*#nainf";
+    std::uint32_t state = 12345;
+    auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    for (int round = 0; round < 300; ++round) {
+        std::string s = original.substr(0, next() % original.size());
+        for (int k = 0; k < 20; ++k)
+            s[next() % s.size()] = alphabet[next() % (sizeof alphabet - 1)];
+        const files::TableReadResult r = files::parseFrequencyTable(s);
+        if (!r.ok) {
+            EXPECT_FALSE(r.reason.empty());
+            continue;
+        }
+        const auto& f = r.table.frequencyHz;
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            ASSERT_TRUE(std::isfinite(f[i]) && std::isfinite(r.table.value[i]));
+            if (i > 0) {
+                ASSERT_GT(f[i], f[i - 1]);
+            }
+        }
+        const files::GridCurves g = files::resampleToGrid(r.table, files::ExchangeFormat::Zma, 4096, 1);
+        for (int b = 0; b < core::kCurveBins; ++b)
+            ASSERT_TRUE(g.value[b] == core::NO_VALUE || std::isfinite(g.value[b]));
+    }
 }
 
 } // namespace
