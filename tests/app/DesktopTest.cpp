@@ -19,6 +19,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QClipboard>
 #include <QImage>
@@ -324,13 +327,16 @@ void onNextDialog(const char* name, std::function<void(QWidget*)> inspect)
         timer->stop();
         QApplication::processEvents();
         inspect(w);
-        if (const char* shots = std::getenv("ORVO_SHOT_DIR"))
+        if (const char* shots = std::getenv("ORVO_SHOT_DIR"); shots && *name)
             w->grab().save(QString::fromUtf8(shots) + QLatin1Char('/') + QString::fromUtf8(name) +
                            QStringLiteral(".png"));
-        if (auto* d = qobject_cast<QDialog*>(w))
-            d->reject();
-        else
-            w->close();
+        // A dialog the inspection already answered is left alone.
+        if (w->isVisible()) {
+            if (auto* d = qobject_cast<QDialog*>(w))
+                d->reject();
+            else
+                w->close();
+        }
         timer->deleteLater();
     });
     timer->start();
@@ -388,4 +394,71 @@ TEST_F(DesktopTest, DialogsSpeakGerman)
     app::dispatchCommand(app::cmd::SaveDiagram);
     EXPECT_EQ(title, QStringLiteral("Diagramm speichern als…"));
     core::setUi(&ui);
+}
+
+TEST_F(DesktopTest, EachFileDialogReturnsToItsLastFolder)
+{
+    app::QtUi& qtUi = *window->ui();
+    core::setUi(&qtUi);
+    fs::create_directories(dir + "/messungen");
+    std::ofstream(dir + "/messungen/a.mes") << "x";
+    core::FileDialogRequest r;
+    r.title = "Messdatei laden";
+    r.filter = "(*.mes)";
+    r.pattern = "*.mes";
+    r.initialFolder = dir;
+    QString started;
+    onNextDialog("", [&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        started = d->directory().absolutePath();
+        auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(dir + "/messungen/a.mes"));
+        static_cast<QDialog*>(d)->accept(); // QFileDialog hides its accept()
+    });
+    std::string path;
+    ASSERT_TRUE(qtUi.fileDialog(r, path));
+    EXPECT_EQ(started.toStdString(), dir);
+    EXPECT_EQ(path, dir + "/messungen/a.mes");
+
+    // The same dialog starts where it was left; another dialog keeps its own folder.
+    onNextDialog("", [&](QWidget* w) {
+        started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+    });
+    EXPECT_FALSE(qtUi.fileDialog(r, path));
+    EXPECT_EQ(started.toStdString(), dir + "/messungen");
+    r.title = "Konfigurationsdatei laden";
+    onNextDialog("", [&](QWidget* w) {
+        started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+    });
+    EXPECT_FALSE(qtUi.fileDialog(r, path));
+    EXPECT_EQ(started.toStdString(), dir);
+    core::setUi(&ui);
+}
+
+TEST_F(DesktopTest, TsFromImpedanceFilesInTheWindow)
+{
+    const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
+    onNextDialog("ts-aus-impedanzdateien", [&](QWidget* w) {
+        const auto edits = w->findChildren<QLineEdit*>();
+        // In the order of the form: free air, loaded, Re, diameter, mass, volume.
+        ASSERT_EQ(edits.size(), 6);
+        edits[0]->setText(QString::fromStdString(data + "woofer16-free-fixed.zma"));
+        edits[1]->setText(QString::fromStdString(data + "woofer16-mass16g-exp.zma"));
+        edits[2]->setText(QStringLiteral("5,8")); // a decimal comma, as typed in German
+        edits[3]->setText(QStringLiteral("130"));
+        edits[4]->setText(QStringLiteral("16"));
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("Berechnen"))
+                b->click();
+    });
+    app::dispatchCommand(app::cmd::TsFromFiles);
+    const auto m = ui.messages();
+    ASSERT_EQ(m.size(), 3u); // the two resonance notices and the result
+    EXPECT_EQ(m[2].caption, "Thiele Small Parameter");
+    EXPECT_NE(m[2].text.find("Re=5.80 Ohm"), std::string::npos) << m[2].text;
+    EXPECT_NE(m[2].text.find("fs= 42.0 Hz"), std::string::npos) << m[2].text;
+    EXPECT_NE(std::string(core::store().tsResultText.data()).find("fs= 42.0 Hz"),
+              std::string::npos);
 }
