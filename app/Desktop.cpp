@@ -24,17 +24,19 @@
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QMenu>
+#include <QTranslator>
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 
 std::size_t measurementHash()
 {
@@ -252,10 +254,12 @@ std::vector<std::string> Desktop::recentFiles() const
 
 void Desktop::rememberFile(const std::string& path)
 {
-    const std::string absolute = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+    const std::string absolute =
+        QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
     const std::vector<std::string> list = withRecentFile(recentFiles(), absolute);
     for (int i = 0; i < kRecentFileCount; ++i)
-        core::settingsStore().setValue(recentKey(i), i < static_cast<int>(list.size()) ? list[i] : "");
+        core::settingsStore().setValue(recentKey(i),
+                                       i < static_cast<int>(list.size()) ? list[i] : "");
     updateRecentMenu();
 }
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace app
+{
 
 class MainWindow;
 

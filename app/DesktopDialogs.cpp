@@ -21,9 +21,11 @@
 #include <charconv>
 #include <cmath>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 
 QString number(double v)
 {
@@ -153,9 +155,10 @@ bool runTsFilesDialog(QWidget* owner, TsFilesChoice& choice)
             massButton->isChecked() ? ts::SecondRun::AddedMass : ts::SecondRun::ClosedBox;
         QLineEdit* second = massButton->isChecked() ? mass : volume;
         if (!parseDecimalText(second->text(), v) || v <= 0.0) {
-            refuse(&dialog, massButton->isChecked()
-                                ? QStringLiteral("Die Zusatzmasse muss eine positive Zahl sein.")
-                                : QStringLiteral("Das Gehäusevolumen muss eine positive Zahl sein."));
+            refuse(&dialog,
+                   massButton->isChecked()
+                       ? QStringLiteral("Die Zusatzmasse muss eine positive Zahl sein.")
+                       : QStringLiteral("Das Gehäusevolumen muss eine positive Zahl sein."));
             return;
         }
         if (massButton->isChecked())
@@ -202,7 +205,8 @@ bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight, Dia
         if (p.isEmpty())
             return;
         const QFileInfo info(p);
-        const QString base = info.suffix().isEmpty() ? p : p.left(p.size() - info.suffix().size() - 1);
+        const QString base =
+            info.suffix().isEmpty() ? p : p.left(p.size() - info.suffix().size() - 1);
         pathEdit->setText(base + QLatin1Char('.') + extension());
     });
     QObject::connect(browse, &QPushButton::clicked, &dialog, [pathEdit, extension] {
@@ -221,7 +225,8 @@ bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight, Dia
     auto* sizeBox = new QGroupBox(QStringLiteral("Größe"), &dialog);
     auto* sizeLayout = new QVBoxLayout(sizeBox);
     auto* windowSize = new QRadioButton(
-        QStringLiteral("wie im Fenster (%1 × %2 Pixel)").arg(windowWidth).arg(windowHeight), sizeBox);
+        QStringLiteral("wie im Fenster (%1 × %2 Pixel)").arg(windowWidth).arg(windowHeight),
+        sizeBox);
     auto* ownSize = new QRadioButton(QStringLiteral("eigene Größe:"), sizeBox);
     auto* w = new QSpinBox(sizeBox);
     auto* hgt = new QSpinBox(sizeBox);
@@ -245,7 +250,8 @@ bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight, Dia
     windowSize->setChecked(true);
     layout->addWidget(sizeBox);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, &dialog);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, &dialog);
     buttons->button(QDialogButtonBox::Save)->setText(QStringLiteral("Speichern"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Abbrechen"));
     layout->addWidget(buttons);

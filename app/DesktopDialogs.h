@@ -11,7 +11,8 @@
 
 class QWidget;
 
-namespace app {
+namespace app
+{
 
 // A number as the user types it: a decimal point or a decimal comma, blanks around it.
 bool parseDecimalText(const QString& text, double& value);
@@ -34,7 +35,6 @@ struct DiagramChoice {
 };
 
 // File, format and size (the window's or a chosen one) of a picture. False when cancelled.
-bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight,
-                          DiagramChoice& choice);
+bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight, DiagramChoice& choice);
 
 } // namespace app

@@ -14,7 +14,8 @@
 #include <algorithm>
 #include <cctype>
 
-namespace app {
+namespace app
+{
 
 std::optional<DiagramFormat> diagramFormatFor(const std::string& path)
 {

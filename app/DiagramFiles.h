@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-namespace app {
+namespace app
+{
 
 enum class DiagramFormat { Png, Svg, Pdf };
 

@@ -11,9 +11,11 @@
 #include <map>
 #include <optional>
 
-namespace files {
+namespace files
+{
 
-namespace {
+namespace
+{
 
 // A curve file of a design tool holds a few thousand rows at most; anything far larger is
 // not a curve, and reading it whole would only make the program wait.
@@ -59,7 +61,8 @@ std::vector<std::string_view> splitOn(std::string_view line, char sep)
     std::size_t start = 0;
     for (;;) {
         const std::size_t p = line.find(sep, start);
-        out.push_back(trim(line.substr(start, p == std::string_view::npos ? line.npos : p - start)));
+        out.push_back(
+            trim(line.substr(start, p == std::string_view::npos ? line.npos : p - start)));
         if (p == std::string_view::npos)
             break;
         start = p + 1;
@@ -216,9 +219,9 @@ ExchangeText curveRows(const core::CurveBuffer& value, const core::CurveBuffer& 
         if (!hasValue(v) || (anyPhase && !hasValue(p)))
             continue;
         const double shown = dbspl ? static_cast<double>(dsp::toDbspl(v)) : static_cast<double>(v);
-        rows += anyPhase ? core::formatC("%.4f %.4f %.3f\r\n", k * g.df, shown,
-                                         static_cast<double>(p))
-                         : core::formatC("%.4f %.4f\r\n", k * g.df, shown);
+        rows += anyPhase
+                    ? core::formatC("%.4f %.4f %.3f\r\n", k * g.df, shown, static_cast<double>(p))
+                    : core::formatC("%.4f %.4f\r\n", k * g.df, shown);
         ++count;
     }
     if (count == 0) {
@@ -291,8 +294,8 @@ TableReadResult parseFrequencyTable(std::string_view bytes)
             case NumberStatus::Ok:
                 break;
             case NumberStatus::NotANumber:
-                return refuse(lineNo, "\"" + std::string(fields[i].substr(0, 40)) +
-                                          "\" ist keine Zahl.");
+                return refuse(lineNo,
+                              "\"" + std::string(fields[i].substr(0, 40)) + "\" ist keine Zahl.");
             case NumberStatus::NotFinite:
                 return refuse(lineNo, "Die Zeile enthält einen nicht endlichen Wert.");
             }
@@ -356,8 +359,8 @@ GridCurves resampleToGrid(const FrequencyTable& table, ExchangeFormat format, in
         const double x = logOf(k * df);
         if (x < lf.front() - tolerance || x > lf.back() + tolerance)
             continue;
-        std::size_t j = static_cast<std::size_t>(
-            std::upper_bound(lf.begin(), lf.end(), x) - lf.begin());
+        std::size_t j =
+            static_cast<std::size_t>(std::upper_bound(lf.begin(), lf.end(), x) - lf.begin());
         // lf[j-1] <= x < lf[j]; clamp at both ends for the bins within the tolerance.
         if (j == 0)
             j = 1;
@@ -386,8 +389,7 @@ GridCurves resampleToGrid(const FrequencyTable& table, ExchangeFormat format, in
     return g;
 }
 
-ExchangeImport readExchangeFile(const std::string& path, ExchangeFormat format, int n,
-                                int rateCode)
+ExchangeImport readExchangeFile(const std::string& path, ExchangeFormat format, int n, int rateCode)
 {
     ExchangeImport r;
     const char* kind = format == ExchangeFormat::Frd ? "FRD" : "ZMA";
@@ -480,8 +482,8 @@ ExchangeText buildFrd(int slot, bool dbspl)
                               : core::formatC("Der Kurvenplatz %d ist nicht belegt.", slot);
         return t;
     }
-    const std::string what = core::formatC(
-        "Amplitudenfrequenzgang (FRD), Kurvenplatz %d%s", slot, slot == 0 ? " (aktuell)" : "");
+    const std::string what = core::formatC("Amplitudenfrequenzgang (FRD), Kurvenplatz %d%s", slot,
+                                           slot == 0 ? " (aktuell)" : "");
     return curveRows(st.amplitudeSlots[slot], st.phaseSlots[slot], what.c_str(),
                      dbspl ? "Frequenz [Hz], Amplitude [dBSPL], Phase [Grad]"
                            : "Frequenz [Hz], Amplitude [dB], Phase [Grad]",
@@ -504,7 +506,8 @@ ExchangeText buildZma()
                      "Frequenz [Hz], Impedanz [Ohm], Phase [Grad]", false);
 }
 
-namespace {
+namespace
+{
 
 // Columns of frequency curves keyed by frequency, so curves of different grids share rows.
 struct CsvTable {
@@ -526,7 +529,8 @@ struct CsvTable {
                 continue;
             auto& cells = rows[k * g.df];
             cells.resize(names.size());
-            cells[col] = dbspl ? static_cast<double>(dsp::toDbspl(c[k])) : static_cast<double>(c[k]);
+            cells[col] =
+                dbspl ? static_cast<double>(dsp::toDbspl(c[k])) : static_cast<double>(c[k]);
         }
     }
     void addPoint(double x, std::size_t col, double v)

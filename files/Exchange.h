@@ -14,7 +14,8 @@
 #include <string_view>
 #include <vector>
 
-namespace files {
+namespace files
+{
 
 enum class ExchangeFormat { Frd, Zma };
 
@@ -103,7 +104,6 @@ ExchangeText buildViewCsv(int view, bool dbspl);
 
 // Writes through the replacing write. A text that cannot be built shows its reason (error icon)
 // and returns CannotCreate without touching the file; a failed write shows message 27.
-WriteStatus writeExchangeText(const ExchangeText& t, const std::string& path,
-                              const char* caption);
+WriteStatus writeExchangeText(const ExchangeText& t, const std::string& path, const char* caption);
 
 } // namespace files

@@ -36,8 +36,8 @@ int runTs(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 2)
         return tool::usageError("ts takes two arguments: FREE.zma LOADED.zma");
-    if (const int bad = tool::checkOptions(ctx, false,
-                                           {"dc-ohm", "diameter-mm", "added-mass-g", "box-l", "out"});
+    if (const int bad = tool::checkOptions(
+            ctx, false, {"dc-ohm", "diameter-mm", "added-mass-g", "box-l", "out"});
         bad != tool::kExitOk)
         return bad;
     ts::TsCurveInputs in;
@@ -64,8 +64,8 @@ int runTs(tool::ToolContext& ctx)
         ctx.args[1], files::ExchangeFormat::Zma, ts::kTsFftLength, ts::kTsFileRateCode);
     if (!loaded.ok)
         return tool::kExitFailed;
-    if (ts::tsFromImpedanceCurves(freeAir.curves.value, freeAir.curves.phase,
-                                  loaded.curves.value, loaded.curves.phase, in) != 1)
+    if (ts::tsFromImpedanceCurves(freeAir.curves.value, freeAir.curves.phase, loaded.curves.value,
+                                  loaded.curves.phase, in) != 1)
         return tool::kExitFailed;
 
     // The stored text keeps its CR LF line ends; the terminal gets plain ones.

@@ -60,8 +60,7 @@ int tsFromImpedanceCurves(const core::CurveBuffer& freeMagnitude,
     const float binHz = tsBinHz(kTsFileRateCode);
     const std::string range = germanNumber("%.1f", kFirstSearchBin * binHz) + " Hz bis " +
                               germanNumber("%.1f", kLastSearchBin * binHz) + " Hz";
-    const char* secondName =
-        in.second == SecondRun::AddedMass ? "mit Zusatzmasse" : "im Gehäuse";
+    const char* secondName = in.second == SecondRun::AddedMass ? "mit Zusatzmasse" : "im Gehäuse";
     if (!coversAnalysis(freeMagnitude, freePhase)) {
         refuse("Die Impedanzkurve in freier Luft hat nicht von " + range +
                " Werte mit Phase; die Auswertung braucht diesen Bereich.");

@@ -1,8 +1,8 @@
 // The desktop additions in the window (offscreen): "Messung speichern?" before a measurement is
 // replaced, the recent files, the configuration kept between starts, pictures as files and on
 // the clipboard against orvo-tool's render, and printing in the window's proportions.
-#include "app/Commands.h"
 #include "app/Desktop.h"
+#include "app/Commands.h"
 #include "app/DiagramFiles.h"
 #include "app/MainWindow.h"
 #include "app/Painting.h"
@@ -18,22 +18,22 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
-#include <QClipboard>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPrinter>
+#include <QPushButton>
+#include <QTimer>
 
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 namespace
@@ -287,9 +287,8 @@ TEST_F(DesktopTest, PrintKeepsTheWindowsProportionsOnALandscapePage)
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
     QRect replayed;
-    app::setPictureReplayer([&](QPainter& p, int, const QRect& target) {
-        replayed = p.transform().mapRect(target);
-    });
+    app::setPictureReplayer(
+        [&](QPainter& p, int, const QRect& target) { replayed = p.transform().mapRect(target); });
     window->setPrinter(std::move(printer));
     const std::string file = dir + "/druck.pdf";
     ui.queuePath(file);

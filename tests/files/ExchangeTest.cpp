@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace
@@ -121,7 +121,8 @@ TEST_F(ExchangeTest, ZmaRoundTripAndTheHeaderSaysWhatTheFileHolds)
 
     const std::string path = dir + "/imp.zma";
     ASSERT_EQ(files::writeExchangeText(t, path, "ZMA-Export"), files::WriteStatus::Written);
-    const files::ExchangeImport r = files::readExchangeFile(path, files::ExchangeFormat::Zma, 4096, 1);
+    const files::ExchangeImport r =
+        files::readExchangeFile(path, files::ExchangeFormat::Zma, 4096, 1);
     ASSERT_TRUE(r.ok) << r.message;
     for (int k = 1; k < 2048; ++k) {
         EXPECT_NEAR(r.curves.value[k], st.impedanceMagnitude[k], 0.01) << k;
@@ -182,8 +183,8 @@ TEST_F(ExchangeTest, HandWrittenVariantsRead)
 
 TEST_F(ExchangeTest, ACurveWithoutPhaseGoesOutWithTwoColumns)
 {
-    const files::ExchangeImport r = files::readExchangeFile(
-        kData + "two-columns.frd", files::ExchangeFormat::Frd, 4096, 1);
+    const files::ExchangeImport r =
+        files::readExchangeFile(kData + "two-columns.frd", files::ExchangeFormat::Frd, 4096, 1);
     ASSERT_TRUE(r.ok);
     auto& st = core::store();
     st.amplitudeSlots[0] = r.curves.value;
@@ -251,15 +252,17 @@ TEST_F(ExchangeTest, RefusalsNameTheLineAndTheReason)
 
     // Content checks straight on bytes: what a fuzzer would feed.
     auto parse = [](std::string_view s) { return files::parseFrequencyTable(s); };
-    EXPECT_FALSE(parse("20 80 0\n20 81 0\n").ok);         // equal frequencies
-    EXPECT_FALSE(parse("-5 80 0\n20 81 0\n").ok);         // negative frequency
-    EXPECT_FALSE(parse("20 1e999 0\n").ok);               // overflows to infinity
+    EXPECT_FALSE(parse("20 80 0\n20 81 0\n").ok); // equal frequencies
+    EXPECT_FALSE(parse("-5 80 0\n20 81 0\n").ok); // negative frequency
+    EXPECT_FALSE(parse("20 1e999 0\n").ok);       // overflows to infinity
     EXPECT_FALSE(parse("20 inf 0\n").ok);
-    EXPECT_FALSE(parse("20\n").ok);                        // one column
-    EXPECT_TRUE(parse("+20 +80 -1.5e1\r40 81 0\r").ok);   // signs, exponent, CR line ends
-    EXPECT_TRUE(parse("\xEF\xBB\xBF" "20 80\n").ok);      // byte-order mark
+    EXPECT_FALSE(parse("20\n").ok);                     // one column
+    EXPECT_TRUE(parse("+20 +80 -1.5e1\r40 81 0\r").ok); // signs, exponent, CR line ends
+    EXPECT_TRUE(parse("\xEF\xBB\xBF"
+                      "20 80\n")
+                    .ok);                                      // byte-order mark
     EXPECT_TRUE(parse("Freq  dB\n-------- ----\n20 80\n").ok); // header with a rule
-    const auto r = parse("20,5 80,25 -1,5\n");              // blanks and decimal commas
+    const auto r = parse("20,5 80,25 -1,5\n");                 // blanks and decimal commas
     ASSERT_TRUE(r.ok);
     EXPECT_DOUBLE_EQ(r.table.frequencyHz[0], 20.5);
     EXPECT_DOUBLE_EQ(r.table.value[0], 80.25);
@@ -355,7 +358,8 @@ TEST_F(ExchangeTest, MangledFilesAreReadOrRefusedNeverMisread)
                 ASSERT_GT(f[i], f[i - 1]);
             }
         }
-        const files::GridCurves g = files::resampleToGrid(r.table, files::ExchangeFormat::Zma, 4096, 1);
+        const files::GridCurves g =
+            files::resampleToGrid(r.table, files::ExchangeFormat::Zma, 4096, 1);
         for (int b = 0; b < core::kCurveBins; ++b)
             ASSERT_TRUE(g.value[b] == core::NO_VALUE || std::isfinite(g.value[b]));
     }

@@ -46,8 +46,8 @@ protected:
     }
     Result run(const std::string& args, const char* locale = "C.UTF-8") const
     {
-        const std::string cmd = "cd '" + dir + "' && env LC_ALL=" + locale + " '" +
-                                ORVO_TOOL_PATH + "' " + args + " >.out 2>.err";
+        const std::string cmd = "cd '" + dir + "' && env LC_ALL=" + locale + " '" + ORVO_TOOL_PATH +
+                                "' " + args + " >.out 2>.err";
         const int rc = std::system(cmd.c_str());
         Result r;
         r.status = (rc != -1 && WIFEXITED(rc)) ? WEXITSTATUS(rc) : -1;
@@ -151,8 +151,9 @@ TEST_F(ExchangeToolTest, TsFromExportedZmaFilesMatchesTheMeasurement)
 
 TEST_F(ExchangeToolTest, FrdExportImportRoundTripAndRefusals)
 {
-    Result r = run("measure response --set measuringInput=4 --set sampleRate=2 --set fftLength=1024 "
-                   "--out resp.mes");
+    Result r =
+        run("measure response --set measuringInput=4 --set sampleRate=2 --set fftLength=1024 "
+            "--out resp.mes");
     ASSERT_EQ(r.status, 0) << r.err;
     r = run("export frd resp.mes resp.frd");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -202,8 +203,9 @@ TEST_F(ExchangeToolTest, FrdExportImportRoundTripAndRefusals)
     ASSERT_EQ(run("export zma z.mes z2.zma").status, 0);
     EXPECT_NE(text("z2.zma").find("\r\n100.0000 12.0000 -20.000\r\n"), std::string::npos);
     ASSERT_EQ(run("export csv z.mes z.csv --view 4").status, 0);
-    EXPECT_EQ(text("z.csv").rfind("\"Frequenz [Hz]\",\"Impedanz [Ohm]\",\"Impedanzphase [Grad]\"", 0),
-              0u);
+    EXPECT_EQ(
+        text("z.csv").rfind("\"Frequenz [Hz]\",\"Impedanz [Ohm]\",\"Impedanzphase [Grad]\"", 0),
+        0u);
 }
 
 TEST_F(ExchangeToolTest, TsFromFilesOfTheShapeDesignToolsWrite)
