@@ -461,3 +461,34 @@ TEST_F(DesktopTest, TsFromImpedanceFilesInTheWindow)
     EXPECT_NE(std::string(core::store().tsResultText.data()).find("fs= 42.0 Hz"),
               std::string::npos);
 }
+
+TEST_F(DesktopTest, ARefusedImportChangesNothingAndAGoodOneTakesTheRotation)
+{
+    const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
+    core::settings().fftLength = 4096;
+    core::settings().sampleRate = 1;
+    const files::Bytes before = files::measurementImage();
+    for (const char* bad : {"descending.frd", "nan.frd", "empty.frd"}) {
+        SCOPED_TRACE(bad);
+        ui.clear();
+        ui.queuePath(data + bad);
+        app::dispatchCommand(app::cmd::ImportFrd);
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_EQ(ui.messages()[0].caption, "FRD-Import");
+        EXPECT_TRUE(files::measurementImage() == before);
+    }
+    ui.clear();
+    ui.queuePath(data + "semicolon.frd");
+    app::dispatchCommand(app::cmd::ImportFrd);
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(core::store().slotOccupied[0], 1);
+    EXPECT_EQ(core::store().amplitudeSlots[0].trailerN(), 4096.0f);
+    EXPECT_EQ(app::shell().currentView, 7);
+    EXPECT_TRUE(window->desktop().measurementUnsaved());
+
+    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
+    ui.queuePath(data + "woofer16-free-fixed.zma");
+    app::dispatchCommand(app::cmd::ImportZma);
+    EXPECT_GT(core::store().impedanceMagnitude[27], 50.0f); // the 42 Hz peak
+    EXPECT_EQ(app::shell().currentView, 4);
+}

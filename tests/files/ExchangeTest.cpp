@@ -366,3 +366,24 @@ TEST_F(ExchangeTest, MangledFilesAreReadOrRefusedNeverMisread)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(ExchangeTest, CsvOfTheOverlaysHasOneColumnPerOccupiedSlot)
+{
+    auto& st = core::store();
+    fillResponse(st.amplitudeSlots[0], st.phaseSlots[0], 512, 2, 2);
+    fillResponse(st.amplitudeSlots[2], st.phaseSlots[2], 1024, 2, 2); // a finer grid
+    st.slotOccupied = {1, 0, 1, 0, 0};
+    const files::ExchangeText t = files::buildViewCsv(7, false);
+    ASSERT_TRUE(t.ok) << t.message;
+    EXPECT_EQ(t.text.rfind(
+                  "\"Frequenz [Hz]\",\"Kurve 0 Amplitude [dB]\",\"Kurve 2 Amplitude [dB]\"\r\n", 0),
+              0u);
+    // 150 Hz lies only on the finer grid: the first column stays empty there.
+    EXPECT_NE(t.text.find("\r\n150,,"), std::string::npos);
+    EXPECT_EQ(t.text.find("\r\n200,,"), std::string::npos);
+}
+
+} // namespace
