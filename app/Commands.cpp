@@ -171,10 +171,39 @@ void refresh()
     invalidateZoom();
 }
 
+namespace {
+// Commands after which the measurement in the store is replaced: loads, imports and the
+// measurements that take new data.
+bool replacesMeasurement(int id)
+{
+    using namespace cmd;
+    switch (id) {
+    case ReferenceTb:
+    case Reference:
+    case AmplitudePhaseTb:
+    case AmplitudePhase:
+    case ImpedanceTb:
+    case Impedance:
+    case TsTb:
+    case Ts:
+    case LoadMeasurement:
+    case Import133:
+    case Import21:
+    case ImportFrd:
+    case ImportZma:
+        return true;
+    default:
+        return id >= RecentFile1 && id < RecentFile1 + RecentFileCount;
+    }
+}
+} // namespace
+
 bool dispatchCommand(int id)
 {
     using namespace cmd;
     Operations& op = g_operations;
+    if (replacesMeasurement(id) && op.confirmDiscard && !op.confirmDiscard())
+        return true;
     switch (id) {
     case ReferenceTb:
     case Reference:
@@ -350,7 +379,7 @@ bool dispatchCommand(int id)
         call(op.closeMainWindow, "Beenden");
         break;
     default:
-        return false;
+        return op.extraCommand && op.extraCommand(id);
     }
     return true;
 }

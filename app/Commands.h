@@ -59,6 +59,13 @@ inline constexpr int ZoomClose = 40080, ZoomTimeWindow = 40071;
 inline constexpr int ZoomX1 = 40061, ZoomX2 = 40062, ZoomX4 = 40063;
 inline constexpr int ZoomY1 = 40064, ZoomY2 = 40065, ZoomY4 = 40067;
 inline constexpr int ZoomHelp = 40087;
+
+// Commands of the exchange formats and desktop comforts; they go to Operations::extraCommand.
+inline constexpr int ExportFrd = 41001, ExportZma = 41002, ExportCsv = 41003;
+inline constexpr int ImportFrd = 41004, ImportZma = 41005;
+inline constexpr int TsFromFiles = 41006;
+inline constexpr int SaveDiagram = 41007, CopyDiagram = 41008, PrintCurrent = 41009;
+inline constexpr int RecentFile1 = 41011, RecentFileCount = 5; // 41011 .. 41015
 } // namespace cmd
 
 // The dialogs the shell runs by their template numbers.
@@ -140,6 +147,13 @@ struct Operations {
     std::function<void(int kind)> printView;
     std::function<void(const std::string& keyword)> showHelp; // "" = start page
     std::function<void()> closeMainWindow;
+
+    // Commands the table itself does not know (exchange formats, pictures, recent files):
+    // returns false for an id it does not take either.
+    std::function<bool(int id)> extraCommand;
+    // Asked before a command replaces the measurement: false keeps everything as it is (the
+    // user cancelled, or wanted to save and the save did not happen). Empty: no question.
+    std::function<bool()> confirmDiscard;
 };
 
 Operations& operations();

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/Commands.h"
+#include "app/Desktop.h"
 #include "app/HelpBrowser.h"
 #include "app/Icons.h"
 #include "app/MenuModel.h"
@@ -9,11 +10,17 @@
 #include "app/QtUi.h"
 #include "app/Startup.h"
 #include "app/Wiring.h"
+#include "core/Settings.h"
 #include "core/Strings.h"
+#include "files/FileIo.h"
 #include "core/Ui.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QPdfWriter>
+#include <QDir>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -227,6 +234,8 @@ MainWindow::MainWindow()
     ui_->viewShown = [](int kind) { showView(kind); };
     core::setUi(ui_);
     wireWindow(*this, *ui_);
+    desktop_ = new Desktop(*this);
+    desktop_->updateRecentMenu();
 }
 
 MainWindow::~MainWindow()
@@ -254,6 +263,17 @@ void MainWindow::buildMenu()
         a->setData(id);
         actions_.emplace(id, a);
         connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
+        // The desktop's usual keys; each belongs to the first entry of its command.
+        if (actions_.count(id) == 1) {
+            if (id == cmd::LoadMeasurement)
+                a->setShortcut(QKeySequence::Open);
+            else if (id == cmd::SaveMeasurement)
+                a->setShortcut(QKeySequence::Save);
+            else if (id == cmd::PrintCurrent)
+                a->setShortcut(QKeySequence::Print);
+            else if (id == cmd::CopyDiagram)
+                a->setShortcut(QKeySequence::Copy);
+        }
     });
 }
 
@@ -377,7 +397,11 @@ void MainWindow::start()
         (void)QPrinterInfo::defaultPrinter();
     };
     hooks.documentsFolder = [] {
-        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
+        // The documents folder need not exist (a fresh account, another language); `Pfad`
+        // must name a folder then all the same, never a file called "Documents".
+        return firstStartFolder(
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
+            QDir::homePath().toStdString());
     };
     hooks.readHardwareNumber = readHardwareNumber;
     hooks.renderView = [](int code) {
@@ -388,8 +412,45 @@ void MainWindow::start()
     setWindowTitle(qs(r.title));
     setStatus(2, qs(r.statusTitle));
     updateAcquisitionStatus();
+    // The settings of the last session come after the start-up, which keeps its own order
+    // and messages.
+    desktop_->restoreKeptConfiguration();
+    desktop_->markSaved();
+    desktop_->updateRecentMenu();
     area_->update();
 }
+
+void MainWindow::closeEvent(QCloseEvent* e)
+{
+    if (!desktop_->confirmDiscard()) {
+        e->ignore();
+        return;
+    }
+    desktop_->keepConfiguration();
+    QMainWindow::closeEvent(e);
+}
+
+namespace {
+// The largest rectangle of the drawing area's proportions on the page, centred: the printed
+// picture looks as it does in the window instead of being stretched to the page.
+QRect fittedRect(const QRect& page, const QSize& shape)
+{
+    if (shape.width() <= 0 || shape.height() <= 0)
+        return page;
+    QSize s = shape.scaled(page.size(), Qt::KeepAspectRatio);
+    return QRect(page.left() + (page.width() - s.width()) / 2,
+                 page.top() + (page.height() - s.height()) / 2, s.width(), s.height());
+}
+
+void paintFitted(QPainter& p, int kind, const QRect& page, const QSize& shape)
+{
+    const QRect target = fittedRect(page, shape);
+    p.save();
+    p.translate(target.topLeft());
+    paintPage(p, kind, QRect(QPoint(0, 0), target.size()));
+    p.restore();
+}
+} // namespace
 
 void MainWindow::printView(int kind)
 {
@@ -403,12 +464,61 @@ void MainWindow::printView(int kind)
     }
     if (!shell().printerChosen || !printer_)
         return;
+    const QSize shape = area_->size();
+    // Wide views go on a landscape page.
+    printer_->setPageOrientation(shape.width() > shape.height() ? QPageLayout::Landscape
+                                                                : QPageLayout::Portrait);
+    if (printer_->outputFormat() == QPrinter::PdfFormat) {
+        printToFile(kind, shape);
+        return;
+    }
     printer_->setDocName(QStringLiteral("Orvo Print:Printing"));
     QPainter p;
     if (!p.begin(printer_.get()))
         return;
-    paintPage(p, kind, QRect(0, 0, printer_->width(), printer_->height()));
+    paintFitted(p, kind, QRect(0, 0, printer_->width(), printer_->height()), shape);
     p.end();
+}
+
+void MainWindow::printToFile(int kind, const QSize& shape)
+{
+    // Printing into a file asks for its name each time, instead of overwriting the last one,
+    // and writes it as every other file is written: whole, or not at all.
+    core::FileDialogRequest r;
+    r.save = true;
+    r.title = "Drucken in Datei";
+    r.filter = "(*.pdf)";
+    r.pattern = "*.pdf";
+    r.initialFolder = printer_->outputFileName().isEmpty()
+                          ? core::installFolder
+                          : QFileInfo(printer_->outputFileName()).absolutePath().toStdString();
+    r.createPrompt = true;
+    std::string path;
+    if (!core::ui().fileDialog(r, path) || path.empty())
+        return;
+    if (files::fileExists(path) &&
+        core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
+        return;
+    printer_->setOutputFileName(QString::fromStdString(path));
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter pdf(&buffer);
+        pdf.setPageLayout(printer_->pageLayout());
+        pdf.setResolution(printer_->resolution());
+        pdf.setTitle(QStringLiteral("Orvo Print:Printing"));
+        QPainter p;
+        if (!p.begin(&pdf))
+            return;
+        const QRect page = printer_->pageLayout().paintRectPixels(printer_->resolution());
+        paintFitted(p, kind, QRect(QPoint(0, 0), page.size()), shape);
+        p.end();
+    }
+    if (files::writeFileReplacing(path, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                  static_cast<std::size_t>(bytes.size())) ==
+        files::WriteStatus::WriteFailed)
+        core::message(27, 0, core::Icon::Error);
 }
 
 void MainWindow::setPrinter(std::unique_ptr<QPrinter> printer)

@@ -15,6 +15,7 @@ class QToolBar;
 
 namespace app {
 
+class Desktop;
 class MainWindow;
 class QtUi;
 
@@ -69,6 +70,7 @@ public:
     QLabel* statusPart(int i) const { return status_[i]; }
     QAction* commandAction(int id) const; // first action (menu or toolbar) of a command id
     QtUi* ui() const { return ui_; }
+    Desktop& desktop() const { return *desktop_; }
 
     void setStatus(int part, const QString& text);
     // Status part 1: rate, FFT length and input as the settings are now.
@@ -80,13 +82,20 @@ public:
     // Uses this printer from now on, as a confirmed print setup would.
     void setPrinter(std::unique_ptr<QPrinter> printer);
 
+protected:
+    // Ending the program asks "Messung speichern?" for an unsaved measurement and keeps the
+    // configuration for the next start.
+    void closeEvent(QCloseEvent* e) override;
+
 private:
     void buildMenu();
     void buildToolBar();
     void buildStatusBar();
     void installWindowHooks();
+    void printToFile(int kind, const QSize& shape);
 
     QtUi* ui_ = nullptr;
+    Desktop* desktop_ = nullptr;
     DrawingArea* area_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QAction* zoomAction_ = nullptr;

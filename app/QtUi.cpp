@@ -1,9 +1,13 @@
 #include "app/QtUi.h"
 
+#include "core/SettingsStore.h"
+
 #include "core/Settings.h"
 #include "core/Strings.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -85,6 +89,7 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
                             messageBody(text, caption), QMessageBox::NoButton, owner_);
             QPushButton* first = nullptr;
             QPushButton* second = nullptr;
+            QPushButton* third = nullptr; // "Nein" of Ja/Nein/Abbrechen
             switch (buttons) {
             case core::Buttons::Ok:
                 first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -97,13 +102,22 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
                 first = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
                 second = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
                 break;
+            case core::Buttons::YesNoCancel:
+                first = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+                third = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+                second = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+                break;
             }
             box.setDefaultButton(first);
             if (second)
                 box.setEscapeButton(second);
             box.exec();
             const bool yes = box.clickedButton() == first;
-            if (buttons == core::Buttons::YesNo)
+            if (buttons == core::Buttons::YesNoCancel)
+                answer = yes                                 ? core::Answer::Yes
+                         : box.clickedButton() == third ? core::Answer::No
+                                                        : core::Answer::Cancel;
+            else if (buttons == core::Buttons::YesNo)
                 answer = yes ? core::Answer::Yes : core::Answer::No;
             else if (buttons == core::Buttons::OkCancel)
                 answer = yes ? core::Answer::Ok : core::Answer::Cancel;
@@ -117,8 +131,14 @@ bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
     bool chosen = false;
     onGui(
         [&] {
-            QFileDialog dialog(owner_, QString::fromStdString(request.title),
-                               QString::fromStdString(request.initialFolder),
+            // Each dialog (by its title) starts in the folder it was last left in; the
+            // first time, and when that folder has gone, in installFolder.
+            const std::string key = "LetzterOrdner/" + request.title;
+            QString folder = QString::fromStdString(request.initialFolder);
+            if (const auto last = core::settingsStore().value(key);
+                last && QDir(QString::fromStdString(*last)).exists())
+                folder = QString::fromStdString(*last);
+            QFileDialog dialog(owner_, QString::fromStdString(request.title), folder,
                                QString::fromStdString(request.filter));
             dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
             dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -131,6 +151,8 @@ bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
             if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
                 path = dialog.selectedFiles().front().toStdString();
                 chosen = true;
+                core::settingsStore().setValue(
+                    key, QFileInfo(dialog.selectedFiles().front()).absolutePath().toStdString());
             }
         },
         true);

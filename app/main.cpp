@@ -1,10 +1,12 @@
 // OrvoPro: the main window and its message loop. The program has no command line.
+#include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "app/QtSettingsStore.h"
 #include "app/Wiring.h"
 #include "core/SettingsStore.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <clocale>
 
@@ -15,6 +17,9 @@ int main(int argc, char** argv)
     // parses uses the "C" conventions.
     std::setlocale(LC_ALL, "C");
     QApplication::setApplicationName(QStringLiteral("OrvoPro"));
+    // Qt's own German texts for the file, colour and print dialogs and the message-box
+    // buttons (Debian qt6-translations-l10n); without them those stay English.
+    app::installQtGermanTranslations();
 
     app::QtSettingsStore store;
     core::setSettingsStore(&store);
@@ -23,6 +28,12 @@ int main(int argc, char** argv)
     int result = 0;
     {
         app::MainWindow window;
+        // The configuration is kept beside the settings store, in the desktop's
+        // configuration folder.
+        window.desktop().setKeptConfigurationPath(
+            (QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+             QStringLiteral("/TAVEN/OrvoPro2.3Deutsch.cfg"))
+                .toStdString());
         window.show();
         window.start();
         result = QApplication::exec();

@@ -91,6 +91,17 @@ void rotateOverlaySlots()
     }
 }
 
+void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuffer& phase)
+{
+    core::MeasurementStore& st = core::store();
+    rotateOverlaySlots();
+    st.amplitudeSlots[0] = amplitude;
+    st.phaseSlots[0] = phase;
+    renderView(kRenderAmplitude);
+    renderView(kRenderAmplitudeImpedance);
+    finishResponseRun();
+}
+
 void measureAveraged()
 {
     const core::MeasurementSettings& s = core::settings();

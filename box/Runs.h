@@ -2,6 +2,8 @@
 // runs the main window starts. All run synchronously on the calling thread.
 #pragma once
 
+#include "core/Store.h"
+
 namespace box {
 
 // Averaged acquisition into timeRecord with the current measuring settings: `averages`
@@ -20,5 +22,11 @@ int amplitudeAxisIndex();
 // it occupied, drop the overlays when the frequency axis has changed since they were drawn,
 // redraw the overlay and sum views and repaint.
 void finishResponseRun();
+
+// A frequency response from outside (an FRD file, already on the grid of the current rate and
+// N) taken in as a measurement's curve would be: the overlay slots rotate, the curve becomes
+// slot 0, and the views that show it are redrawn. The snapshot stays: it describes how the
+// program measured, which the file does not tell.
+void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuffer& phase);
 
 } // namespace box

@@ -11,7 +11,10 @@ namespace {
 NonInteractiveUi g_defaultUi(false);
 Ui* g_ui = &g_defaultUi;
 
-Answer firstButton(Buttons b) { return b == Buttons::YesNo ? Answer::Yes : Answer::Ok; }
+Answer firstButton(Buttons b)
+{
+    return (b == Buttons::YesNo || b == Buttons::YesNoCancel) ? Answer::Yes : Answer::Ok;
+}
 
 // Maps an answer onto the buttons really offered, so a script that says "yes" to an
 // OK/Cancel box means OK.
@@ -24,6 +27,8 @@ Answer fit(Answer a, Buttons b)
         return (a == Answer::Yes || a == Answer::Ok) ? Answer::Ok : Answer::Cancel;
     case Buttons::YesNo:
         return (a == Answer::Yes || a == Answer::Ok) ? Answer::Yes : Answer::No;
+    case Buttons::YesNoCancel:
+        return (a == Answer::Yes || a == Answer::Ok) ? Answer::Yes : a;
     }
     return a;
 }

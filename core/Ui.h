@@ -11,7 +11,7 @@
 namespace core {
 
 enum class Icon { None, Information, Error, Question, Warning, Stop };
-enum class Buttons { Ok, OkCancel, YesNo };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class Answer { Ok, Cancel, Yes, No };
 
 struct FileDialogRequest {

@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
           qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl1-mesa-dev
+          qt6-translations-l10n
           xvfb xauth fonts-dejavu-core locales
           portaudio19-dev libasound2-dev libsoxr-dev
           pulseaudio pulseaudio-utils libasound2-plugins ladspa-sdk)

@@ -167,8 +167,11 @@ float polyEval(const float* coef, float x, int degree)
 int analyzeResonance(ResonanceResult& result)
 {
     auto& st = core::store();
-    core::CurveBuffer& z = st.impedanceMagnitude;
-    const core::CurveBuffer& phase = st.impedancePhase;
+    return analyzeResonance(st.impedanceMagnitude, st.impedancePhase, result);
+}
+
+int analyzeResonance(core::CurveBuffer& z, const core::CurveBuffer& phase, ResonanceResult& result)
+{
     const int rate = core::safeTrailerRate(z.trailerRate());
     const float binHz = tsBinHz(rate);
 

@@ -2,6 +2,8 @@
 // models its flanks, for the Thiele-Small evaluation.
 #pragma once
 
+#include "core/Store.h"
+
 #include <array>
 
 namespace ts
@@ -32,6 +34,10 @@ float tsBinHz(int rateCode);
 // magnitude curve near the resonance with the fitted models. Returns 0 on success, 1 after
 // showing message 85, 86 or 87.
 int analyzeResonance(ResonanceResult& result);
+// The same on any pair of curves (N = 4096, rate from the magnitude curve's trailer); `z` is
+// smoothed near the resonance as the store's curve would be.
+int analyzeResonance(core::CurveBuffer& z, const core::CurveBuffer& phase,
+                     ResonanceResult& result);
 
 // Least-squares polynomial of the given degree through `count` points, coefficients highest
 // power first (degree + 1 of them). Returns 1, or 0 when the normal equations were singular;

@@ -31,27 +31,53 @@ bool allFinite(const TsParameters& p)
 
 } // namespace
 
+float measuredPhaseFactor()
+{
+    const auto& s = core::settings();
+    // The factors compensate the phase the MLS excitation adds at the two low rates; they are
+    // the system's measured corrections, not derived values.
+    if (s.method == 1 && s.sampleRate == 1)
+        return 1.2f;
+    if (s.method == 1 && s.sampleRate == 3)
+        return 1.4f;
+    return 1.0f;
+}
+
 float reactanceSample()
 {
     const auto& st = core::store();
+    return reactanceSample(st.impedanceMagnitude, st.impedancePhase, core::settings().sampleRate,
+                           measuredPhaseFactor());
+}
+
+float reactanceSample(const core::CurveBuffer& magnitude, const core::CurveBuffer& phase,
+                      int rateCode, float phaseFactor)
+{
+    const int k = rateCode == 2 ? 800 : 640;
+    return magnitude[k] * std::sin(phase[k] * 0.01745f * phaseFactor);
+}
+
+TsEvaluationInputs evaluationInputsFromSettings()
+{
     const auto& s = core::settings();
-    const int rate = s.sampleRate;
-    const int k = rate == 2 ? 800 : 640;
-    // The factors compensate the phase the MLS excitation adds at the two low rates; they are
-    // the system's measured corrections, not derived values.
-    float c = 1.0f;
-    if (s.method == 1 && rate == 1)
-        c = 1.2f;
-    else if (s.method == 1 && rate == 3)
-        c = 1.4f;
-    return st.impedanceMagnitude[k] * std::sin(st.impedancePhase[k] * 0.01745f * c);
+    TsEvaluationInputs in;
+    in.rateCode = s.sampleRate;
+    in.diaphragmDiameterMm = s.diaphragmDiameterMm;
+    in.addedMassG = s.addedMassG;
+    in.boxVolumeL = s.boxVolumeL;
+    return in;
 }
 
 int computeTsParameters(const ResonanceResult& a, const ResonanceResult& b, float reOhm, float x,
                         TsParameters* out)
 {
-    const auto& s = core::settings();
-    const float binHz = tsBinHz(s.sampleRate);
+    return computeTsParameters(evaluationInputsFromSettings(), a, b, reOhm, x, out);
+}
+
+int computeTsParameters(const TsEvaluationInputs& s, const ResonanceResult& a,
+                        const ResonanceResult& b, float reOhm, float x, TsParameters* out)
+{
+    const float binHz = tsBinHz(s.rateCode);
 
     // 2*pi appears as 6.283, 6.2815 and 6.28318 below; the differences are the system's own.
     float f1 = a.resonanceHz;
@@ -150,10 +176,10 @@ int computeTsParameters(const ResonanceResult& a, const ResonanceResult& b, floa
     // circuit (Res, Lm, Cm) at the same frequency.
     float fl = 1000.0f;
     const char* label = "L @ 1kHz";
-    if (s.sampleRate == 2) {
+    if (s.rateCode == 2) {
         fl = 10000.0f;
         label = "L @ 10kHz";
-    } else if (s.sampleRate == 3) {
+    } else if (s.rateCode == 3) {
         fl = 500.0f;
         label = "L @ 500Hz";
     }

@@ -9,6 +9,22 @@ namespace ts
 // The reactance sample of the free-air run, taken from the store's impedance curves right
 // after its analysis: at 1 kHz (6.4 kHz rate), 10 kHz (51.2 kHz) or 500 Hz (3.2 kHz).
 float reactanceSample();
+// The same from any pair of curves measured at `rateCode`; `phaseFactor` is the correction the
+// measurement applies to its own MLS phase (1 for curves that carry the true phase).
+float reactanceSample(const core::CurveBuffer& magnitude, const core::CurveBuffer& phase,
+                      int rateCode, float phaseFactor);
+// The factor the measurement uses for its own curves at the live settings.
+float measuredPhaseFactor();
+
+// What the evaluation needs besides the two analyses; the measurement takes it from the
+// settings.
+struct TsEvaluationInputs {
+    int rateCode = 1;
+    float diaphragmDiameterMm = 170.0f;
+    float addedMassG = 50.0f;
+    float boxVolumeL = 10.0f;
+};
+TsEvaluationInputs evaluationInputsFromSettings();
 
 // The parameter set as computed, for callers that want the numbers rather than the text.
 struct TsParameters {
@@ -32,6 +48,9 @@ struct TsParameters {
 // "Thiele Small Parameter" and returns 1. A message 118, 121 or 122 returns 0; equal
 // resonance frequencies return 0 silently. On every failure tsResultText is left as it was.
 int computeTsParameters(const ResonanceResult& a, const ResonanceResult& b, float reOhm, float x,
+                        TsParameters* out = nullptr);
+int computeTsParameters(const TsEvaluationInputs& in, const ResonanceResult& a,
+                        const ResonanceResult& b, float reOhm, float x,
                         TsParameters* out = nullptr);
 
 } // namespace ts

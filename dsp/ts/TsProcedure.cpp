@@ -110,7 +110,6 @@ void showImpedanceView()
 
 // Speaker-side run, impedance, resonance analysis; the impedance view is shown after the
 // analysis whatever its outcome. Returns true when the analysis succeeded.
-// The notices differ in their blanks: two after the first label, one after the second.
 bool measureAndAnalyze(ResonanceResult& result, bool firstRun)
 {
     measureRun(1);
@@ -119,17 +118,22 @@ bool measureAndAnalyze(ResonanceResult& result, bool firstRun)
         showImpedanceView();
         return false;
     }
+    showResonanceNotice(result, firstRun);
+    showImpedanceView();
+    return true;
+}
+
+} // namespace
+
+void showResonanceNotice(const ResonanceResult& result, bool firstRun)
+{
     const double ohm = result.resonanceOhm;
     const double hz = result.resonanceHz;
     const std::string notice =
         firstRun ? core::formatC("%s  Z=%3.1f Ohm  fs:%5.1f Hz", core::str(23), ohm, hz)
                  : core::formatC("%s Z=%3.1f Ohm  fs:%5.1f Hz", core::str(24), ohm, hz);
     core::messageText(notice, " ", core::Icon::Information);
-    showImpedanceView();
-    return true;
 }
-
-} // namespace
 
 bool dcResistanceInRange(float ohm)
 {
@@ -148,6 +152,19 @@ float dcResistanceProposal(float minOhmAbove)
 {
     const std::string text = core::formatC("%3.1f", static_cast<double>(0.95f * minOhmAbove));
     return static_cast<float>(core::parseLeadingNumber(text.c_str()));
+}
+
+float confirmDcResistance(float proposalOhm)
+{
+    // Cancelling the prompt keeps the proposal.
+    for (int refusals = 0; refusals < kMaxDcRefusals; ++refusals) {
+        float entered = proposalOhm;
+        if (!core::ui().askDcResistance(proposalOhm, entered))
+            break;
+        if (acceptDcResistance(entered))
+            return entered;
+    }
+    return proposalOhm;
 }
 
 int measureTsParameters()
@@ -191,18 +208,7 @@ int measureTsParameters()
     if (!measureAndAnalyze(runB, false))
         return 0;
 
-    // Cancelling the prompt keeps the proposal.
-    float dcResistanceOhm = proposal;
-    for (int refusals = 0; refusals < kMaxDcRefusals; ++refusals) {
-        float entered = dcResistanceOhm;
-        if (!core::ui().askDcResistance(proposal, entered))
-            break;
-        if (acceptDcResistance(entered)) {
-            dcResistanceOhm = entered;
-            break;
-        }
-    }
-    return computeTsParameters(runA, runB, dcResistanceOhm, x);
+    return computeTsParameters(runA, runB, confirmDcResistance(proposal), x);
 }
 
 } // namespace ts

@@ -2,6 +2,8 @@
 // with an added mass or in a closed box), the DC-resistance prompt and the evaluation.
 #pragma once
 
+#include "dsp/ts/Resonance.h"
+
 namespace ts
 {
 
@@ -19,5 +21,13 @@ bool acceptDcResistance(float ohm);
 // The proposal the prompt opens with: 0.95 x the smallest impedance above the resonance, as
 // the prompt's one-decimal text reads back.
 float dcResistanceProposal(float minOhmAbove);
+
+// The notice after a successful analysis: string 23 for the free-air run, 24 for the second.
+// The two differ in their blanks: two after the first label, one after the second.
+void showResonanceNotice(const ResonanceResult& result, bool firstRun);
+
+// The DC-resistance prompt as the procedure runs it: the proposal is shown, a value out of
+// range is refused with message 112 and asked again; cancelling keeps the proposal.
+float confirmDcResistance(float proposalOhm);
 
 } // namespace ts

@@ -102,9 +102,15 @@ TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
         "/&Datei/Messdaten ex&portieren/&Impedanzdaten/T&ERNOVAX|A&MPLITUDE|40117",
         "/&Datei/Messdaten ex&portieren/&Impedanzdaten/T&ERNOVAX|P&HASE|40118",
         "/&Datei/Messdaten ex&portieren|&TS - Parameter|40119",
+        "/&Datei/Messdaten ex&portieren|---",
+        "/&Datei/Messdaten ex&portieren|&FRD-Datei (Amplitude und Phase)…|41001",
+        "/&Datei/Messdaten ex&portieren|&ZMA-Datei (Impedanz)…|41002",
+        "/&Datei/Messdaten ex&portieren|&CSV-Datei (Kurven der Ansicht)…|41003",
         "/&Datei|---",
         "/&Datei|Messdaten importieren von ORVO &1.33|40125",
         "/&Datei|Messdaten importieren von ORVO &2.1|40136",
+        "/&Datei|FRD-Datei als Ü&berlagerung importieren…|41004",
+        "/&Datei|ZMA-Datei als Impeda&nz importieren…|41005",
         "/&Datei|---",
         "/&Datei|Mikrofondaten &importieren|40086",
         "/&Datei|---",
@@ -118,8 +124,18 @@ TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
         "/&Datei/&Drucken|Zeitsignal, Amplitudenfrequenzgang, Impedanz|40132",
         "/&Datei/&Drucken|P&egel (Terz)|40108",
         "/&Datei/&Drucken|&Wasserfall (CSD)|40109",
+        "/&Datei/&Drucken|---",
+        "/&Datei/&Drucken|A&ktuelle Ansicht|41009",
+        "/&Datei|Diagramm speichern &als…|41007",
+        "/&Datei|---",
+        "/&Datei/&Zuletzt geöffnet|1|41011",
+        "/&Datei/&Zuletzt geöffnet|2|41012",
+        "/&Datei/&Zuletzt geöffnet|3|41013",
+        "/&Datei/&Zuletzt geöffnet|4|41014",
+        "/&Datei/&Zuletzt geöffnet|5|41015",
         "/&Datei|---",
         "/&Datei|&Beenden|40079",
+        "/&Bearbeiten|&Kopieren|41008",
         "/&Meßsystem|&Meßsystem…|40033",
         "/&Meßsystem|&Soundkarte…|40140",
         "|Signal&bearbeitung|40032",
@@ -129,6 +145,8 @@ TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
         "/Me&ssungen|&T/S Parametermessung|40037",
         "/Me&ssungen|&Pegelmessung|40098",
         "/Me&ssungen|&CSD (Wasserfall) berechnen|40099",
+        "/Me&ssungen|---",
+        "/Me&ssungen|T/S aus Impe&danzdateien…|41006",
         "/Darste&llung|&Zeitsignal|40038",
         "/Darste&llung|&Amplitudenfrequenzgang|40039",
         "/Darste&llung|Amplitudenfrequenzgang (&5 überlagert)|40122",
@@ -352,6 +370,12 @@ TEST_F(WindowTest, PrintsToAPdfFileOnceChosen)
         p.fillRect(target, Qt::white);
     });
     window->setPrinter(std::move(printer));
+    // Printing into a file asks for the file's name; cancelled, nothing is printed.
+    window->printView(11);
+    EXPECT_EQ(replayed, 0);
+    ASSERT_EQ(ui.fileRequests().size(), 1u);
+    EXPECT_EQ(ui.fileRequests()[0].pattern, "*.pdf");
+    ui.queuePath(file.toStdString());
     window->printView(11);
     app::setPictureReplayer(nullptr);
     EXPECT_EQ(replayed, 3);

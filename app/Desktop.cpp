@@ -1,0 +1,539 @@
+#include "app/Desktop.h"
+
+#include "app/DesktopDialogs.h"
+#include "app/DiagramFiles.h"
+#include "app/MainWindow.h"
+#include "box/Runs.h"
+#include "core/Settings.h"
+#include "core/SettingsStore.h"
+#include "core/Strings.h"
+#include "core/Ui.h"
+#include "dsp/ts/TsFromCurves.h"
+#include "files/ConfigurationFile.h"
+#include "files/Exchange.h"
+#include "files/Export.h"
+#include "files/FileDialogs.h"
+#include "files/MeasurementFile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QTranslator>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+
+namespace app
+{
+
+namespace
+{
+
+std::size_t measurementHash()
+{
+    const files::Bytes image = files::measurementImage();
+    return std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
+}
+
+std::string recentKey(int i)
+{
+    return "ZuletztGeoeffnet/" + std::to_string(i + 1);
+}
+
+// An open or save dialog of one of the added commands, then the overwrite question of the
+// program's own saves.
+bool chooseFile(bool save, const char* title, const char* extension, std::string& path)
+{
+    core::FileDialogRequest r;
+    r.save = save;
+    r.title = title;
+    r.filter = std::string("(*.") + extension + ")";
+    r.pattern = std::string("*.") + extension;
+    r.initialFolder = core::installFolder;
+    r.createPrompt = save;
+    std::string chosen;
+    if (!core::ui().fileDialog(r, chosen) || chosen.empty())
+        return false;
+    if (save && files::fileExists(chosen) &&
+        core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
+        return false;
+    path = chosen;
+    return true;
+}
+
+int readInt(const unsigned char* image, std::size_t offset)
+{
+    std::uint32_t v = 0;
+    for (int k = 0; k < 4; ++k)
+        v |= static_cast<std::uint32_t>(image[offset + k]) << (8 * k);
+    return static_cast<int>(v);
+}
+
+void showLoaded(LoadOutcome outcome)
+{
+    switch (outcome) {
+    case LoadOutcome::Loaded:
+        core::restoreSnapshot();
+        if (operations().renderView)
+            operations().renderView(100);
+        refresh();
+        break;
+    case LoadOutcome::Failed:
+        files::showReadFailure();
+        break;
+    case LoadOutcome::Cancelled:
+        break;
+    }
+}
+
+} // namespace
+
+bool installQtGermanTranslations()
+{
+    // Owned by the application object, so it lives as long as the texts are needed.
+    auto* german = new QTranslator(QCoreApplication::instance());
+    if (!german->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete german;
+        return false;
+    }
+    return QCoreApplication::installTranslator(german);
+}
+
+std::vector<std::string> withRecentFile(std::vector<std::string> list, const std::string& path)
+{
+    std::erase(list, path);
+    list.insert(list.begin(), path);
+    if (list.size() > static_cast<std::size_t>(kRecentFileCount))
+        list.resize(kRecentFileCount);
+    return list;
+}
+
+std::string firstStartFolder(const std::string& documents, const std::string& home)
+{
+    std::error_code ec;
+    if (!documents.empty() && std::filesystem::is_directory(documents, ec))
+        return documents;
+    return home;
+}
+
+bool plausibleConfigurationImage(const unsigned char* image, std::size_t size)
+{
+    if (size != files::kConfigurationFileSize)
+        return false;
+    namespace c = files::cfg;
+    const int rate = readInt(image, c::kSampleRate);
+    const int n = readInt(image, c::kFftLength);
+    const int input = readInt(image, c::kMeasuringInput);
+    const int m1 = readInt(image, c::kMarkerPos);
+    const int m2 = readInt(image, c::kMarkerPos + 4);
+    const int port = readInt(image, c::kParallelPort);
+    return rate >= 1 && rate <= 3 && (n == 512 || n == 1024 || n == 2048 || n == 4096) &&
+           input >= 1 && input <= 4 && m1 >= 0 && m1 <= 10000 && m2 >= 0 && m2 <= 10000 &&
+           port >= 1 && port <= 3;
+}
+
+Desktop::Desktop(MainWindow& window) : QObject(&window), window_(window)
+{
+    Operations& op = operations();
+    op.extraCommand = [this](int id) { return runCommand(id); };
+    op.confirmDiscard = [this] { return confirmDiscard(); };
+    plainLoad_ = op.loadMeasurementFile;
+    plainSave_ = op.saveMeasurementFile;
+    op.loadMeasurementFile = [this] { return loadMeasurement(); };
+    op.saveMeasurementFile = [this] { saveMeasurement(); };
+    // An older file imported is a file on disk: nothing is lost when it is not saved again.
+    plainImport133_ = op.importVersion133;
+    plainImport21_ = op.importVersion21;
+    if (plainImport133_)
+        op.importVersion133 = [this] {
+            const LoadOutcome o = plainImport133_();
+            if (o == LoadOutcome::Loaded)
+                markSaved();
+            return o;
+        };
+    if (plainImport21_)
+        op.importVersion21 = [this] {
+            const LoadOutcome o = plainImport21_();
+            if (o == LoadOutcome::Loaded)
+                markSaved();
+            return o;
+        };
+    markSaved();
+}
+
+Desktop::~Desktop()
+{
+    Operations& op = operations();
+    op.extraCommand = nullptr;
+    op.confirmDiscard = nullptr;
+    op.loadMeasurementFile = plainLoad_;
+    op.saveMeasurementFile = plainSave_;
+    op.importVersion133 = plainImport133_;
+    op.importVersion21 = plainImport21_;
+}
+
+void Desktop::markSaved()
+{
+    savedHash_ = measurementHash();
+}
+
+bool Desktop::measurementUnsaved() const
+{
+    return measurementHash() != savedHash_;
+}
+
+bool Desktop::confirmDiscard()
+{
+    if (!measurementUnsaved())
+        return true;
+    switch (core::messageText("Messung speichern?", "OrvoPro", core::Icon::Question,
+                              core::Buttons::YesNoCancel)) {
+    case core::Answer::No:
+        return true;
+    case core::Answer::Yes:
+    case core::Answer::Ok:
+        saveMeasurement();
+        // A cancelled save dialog or a failed write keeps the measurement.
+        return !measurementUnsaved();
+    case core::Answer::Cancel:
+        break;
+    }
+    return false;
+}
+
+LoadOutcome Desktop::loadMeasurement()
+{
+    std::string path;
+    if (!files::openDialog(41, "mes", path))
+        return LoadOutcome::Cancelled;
+    return loadMeasurementFrom(path);
+}
+
+LoadOutcome Desktop::loadMeasurementFrom(const std::string& path)
+{
+    if (files::readMeasurementFile(path) != files::FileStatus::Loaded)
+        return LoadOutcome::Failed;
+    markSaved();
+    rememberFile(path);
+    return LoadOutcome::Loaded;
+}
+
+void Desktop::saveMeasurement()
+{
+    std::string path;
+    if (!files::saveDialog(42, "mes", path))
+        return;
+    if (files::fileExists(path) &&
+        core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
+        return;
+    if (files::writeMeasurementFile(path) != files::WriteStatus::Written)
+        return;
+    markSaved();
+    rememberFile(path);
+}
+
+std::vector<std::string> Desktop::recentFiles() const
+{
+    std::vector<std::string> list;
+    for (int i = 0; i < kRecentFileCount; ++i)
+        if (auto v = core::settingsStore().value(recentKey(i)); v && !v->empty())
+            list.push_back(*v);
+    return list;
+}
+
+void Desktop::rememberFile(const std::string& path)
+{
+    const std::string absolute =
+        QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+    const std::vector<std::string> list = withRecentFile(recentFiles(), absolute);
+    for (int i = 0; i < kRecentFileCount; ++i)
+        core::settingsStore().setValue(recentKey(i),
+                                       i < static_cast<int>(list.size()) ? list[i] : "");
+    updateRecentMenu();
+}
+
+void Desktop::updateRecentMenu()
+{
+    const std::vector<std::string> list = recentFiles();
+    QMenu* menu = nullptr;
+    for (int i = 0; i < kRecentFileCount; ++i) {
+        QAction* a = window_.commandAction(cmd::RecentFile1 + i);
+        if (a == nullptr)
+            continue;
+        const bool used = i < static_cast<int>(list.size());
+        if (used) {
+            const QFileInfo info(QString::fromStdString(list[i]));
+            a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(info.fileName()));
+            a->setToolTip(info.absoluteFilePath());
+            a->setStatusTip(info.absoluteFilePath());
+        }
+        a->setVisible(used);
+        if (!menu)
+            menu = qobject_cast<QMenu*>(a->parent());
+    }
+    if (menu && menu->menuAction())
+        menu->menuAction()->setEnabled(!list.empty());
+}
+
+void Desktop::openRecent(int index)
+{
+    const std::vector<std::string> list = recentFiles();
+    if (index < 0 || index >= static_cast<int>(list.size()))
+        return;
+    const LoadOutcome o = loadMeasurementFrom(list[index]);
+    showLoaded(o);
+}
+
+bool Desktop::restoreKeptConfiguration()
+{
+    if (keptPath_.empty() || !files::fileExists(keptPath_))
+        return false;
+    files::Bytes image;
+    const files::ReadStatus rs =
+        files::readFileStart(keptPath_, files::kConfigurationFileSize + 1, image);
+    if (rs == files::ReadStatus::Ok && plausibleConfigurationImage(image.data(), image.size())) {
+        files::applyConfigurationImage(image.data());
+        core::writePortToRegistry(core::settings().parallelPort);
+        // The box decides about 3.2 kHz at every start, whatever was kept.
+        if (!core::threeKilohertzAllowed && core::settings().sampleRate == 3)
+            core::settings().sampleRate = 2;
+        if (operations().renderView)
+            operations().renderView(100);
+        refresh();
+        return true;
+    }
+    // Set aside under a name of its own, so the next exit does not overwrite what may still
+    // be of use, and the start goes on with the built-in settings.
+    const std::string stamp =
+        keptPath_ + "." +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+    std::string aside = stamp + ".defekt";
+    for (int n = 2; files::fileExists(aside) && n < 100; ++n)
+        aside = stamp + "-" + std::to_string(n) + ".defekt";
+    std::error_code ec;
+    std::filesystem::rename(keptPath_, aside, ec);
+    core::messageText("Die beim letzten Beenden gespeicherten Einstellungen sind beschädigt und "
+                      "werden nicht geladen:\n" +
+                          keptPath_ + "\n" +
+                          (ec ? std::string("Die Datei konnte nicht umbenannt werden.")
+                              : "Sie wurde beiseitegelegt als:\n" + aside) +
+                          "\nDas Programm startet mit den Grundeinstellungen.",
+                      "OrvoPro", core::Icon::Warning);
+    return false;
+}
+
+void Desktop::keepConfiguration()
+{
+    if (keptPath_.empty())
+        return;
+    QDir().mkpath(QFileInfo(QString::fromStdString(keptPath_)).absolutePath());
+    files::writeConfigurationFile(keptPath_);
+}
+
+bool Desktop::runCommand(int id)
+{
+    switch (id) {
+    case cmd::ExportFrd:
+        exportFrd();
+        return true;
+    case cmd::ExportZma:
+        exportZma();
+        return true;
+    case cmd::ExportCsv:
+        exportCsv();
+        return true;
+    case cmd::ImportFrd:
+        importFrd();
+        return true;
+    case cmd::ImportZma:
+        importZma();
+        return true;
+    case cmd::TsFromFiles:
+        tsFromFiles();
+        return true;
+    case cmd::SaveDiagram:
+        saveDiagram();
+        return true;
+    case cmd::CopyDiagram:
+        copyDiagram();
+        return true;
+    case cmd::PrintCurrent:
+        printCurrent();
+        return true;
+    default:
+        break;
+    }
+    if (id >= cmd::RecentFile1 && id < cmd::RecentFile1 + kRecentFileCount) {
+        openRecent(id - cmd::RecentFile1);
+        return true;
+    }
+    return false;
+}
+
+void Desktop::exportFrd()
+{
+    const auto& st = core::store();
+    std::vector<int> occupied;
+    for (int k = 0; k < 5; ++k)
+        if (st.slotOccupied[k] == 1)
+            occupied.push_back(k);
+    int slot = 0;
+    if (occupied.size() > 1) {
+        QStringList items;
+        for (int k : occupied)
+            items << (k == 0 ? QStringLiteral("Kurvenplatz 0 (aktuelle Messung)")
+                             : QStringLiteral("Kurvenplatz %1").arg(k));
+        bool ok = false;
+        const QString chosen =
+            QInputDialog::getItem(&window_, QStringLiteral("FRD-Datei"),
+                                  QStringLiteral("Welche Kurve?"), items, 0, false, &ok);
+        if (!ok)
+            return;
+        slot = occupied[static_cast<std::size_t>(items.indexOf(chosen))];
+    }
+    const files::ExchangeText t = files::buildFrd(slot, files::amplitudeAxisIsDbspl());
+    if (!t.ok) {
+        core::messageText(t.message, "FRD-Export", core::Icon::Error);
+        return;
+    }
+    std::string path;
+    if (chooseFile(true, "FRD-Datei speichern unter…", "frd", path))
+        files::writeExchangeText(t, path, "FRD-Export");
+}
+
+void Desktop::exportZma()
+{
+    const files::ExchangeText t = files::buildZma();
+    if (!t.ok) {
+        core::messageText(t.message, "ZMA-Export", core::Icon::Error);
+        return;
+    }
+    std::string path;
+    if (chooseFile(true, "ZMA-Datei speichern unter…", "zma", path))
+        files::writeExchangeText(t, path, "ZMA-Export");
+}
+
+void Desktop::exportCsv()
+{
+    const files::ExchangeText t =
+        files::buildViewCsv(shell().currentView, files::amplitudeAxisIsDbspl());
+    if (!t.ok) {
+        core::messageText(t.message, "CSV-Export", core::Icon::Error);
+        return;
+    }
+    std::string path;
+    if (chooseFile(true, "Kurven der Ansicht als CSV speichern unter…", "csv", path))
+        files::writeExchangeText(t, path, "CSV-Export");
+}
+
+void Desktop::importFrd()
+{
+    std::string path;
+    if (!chooseFile(false, "FRD-Datei importieren", "frd", path))
+        return;
+    const auto& s = core::settings();
+    files::ExchangeImport imp =
+        files::importExchangeFile(path, files::ExchangeFormat::Frd, s.fftLength, s.sampleRate);
+    if (!imp.ok)
+        return;
+    if (files::amplitudeAxisIsDbspl())
+        files::convertFromDbspl(imp.curves.value);
+    box::takeResponseCurve(imp.curves.value, imp.curves.phase);
+    showView(7);
+    refresh();
+}
+
+void Desktop::importZma()
+{
+    std::string path;
+    if (!chooseFile(false, "ZMA-Datei importieren", "zma", path))
+        return;
+    const auto& s = core::settings();
+    const files::ExchangeImport imp =
+        files::importExchangeFile(path, files::ExchangeFormat::Zma, s.fftLength, s.sampleRate);
+    if (!imp.ok)
+        return;
+    files::applyImpedanceImport(imp.curves);
+    if (operations().renderView) {
+        operations().renderView(3);
+        operations().renderView(4);
+    }
+    showView(4);
+    refresh();
+}
+
+void Desktop::tsFromFiles()
+{
+    const auto& s = core::settings();
+    TsFilesChoice choice;
+    choice.inputs.diaphragmDiameterMm = s.diaphragmDiameterMm;
+    choice.inputs.addedMassG = s.addedMassG;
+    choice.inputs.boxVolumeL = s.boxVolumeL;
+    for (;;) {
+        if (!runTsFilesDialog(&window_, choice))
+            return;
+        const files::ExchangeImport freeAir = files::importExchangeFile(
+            choice.freePath, files::ExchangeFormat::Zma, ts::kTsFftLength, ts::kTsFileRateCode);
+        if (!freeAir.ok)
+            continue;
+        const files::ExchangeImport loaded = files::importExchangeFile(
+            choice.loadedPath, files::ExchangeFormat::Zma, ts::kTsFftLength, ts::kTsFileRateCode);
+        if (!loaded.ok)
+            continue;
+        // The evaluation shows its result or its message itself.
+        ts::tsFromImpedanceCurves(freeAir.curves.value, freeAir.curves.phase, loaded.curves.value,
+                                  loaded.curves.phase, choice.inputs);
+        return;
+    }
+}
+
+void Desktop::saveDiagram()
+{
+    const int view = shell().currentView;
+    if (view == 0 || !((view >= 1 && view <= 8) || view == 11)) {
+        core::messageText("Die Startansicht ist kein Diagramm; bitte zuerst eine Ansicht wählen.",
+                          "Diagramm speichern als…", core::Icon::Information);
+        return;
+    }
+    QWidget* area = window_.drawingArea();
+    DiagramChoice choice;
+    choice.width = area->width();
+    choice.height = area->height();
+    if (!runSaveDiagramDialog(&window_, area->width(), area->height(), choice))
+        return;
+    if (files::fileExists(choice.path) &&
+        core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
+        return;
+    saveDiagramFile(view, choice.path, choice.format, choice.width, choice.height);
+}
+
+void Desktop::copyDiagram()
+{
+    QWidget* area = window_.drawingArea();
+    QApplication::clipboard()->setImage(
+        diagramImage(shell().currentView, area->width(), area->height()));
+}
+
+void Desktop::printCurrent()
+{
+    const int view = shell().currentView;
+    if (!((view >= 1 && view <= 8) || view == 11)) {
+        core::messageText("Die Startansicht ist kein Diagramm; bitte zuerst eine Ansicht wählen.",
+                          "Drucken", core::Icon::Information);
+        return;
+    }
+    window_.printView(view);
+}
+
+} // namespace app

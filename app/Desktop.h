@@ -1,0 +1,96 @@
+// What makes the program fit into a desktop: FRD/ZMA/CSV export and import, T/S from
+// impedance files, pictures as files and on the clipboard, the recent measurement files,
+// "Messung speichern?" before a measurement is replaced, and the configuration kept between
+// starts. One instance belongs to the main window; it installs the command hooks it serves.
+#pragma once
+
+#include "app/Commands.h"
+
+#include <QObject>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace app
+{
+
+class MainWindow;
+
+inline constexpr int kRecentFileCount = cmd::RecentFileCount;
+
+// The recent measurement files after `path` was opened or saved: it moves to the front, a
+// second entry of it goes, the list keeps five.
+std::vector<std::string> withRecentFile(std::vector<std::string> list, const std::string& path);
+
+// The folder of the first start: the desktop's documents folder, or the home folder when
+// there is no documents folder.
+std::string firstStartFolder(const std::string& documents, const std::string& home);
+
+// A kept configuration file is plausible when it has the configuration's length and the
+// values every measurement and view depends on lie in their ranges.
+bool plausibleConfigurationImage(const unsigned char* image, std::size_t size);
+
+// Installs Qt's own German texts (Debian qt6-translations-l10n) for the file, colour and
+// print dialogs and the standard buttons; false when they are not installed, and those
+// texts then stay English. Call once, with the application object alive.
+bool installQtGermanTranslations();
+
+class Desktop : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Desktop(MainWindow& window);
+    ~Desktop() override;
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+
+    // The measurement as it is now counts as saved (after start-up, a load, a save).
+    void markSaved();
+    bool measurementUnsaved() const;
+    // "Messung speichern?" (Ja/Nein/Abbrechen) when the measurement is unsaved; Ja saves.
+    // False when the caller must not go on.
+    bool confirmDiscard();
+
+    // Where the configuration is kept between starts; empty (the default) keeps nothing.
+    void setKeptConfigurationPath(const std::string& path) { keptPath_ = path; }
+    const std::string& keptConfigurationPath() const { return keptPath_; }
+    // After the start-up: reads the kept configuration; a damaged one is set aside with a
+    // message. Returns true when one was taken.
+    bool restoreKeptConfiguration();
+    // At the end: writes the configuration as it is now.
+    void keepConfiguration();
+
+    std::vector<std::string> recentFiles() const;
+    void updateRecentMenu();
+
+    // The extra commands (cmd::ExportFrd ... RecentFile1 + 4); false for any other id.
+    bool runCommand(int id);
+
+private:
+    LoadOutcome loadMeasurement();
+    LoadOutcome loadMeasurementFrom(const std::string& path);
+    void saveMeasurement();
+    void rememberFile(const std::string& path);
+    void openRecent(int index);
+    void exportFrd();
+    void exportZma();
+    void exportCsv();
+    void importFrd();
+    void importZma();
+    void tsFromFiles();
+    void saveDiagram();
+    void copyDiagram();
+    void printCurrent();
+
+    MainWindow& window_;
+    std::size_t savedHash_ = 0;
+    std::string keptPath_;
+    std::function<LoadOutcome()> plainLoad_;
+    std::function<void()> plainSave_;
+    std::function<LoadOutcome()> plainImport133_;
+    std::function<LoadOutcome()> plainImport21_;
+};
+
+} // namespace app

@@ -1,0 +1,494 @@
+// The desktop additions in the window (offscreen): "Messung speichern?" before a measurement is
+// replaced, the recent files, the configuration kept between starts, pictures as files and on
+// the clipboard against orvo-tool's render, and printing in the window's proportions.
+#include "app/Desktop.h"
+#include "app/Commands.h"
+#include "app/DiagramFiles.h"
+#include "app/MainWindow.h"
+#include "app/Painting.h"
+#include "app/QtUi.h"
+#include "app/Wiring.h"
+#include "core/Display.h"
+#include "core/Settings.h"
+#include "core/Store.h"
+#include "files/ConfigurationFile.h"
+#include "files/MeasurementFile.h"
+#include "plot/Render.h"
+#include "tests/support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "app_desktop_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
+    return *a;
+}
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+class DesktopTest : public testsupport::RecordsTest
+{
+protected:
+    void SetUp() override
+    {
+        application();
+        RecordsTest::SetUp();
+        app::resetShell();
+        app::wireOperations();
+        window = std::make_unique<app::MainWindow>();
+        window->resize(800, 600);
+        window->show();
+        core::setUi(&ui);
+        dir = testsupport::makeTempDir();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        RecordsTest::TearDown();
+    }
+    // Something measured: an impedance curve in the store.
+    void measureSomething()
+    {
+        auto& st = core::store();
+        for (int k = 0; k < core::kCurveBins; ++k) {
+            st.impedanceMagnitude[k] = 6.0f + 40.0f / (1.0f + 0.01f * (k - 25) * (k - 25));
+            st.impedancePhase[k] = 30.0f - 0.05f * k;
+        }
+        st.impedanceMagnitude.stamp(4096, 1);
+        st.impedancePhase.stamp(4096, 1);
+    }
+    std::unique_ptr<app::MainWindow> window;
+    std::string dir;
+};
+
+TEST_F(DesktopTest, MeasurementSaveQuestionBeforeItIsReplaced)
+{
+    app::Desktop& d = window->desktop();
+    // Nothing measured: a load goes straight to its dialog.
+    EXPECT_FALSE(d.measurementUnsaved());
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(ui.fileRequests().size(), 1u);
+
+    measureSomething();
+    ASSERT_TRUE(d.measurementUnsaved());
+    ui.clear();
+    ui.queueAnswer(core::Answer::Cancel);
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].text, "Messung speichern?");
+    EXPECT_EQ(ui.messages()[0].buttons, core::Buttons::YesNoCancel);
+    EXPECT_TRUE(ui.fileRequests().empty()); // Abbrechen: nothing happens
+
+    // Ja, but the save dialog is cancelled: the measurement stays, the load does not run.
+    ui.clear();
+    ui.queueAnswer(core::Answer::Yes);
+    app::dispatchCommand(app::cmd::ImportZma);
+    ASSERT_EQ(ui.fileRequests().size(), 1u);
+    EXPECT_TRUE(ui.fileRequests()[0].save);
+
+    // Ja and saved: the load follows, and the question is not asked again.
+    ui.clear();
+    const std::string saved = dir + "/gemessen.mes";
+    ui.queueAnswer(core::Answer::Yes);
+    ui.queuePath(saved);
+    ui.queuePath(""); // the load's own dialog, cancelled
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    EXPECT_EQ(fs::file_size(saved), files::kMeasurementFileSize);
+    EXPECT_EQ(ui.fileRequests().size(), 2u);
+    EXPECT_FALSE(d.measurementUnsaved());
+
+    // Nein: the measurement is given up.
+    measureSomething();
+    core::store().impedancePhase[7] = 99.0f;
+    ui.clear();
+    ui.queueAnswer(core::Answer::No);
+    app::dispatchCommand(app::cmd::Import133);
+    EXPECT_EQ(ui.fileRequests().size(), 1u);
+    EXPECT_FALSE(ui.fileRequests()[0].save);
+
+    // A view command or an export never asks.
+    ui.clear();
+    app::dispatchCommand(app::cmd::ShowImpedance);
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST_F(DesktopTest, RecentFilesAreKeptNewestFirstAndOpen)
+{
+    std::vector<std::string> list;
+    for (const char* p : {"a.mes", "b.mes", "a.mes", "c.mes", "d.mes", "e.mes", "f.mes"})
+        list = app::withRecentFile(list, p);
+    EXPECT_EQ(list, (std::vector<std::string>{"f.mes", "e.mes", "d.mes", "c.mes", "a.mes"}));
+
+    measureSomething();
+    const std::string path = dir + "/eins.mes";
+    ASSERT_EQ(files::writeMeasurementFile(path), files::WriteStatus::Written);
+    core::resetStore();
+    window->desktop().markSaved();
+    ui.queuePath(path);
+    app::dispatchCommand(app::cmd::LoadMeasurement);
+    EXPECT_EQ(core::store().impedanceMagnitude[25], 46.0f);
+    ASSERT_FALSE(window->desktop().recentFiles().empty());
+    EXPECT_EQ(window->desktop().recentFiles().front(), path);
+    QAction* first = window->commandAction(app::cmd::RecentFile1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->text(), QStringLiteral("&1 eins.mes"));
+
+    // Opened from the list: no dialog.
+    core::resetStore();
+    window->desktop().markSaved();
+    ui.clear();
+    app::dispatchCommand(app::cmd::RecentFile1);
+    EXPECT_TRUE(ui.fileRequests().empty());
+    EXPECT_EQ(core::store().impedanceMagnitude[25], 46.0f);
+    // A file gone since: the program's read failure, nothing changed.
+    fs::remove(path);
+    ui.clear();
+    app::dispatchCommand(app::cmd::RecentFile1);
+    EXPECT_FALSE(ui.messages().empty());
+}
+
+TEST_F(DesktopTest, ConfigurationKeptBetweenStartsAndADamagedOneSetAside)
+{
+    EXPECT_EQ(app::firstStartFolder(dir + "/gibt-es-nicht", "/home/x"), "/home/x");
+    EXPECT_EQ(app::firstStartFolder(dir, "/home/x"), dir);
+
+    app::Desktop& d = window->desktop();
+    const std::string kept = dir + "/TAVEN/OrvoPro2.3Deutsch.cfg";
+    d.setKeptConfigurationPath(kept);
+    EXPECT_FALSE(d.restoreKeptConfiguration()); // the first start: nothing kept yet
+    core::settings().fftLength = 2048;
+    core::settings().distanceMm = 777;
+    core::displaySettings().lineWidth = 3;
+    d.keepConfiguration();
+    ASSERT_EQ(fs::file_size(kept), files::kConfigurationFileSize);
+
+    core::resetSettings();
+    core::resetDisplaySettings();
+    ASSERT_TRUE(d.restoreKeptConfiguration());
+    EXPECT_EQ(core::settings().fftLength, 2048);
+    EXPECT_EQ(core::settings().distanceMm, 777);
+    EXPECT_EQ(core::displaySettings().lineWidth, 3);
+    EXPECT_TRUE(ui.messages().empty());
+
+    // Ending the program keeps the configuration; with an unsaved measurement it asks first,
+    // and Abbrechen keeps the program open.
+    fs::remove(kept);
+    measureSomething();
+    ui.clear();
+    ui.queueAnswer(core::Answer::Cancel);
+    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(fs::exists(kept));
+    ui.queueAnswer(core::Answer::No);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(fs::file_size(kept), files::kConfigurationFileSize);
+    ASSERT_EQ(ui.messages().size(), 2u);
+    EXPECT_EQ(ui.messages()[1].text, "Messung speichern?");
+
+    // Damaged: cut short, or of the right length with values no measurement can use.
+    for (int damage = 0; damage < 2; ++damage) {
+        SCOPED_TRACE(damage);
+        std::string bytes = readAll(kept);
+        if (damage == 0)
+            bytes.resize(1000);
+        else
+            bytes[files::cfg::kSampleRate] = 9;
+        std::ofstream(kept, std::ios::binary | std::ios::trunc) << bytes;
+        core::resetSettings();
+        ui.clear();
+        EXPECT_FALSE(d.restoreKeptConfiguration());
+        EXPECT_EQ(core::settings().fftLength, 512); // built-in settings
+        EXPECT_FALSE(fs::exists(kept));
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_NE(ui.messages()[0].text.find("beiseitegelegt"), std::string::npos);
+        int aside = 0;
+        for (const auto& e : fs::directory_iterator(dir + "/TAVEN"))
+            aside += e.path().string().ends_with(".defekt");
+        EXPECT_EQ(aside, damage + 1);
+        d.keepConfiguration(); // the next exit writes a good one again
+    }
+}
+
+TEST_F(DesktopTest, PicturesMatchTheToolsRenderAndTheClipboard)
+{
+    measureSomething();
+    plot::renderView(100);
+    const std::string mes = dir + "/bild.mes";
+    ASSERT_EQ(files::writeMeasurementFile(mes), files::WriteStatus::Written);
+    const std::string cmd = "cd '" + dir + "' && QT_QPA_PLATFORM=offscreen '" +
+                            std::string(ORVO_TOOL_PATH) +
+                            "' render 4 bild.mes tool.png --size 400x300 && '" + ORVO_TOOL_PATH +
+                            "' render 4 bild.mes tool.svg --size 400x300 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+
+    const std::string png = dir + "/fenster.png";
+    const std::string svg = dir + "/fenster.svg";
+    const std::string pdf = dir + "/fenster.pdf";
+    ASSERT_EQ(app::saveDiagramFile(4, png, app::DiagramFormat::Png, 400, 300),
+              files::WriteStatus::Written);
+    ASSERT_EQ(app::saveDiagramFile(4, svg, app::DiagramFormat::Svg, 400, 300),
+              files::WriteStatus::Written);
+    ASSERT_EQ(app::saveDiagramFile(4, pdf, app::DiagramFormat::Pdf, 400, 300),
+              files::WriteStatus::Written);
+    const QImage fromTool(QString::fromStdString(dir + "/tool.png"));
+    const QImage fromWindow(QString::fromStdString(png));
+    ASSERT_EQ(fromWindow.size(), QSize(400, 300));
+    EXPECT_TRUE(fromTool.convertToFormat(QImage::Format_RGB32) ==
+                fromWindow.convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(readAll(svg), readAll(dir + "/tool.svg"));
+    EXPECT_EQ(readAll(pdf).rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(app::diagramFormatFor("x.PNG"), app::DiagramFormat::Png);
+    EXPECT_EQ(app::diagramFormatFor("x.svg"), app::DiagramFormat::Svg);
+    EXPECT_FALSE(app::diagramFormatFor("x.bmp"));
+
+    // Kopieren puts the current view at the size of the drawing area on the clipboard.
+    app::showView(4);
+    app::dispatchCommand(app::cmd::CopyDiagram);
+    const QWidget* area = window->drawingArea();
+    const QImage copied = QApplication::clipboard()->image();
+    ASSERT_FALSE(copied.isNull());
+    EXPECT_TRUE(copied.convertToFormat(QImage::Format_RGB32) ==
+                app::diagramImage(4, area->width(), area->height()));
+}
+
+TEST_F(DesktopTest, PrintKeepsTheWindowsProportionsOnALandscapePage)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    QRect replayed;
+    app::setPictureReplayer(
+        [&](QPainter& p, int, const QRect& target) { replayed = p.transform().mapRect(target); });
+    window->setPrinter(std::move(printer));
+    const std::string file = dir + "/druck.pdf";
+    ui.queuePath(file);
+    window->printView(4);
+    app::setPictureReplayer(nullptr);
+    ASSERT_TRUE(replayed.isValid());
+    const QWidget* area = window->drawingArea();
+    ASSERT_GT(area->width(), area->height());
+    EXPECT_GT(replayed.width(), replayed.height());
+    EXPECT_NEAR(static_cast<double>(replayed.width()) / replayed.height(),
+                static_cast<double>(area->width()) / area->height(), 0.01);
+    EXPECT_EQ(readAll(file).rfind("%PDF-", 0), 0u);
+
+    // The next print asks again rather than overwriting the last file.
+    ui.clear();
+    window->printView(4);
+    EXPECT_EQ(ui.fileRequests().size(), 1u);
+}
+
+} // namespace
+
+namespace
+{
+
+// Runs `inspect` on the next modal dialog as soon as it is open, then closes it. The dialog's
+// picture goes to $ORVO_SHOT_DIR/<name>.png when that is set (screenshots for review).
+void onNextDialog(const char* name, std::function<void(QWidget*)> inspect)
+{
+    auto* timer = new QTimer(QApplication::instance());
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, name, inspect] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (w == nullptr || !w->isVisible())
+            return;
+        timer->stop();
+        QApplication::processEvents();
+        inspect(w);
+        if (const char* shots = std::getenv("ORVO_SHOT_DIR"); shots && *name)
+            w->grab().save(QString::fromUtf8(shots) + QLatin1Char('/') + QString::fromUtf8(name) +
+                           QStringLiteral(".png"));
+        // A dialog the inspection already answered is left alone.
+        if (w->isVisible()) {
+            if (auto* d = qobject_cast<QDialog*>(w))
+                d->reject();
+            else
+                w->close();
+        }
+        timer->deleteLater();
+    });
+    timer->start();
+}
+
+QStringList buttonTexts(QWidget* w)
+{
+    QStringList texts;
+    for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+        if (b->isVisible() && !b->text().isEmpty())
+            texts << b->text();
+    return texts;
+}
+
+} // namespace
+
+TEST_F(DesktopTest, DialogsSpeakGerman)
+{
+    if (!app::installQtGermanTranslations())
+        GTEST_SKIP() << "qtbase_de.qm is not installed (Debian qt6-translations-l10n)";
+    app::QtUi& qtUi = *window->ui();
+    core::setUi(&qtUi);
+
+    // Qt's own file dialog, as "Messdatei laden" opens it.
+    QStringList fileButtons;
+    onNextDialog("datei-dialog", [&](QWidget* w) { fileButtons = buttonTexts(w); });
+    core::FileDialogRequest r;
+    r.title = "Messdatei laden";
+    r.filter = "(*.mes)";
+    r.pattern = "*.mes";
+    r.initialFolder = dir;
+    std::string path;
+    EXPECT_FALSE(qtUi.fileDialog(r, path));
+    EXPECT_TRUE(fileButtons.contains(QStringLiteral("&Öffnen")) ||
+                fileButtons.contains(QStringLiteral("Öffnen")))
+        << fileButtons.join(QStringLiteral(", ")).toStdString();
+    EXPECT_TRUE(fileButtons.contains(QStringLiteral("Abbrechen")))
+        << fileButtons.join(QStringLiteral(", ")).toStdString();
+
+    // "Messung speichern?" with Ja/Nein/Abbrechen; closing it is Abbrechen.
+    measureSomething();
+    QStringList questionButtons;
+    onNextDialog("messung-speichern", [&](QWidget* w) { questionButtons = buttonTexts(w); });
+    EXPECT_FALSE(window->desktop().confirmDiscard());
+    EXPECT_EQ(questionButtons.size(), 3);
+    EXPECT_TRUE(questionButtons.contains(QStringLiteral("&Ja")));
+    EXPECT_TRUE(questionButtons.contains(QStringLiteral("&Nein")));
+    EXPECT_TRUE(questionButtons.contains(QStringLiteral("Abbrechen")));
+
+    // "Diagramm speichern als…" for the impedance view.
+    plot::renderView(100);
+    app::showView(4);
+    QString title;
+    onNextDialog("diagramm-speichern-als", [&](QWidget* w) { title = w->windowTitle(); });
+    app::dispatchCommand(app::cmd::SaveDiagram);
+    EXPECT_EQ(title, QStringLiteral("Diagramm speichern als…"));
+    core::setUi(&ui);
+}
+
+TEST_F(DesktopTest, EachFileDialogReturnsToItsLastFolder)
+{
+    app::QtUi& qtUi = *window->ui();
+    core::setUi(&qtUi);
+    fs::create_directories(dir + "/messungen");
+    std::ofstream(dir + "/messungen/a.mes") << "x";
+    core::FileDialogRequest r;
+    r.title = "Messdatei laden";
+    r.filter = "(*.mes)";
+    r.pattern = "*.mes";
+    r.initialFolder = dir;
+    QString started;
+    onNextDialog("", [&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        started = d->directory().absolutePath();
+        auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(dir + "/messungen/a.mes"));
+        static_cast<QDialog*>(d)->accept(); // QFileDialog hides its accept()
+    });
+    std::string path;
+    ASSERT_TRUE(qtUi.fileDialog(r, path));
+    EXPECT_EQ(started.toStdString(), dir);
+    EXPECT_EQ(path, dir + "/messungen/a.mes");
+
+    // The same dialog starts where it was left; another dialog keeps its own folder.
+    onNextDialog("", [&](QWidget* w) {
+        started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+    });
+    EXPECT_FALSE(qtUi.fileDialog(r, path));
+    EXPECT_EQ(started.toStdString(), dir + "/messungen");
+    r.title = "Konfigurationsdatei laden";
+    onNextDialog("", [&](QWidget* w) {
+        started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+    });
+    EXPECT_FALSE(qtUi.fileDialog(r, path));
+    EXPECT_EQ(started.toStdString(), dir);
+    core::setUi(&ui);
+}
+
+TEST_F(DesktopTest, TsFromImpedanceFilesInTheWindow)
+{
+    const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
+    onNextDialog("ts-aus-impedanzdateien", [&](QWidget* w) {
+        const auto edits = w->findChildren<QLineEdit*>();
+        // In the order of the form: free air, loaded, Re, diameter, mass, volume.
+        ASSERT_EQ(edits.size(), 6);
+        edits[0]->setText(QString::fromStdString(data + "woofer16-free-fixed.zma"));
+        edits[1]->setText(QString::fromStdString(data + "woofer16-mass16g-exp.zma"));
+        edits[2]->setText(QStringLiteral("5,8")); // a decimal comma, as typed in German
+        edits[3]->setText(QStringLiteral("130"));
+        edits[4]->setText(QStringLiteral("16"));
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("Berechnen"))
+                b->click();
+    });
+    app::dispatchCommand(app::cmd::TsFromFiles);
+    const auto m = ui.messages();
+    ASSERT_EQ(m.size(), 3u); // the two resonance notices and the result
+    EXPECT_EQ(m[2].caption, "Thiele Small Parameter");
+    EXPECT_NE(m[2].text.find("Re=5.80 Ohm"), std::string::npos) << m[2].text;
+    EXPECT_NE(m[2].text.find("fs= 42.0 Hz"), std::string::npos) << m[2].text;
+    EXPECT_NE(std::string(core::store().tsResultText.data()).find("fs= 42.0 Hz"),
+              std::string::npos);
+}
+
+TEST_F(DesktopTest, ARefusedImportChangesNothingAndAGoodOneTakesTheRotation)
+{
+    const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
+    core::settings().fftLength = 4096;
+    core::settings().sampleRate = 1;
+    const files::Bytes before = files::measurementImage();
+    for (const char* bad : {"descending.frd", "nan.frd", "empty.frd"}) {
+        SCOPED_TRACE(bad);
+        ui.clear();
+        ui.queuePath(data + bad);
+        app::dispatchCommand(app::cmd::ImportFrd);
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_EQ(ui.messages()[0].caption, "FRD-Import");
+        EXPECT_TRUE(files::measurementImage() == before);
+    }
+    ui.clear();
+    ui.queuePath(data + "semicolon.frd");
+    app::dispatchCommand(app::cmd::ImportFrd);
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(core::store().slotOccupied[0], 1);
+    EXPECT_EQ(core::store().amplitudeSlots[0].trailerN(), 4096.0f);
+    EXPECT_EQ(app::shell().currentView, 7);
+    EXPECT_TRUE(window->desktop().measurementUnsaved());
+
+    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
+    ui.queuePath(data + "woofer16-free-fixed.zma");
+    app::dispatchCommand(app::cmd::ImportZma);
+    EXPECT_GT(core::store().impedanceMagnitude[27], 50.0f); // the 42 Hz peak
+    EXPECT_EQ(app::shell().currentView, 4);
+}
