@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -273,6 +274,28 @@ const MeasureRun* findMeasureRun(const char* name)
     return nullptr;
 }
 
+namespace {
+// False with a message when an option of the family `prefix` ("sim-", "sound-") is not one
+// of `known`.
+bool onlyKnownOptions(const ToolContext& ctx, const std::string& prefix,
+                      std::initializer_list<const char*> known, std::string& error)
+{
+    for (const auto& [key, value] : ctx.options) {
+        (void)value;
+        if (key.rfind(prefix, 0) != 0)
+            continue;
+        bool ok = false;
+        for (const char* k : known)
+            ok = ok || key == k;
+        if (!ok) {
+            error = "unknown option --" + key;
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
 bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
                         std::string& error)
 {
@@ -322,22 +345,10 @@ bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
         }
         config.calibratedLatencyFrames = static_cast<int>(x);
     }
-    for (const auto& [key, value] : ctx.options) {
-        (void)value;
-        static const char* known[] = {"sound-device", "sound-output", "sound-rate",
-                                      "sound-inputs", "sound-timing", "sound-level",
-                                      "sound-latency"};
-        if (key.rfind("sound-", 0) != 0)
-            continue;
-        bool ok = false;
-        for (const char* k : known)
-            ok = ok || key == k;
-        if (!ok) {
-            error = "unknown option --" + key;
-            return false;
-        }
-    }
-    return true;
+    return onlyKnownOptions(ctx, "sound-",
+                            {"sound-device", "sound-output", "sound-rate", "sound-inputs",
+                             "sound-timing", "sound-level", "sound-latency"},
+                            error);
 }
 
 bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string& error)
@@ -380,21 +391,10 @@ bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string&
             return false;
         }
     }
-    for (const auto& [key, value] : ctx.options) {
-        (void)value;
-        static const char* known[] = {"sim-hw",    "sim-noise", "sim-gain",  "sim-driver",
-                                      "sim-fault", "sim-box-l", "sim-mass-g"};
-        if (key.rfind("sim-", 0) != 0)
-            continue;
-        bool ok = false;
-        for (const char* k : known)
-            ok = ok || key == k;
-        if (!ok) {
-            error = "unknown option --" + key;
-            return false;
-        }
-    }
-    return true;
+    return onlyKnownOptions(ctx, "sim-",
+                            {"sim-hw", "sim-noise", "sim-gain", "sim-driver", "sim-fault",
+                             "sim-box-l", "sim-mass-g"},
+                            error);
 }
 
 } // namespace tool

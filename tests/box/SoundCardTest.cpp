@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -223,8 +224,31 @@ protected:
     void TearDown() override
     {
         box::setAcquisitionDevice(nullptr);
+        card_.reset();
         BoxTest::TearDown();
     }
+
+    // Opens a sound card on the loop and makes it the box the runs measure with.
+    box::SoundCardDevice& useCard(box::SoundCardConfig config)
+    {
+        box::setAcquisitionDevice(nullptr);
+        card_ = std::make_unique<box::SoundCardDevice>(std::move(config));
+        std::string error;
+        EXPECT_TRUE(card_->open(error)) << error;
+        box::setAcquisitionDevice(card_.get());
+        return *card_;
+    }
+
+    // Measuring input and rate, N 4096.
+    static void measureOn(int input, int rateCode)
+    {
+        core::MeasurementSettings& s = core::settings();
+        s.measuringInput = input;
+        s.sampleRate = rateCode;
+        s.fftLength = 4096;
+    }
+
+    std::unique_ptr<box::SoundCardDevice> card_;
 
     // A sound card on the loop: Line1 on channel 1, the timing cable on channel 2.
     static box::SoundCardConfig loopConfig(int timingChannel = 2)
@@ -266,14 +290,10 @@ int peakIndex(const core::TimeRecord& r)
 
 TEST_F(SoundCardLoopTest, LoopReadsZeroDecibel)
 {
-    box::SoundCardDevice card(loopConfig());
-    std::string error;
-    ASSERT_TRUE(card.open(error)) << error;
-    box::setAcquisitionDevice(&card);
+    box::SoundCardDevice& card = useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
     core::MeasurementSettings& s = core::settings();
-    s.measuringInput = 1;
-    s.sampleRate = 2;
-    s.fftLength = 4096;
     box::runAmplitudePhaseMeasurement();
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(card.lastTiming(), box::TimingSource::TimingChannel);
@@ -315,14 +335,9 @@ TEST_F(SoundCardLoopTest, LoopReadsZeroDecibel)
 
 TEST_F(SoundCardLoopTest, DigitalReferenceIsTheIdealInternalPath)
 {
-    box::SoundCardDevice card(loopConfig());
-    std::string error;
-    ASSERT_TRUE(card.open(error)) << error;
-    box::setAcquisitionDevice(&card);
-    core::MeasurementSettings& s = core::settings();
-    s.measuringInput = 4;
-    s.sampleRate = 2;
-    s.fftLength = 4096;
+    useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    measureOn(4, 2);
     box::runAmplitudePhaseMeasurement();
     EXPECT_LT(worstDeviationDb(20.0, 20000.0), 0.05);
     EXPECT_EQ(peakIndex(core::store().timeRecord), 4 + sc::kAlignedDelaySamples);
@@ -333,18 +348,12 @@ TEST_F(SoundCardLoopTest, DigitalReferenceIsTheIdealInternalPath)
 // sample, and the phase at 1 kHz stays put.
 TEST_F(SoundCardLoopTest, TimingChannelMakesRunsRepeatable)
 {
-    core::MeasurementSettings& s = core::settings();
-    s.measuringInput = 1;
-    s.sampleRate = 2;
-    s.fftLength = 4096;
+    measureOn(1, 2);
     std::vector<double> phases;
     for (int run = 0; run < 20; ++run) {
-        box::SoundCardDevice card(loopConfig());
-        std::string error;
-        ASSERT_TRUE(card.open(error)) << error;
-        box::setAcquisitionDevice(&card);
+        useCard(loopConfig());
+        ASSERT_FALSE(HasFailure());
         box::runAmplitudePhaseMeasurement();
-        box::setAcquisitionDevice(nullptr);
         EXPECT_EQ(peakIndex(core::store().timeRecord), 4 + sc::kAlignedDelaySamples);
         phases.push_back(core::store().phaseSlots[0][80]); // 1 kHz
     }
@@ -362,14 +371,9 @@ TEST_F(SoundCardLoopTest, KnownFilterInTheLoop)
             FAIL() << "module-ladspa-sink with filter.so did not load";
         GTEST_SKIP() << "module-ladspa-sink with filter.so did not load";
     }
-    box::SoundCardDevice card(loopConfig(0));
-    std::string error;
-    ASSERT_TRUE(card.open(error)) << error;
-    box::setAcquisitionDevice(&card);
-    core::MeasurementSettings& s = core::settings();
-    s.measuringInput = 1;
-    s.sampleRate = 2;
-    s.fftLength = 4096;
+    useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
     box::runAmplitudePhaseMeasurement();
     server_->pactl("unload-module module-ladspa-sink");
     ::setenv("PULSE_SINK", "orvo_loop", 1);
@@ -428,10 +432,8 @@ TEST_F(SoundCardLoopTest, LevelPassesOnTheLoop)
     box::measureLevels(0); // on the simulated box of the fixture
     const auto simulated = core::store().levelCurrent;
 
-    box::SoundCardDevice card(loopConfig());
-    std::string error;
-    ASSERT_TRUE(card.open(error)) << error;
-    box::setAcquisitionDevice(&card);
+    useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
     s.measuringInput = 1;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i)
@@ -449,13 +451,9 @@ TEST_F(SoundCardLoopTest, LevelPassesOnTheLoop)
 
 TEST_F(SoundCardLoopTest, LevelWorkerStopsPromptly)
 {
-    box::SoundCardDevice card(loopConfig());
-    std::string error;
-    ASSERT_TRUE(card.open(error)) << error;
-    box::setAcquisitionDevice(&card);
-    core::MeasurementSettings& s = core::settings();
-    s.sampleRate = 2;
-    s.measuringInput = 1;
+    useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
     ASSERT_EQ(box::startLevelMeasurement(), 1);
     // Once the passes follow each other (the first waits for the stream to start), Stop and
     // Abbrechen take effect within a pass.
@@ -502,10 +500,8 @@ TEST_F(SoundCardLoopTest, NoSuchDeviceIsHardwareNotPresent)
 
 TEST_F(SoundCardLoopTest, ServerDyingMidCaptureIsHardwareFault)
 {
-    box::SoundCardDevice card(loopConfig(0));
-    std::string error;
-    ASSERT_TRUE(card.open(error)) << error;
-    box::setAcquisitionDevice(&card);
+    useCard(loopConfig(0));
+    ASSERT_FALSE(HasFailure());
     core::TimeRecord& r = core::store().timeRecord;
     r[100] = 0.25f;
     // At 3.2 kHz a capture waits more than a second for its period; the server dies meanwhile.
