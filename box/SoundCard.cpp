@@ -51,8 +51,11 @@ constexpr double kIdleSeconds = 1.0;
 constexpr double kKeepOpenSeconds = 60.0;
 // Loop delays up to this are searched for.
 constexpr double kMaxLatencySeconds = 1.0;
-// A wait for frames that don't come ends after this ("Hardware Fehler" within 3 s).
+// A wait for frames that don't come ends after this ("Hardware Fehler" within 3 s). A stream
+// that has just started may take longer for its first frames: audio servers fill their
+// buffers first (PulseAudio about a second, more on a busy machine).
 constexpr double kStallSeconds = 2.5;
+constexpr double kStartSeconds = 6.0;
 // The audio server may move the loop delay by a buffer or two while a stream runs; the
 // timing channel follows it within this many frames.
 constexpr std::int64_t kDelayTrackFrames = 800;
@@ -526,7 +529,8 @@ struct SoundCardDevice::Impl {
                 last = now;
                 lastProgress = clock::now();
             } else if (clock::now() - lastProgress >
-                       std::chrono::duration<double>(kStallSeconds)) {
+                       std::chrono::duration<double>(now < frames(0.25) ? kStartSeconds
+                                                                        : kStallSeconds)) {
                 lastError = "Soundkarte liefert keine Daten mehr";
                 return false;
             }

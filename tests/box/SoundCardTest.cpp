@@ -354,7 +354,10 @@ TEST_F(SoundCardLoopTest, TimingChannelMakesRunsRepeatable)
         useCard(loopConfig());
         ASSERT_FALSE(HasFailure());
         box::runAmplitudePhaseMeasurement();
-        EXPECT_EQ(peakIndex(core::store().timeRecord), 4 + sc::kAlignedDelaySamples);
+        EXPECT_EQ(peakIndex(core::store().timeRecord), 4 + sc::kAlignedDelaySamples)
+            << "run " << run << ": "
+            << (ui.messages().empty() ? std::string("no message") : ui.messages().back().text)
+            << " / " << card_->lastError();
         phases.push_back(core::store().phaseSlots[0][80]); // 1 kHz
     }
     for (double p : phases)
