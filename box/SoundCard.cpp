@@ -599,7 +599,7 @@ struct SoundCardDevice::Impl {
             return -1;
         // The converter's pre-ringing crosses the threshold a few frames early, and the
         // server may still move the delay by a buffer in its first moments.
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        for (int attempt = 0; attempt < 6; ++attempt) {
             const std::int64_t first = onset + frames(0.1) * (attempt + 1);
             if (!waitFor(first + 2048))
                 return -1;
