@@ -387,6 +387,7 @@ struct SoundCardDevice::Impl {
     std::vector<std::unique_ptr<sc::PlayedMls>> playedCache;
     TimingSource timing = TimingSource::None;
     std::string lastError;
+    bool youngStreamFailed = false;
 
     double amplitude() const { return std::pow(10.0, config.outputLevelDbfs / 20.0); }
     std::int64_t frames(double seconds) const
@@ -632,9 +633,29 @@ struct SoundCardDevice::Impl {
     CaptureOutcome fail(CaptureOutcome outcome, const std::string& why)
     {
         lastError = why;
-        if (outcome == CaptureOutcome::Failed)
+        if (outcome == CaptureOutcome::Failed) {
+            youngStreamFailed = shared && shared->written.load() < frames(1.0);
             closeStream();
+        }
         return outcome;
+    }
+
+    // A stream that dies in its first second (PortAudio gives up on an audio server that
+    // is slow to start) is tried once more before the capture counts as failed.
+    CaptureOutcome captureWithRetry(const CaptureRequest& request, RawCapture& out)
+    {
+        youngStreamFailed = false;
+        const CaptureOutcome first = capture(request, out);
+        if (first != CaptureOutcome::Failed || !youngStreamFailed)
+            return first;
+        const std::string why = lastError;
+        const CaptureOutcome second = capture(request, out);
+        if (second == CaptureOutcome::NotPresent) {
+            // The device was there a moment ago: the failure is the stream's.
+            lastError = why;
+            return CaptureOutcome::Failed;
+        }
+        return second;
     }
 
     CaptureOutcome capture(const CaptureRequest& request, RawCapture& out)
@@ -804,7 +825,7 @@ bool SoundCardDevice::open(std::string& error)
 CaptureOutcome SoundCardDevice::capture(const CaptureRequest& request, RawCapture& out)
 {
     const TimingSource before = impl_->timing;
-    const CaptureOutcome outcome = impl_->capture(request, out);
+    const CaptureOutcome outcome = impl_->captureWithRetry(request, out);
     // The status bar names the device, and says when a capture had no timing reference.
     if (outcome != CaptureOutcome::Delivered)
         core::ui().setStatusText(2, impl_->lastError);
@@ -848,7 +869,16 @@ void SoundCardDevice::stop()
 
 SoundCardTestResult SoundCardDevice::test()
 {
+    SoundCardTestResult r = testOnce();
+    if (!r.ok && impl_->youngStreamFailed)
+        r = testOnce();
+    return r;
+}
+
+SoundCardTestResult SoundCardDevice::testOnce()
+{
     Impl& d = *impl_;
+    d.youngStreamFailed = false;
     QuietStderr quiet;
     SoundCardTestResult r;
     r.separateDevices = d.inDevice != d.outDevice;
@@ -876,7 +906,7 @@ SoundCardTestResult SoundCardDevice::test()
     const std::int64_t end = start + d.frames(0.5);
     if (!d.waitFor(end)) {
         r.error = d.lastError;
-        d.closeStream();
+        d.fail(CaptureOutcome::Failed, d.lastError);
         return r;
     }
     std::vector<float> x;

@@ -118,6 +118,8 @@ public:
     int calibrateLatency(std::string& error);
 
 private:
+    SoundCardTestResult testOnce();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
