@@ -1,0 +1,45 @@
+// What the fuzz harnesses share: fresh records for every input, the program's readers fed
+// from memory, the check that a save after a load gives the loaded bytes back, and what a
+// user does after a load. Each harness is one small file defining LLVMFuzzerTestOneInput;
+// the same file runs under libFuzzer (scripts/fuzz.sh) and, with FuzzReplayMain.cpp, as a
+// test that replays the harness's corpus.
+#pragma once
+
+#include "files/ByteImage.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fuzz {
+
+enum class Reader { Measurement, Configuration, Version133, Version21, Microphone };
+
+// The records as after start-up, the file extras cleared, messages answered in silence.
+void freshRecords();
+
+// `data` cut or padded with zeros to `wanted` bytes: the binary layouts are recognised by
+// their exact length only, so every input is made one of that length.
+files::Bytes fitted(const std::uint8_t* data, std::size_t size, std::size_t wanted);
+
+// Loads `data` with `reader` as the program does after choosing a file (the snapshot is
+// restored where the shell restores it). The microphone file goes through a file, as its
+// reader takes the file's length into account.
+void loadWith(Reader reader, const std::uint8_t* data, std::size_t size);
+
+// The file a user would save now: the measurement file for the measurement readers, the
+// configuration for the configuration and microphone readers.
+files::Bytes savedImage(Reader reader);
+// Loads a saved image of that kind again.
+void loadSavedImage(Reader reader, const files::Bytes& image);
+
+// Aborts, naming the first differing byte, when `saved` is not `loaded` byte for byte.
+void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const char* what);
+
+// Loads with `reader`, saves, loads the saved file and saves again: the second save must give
+// the first one's bytes (and for the program's own layouts, the first save the input's).
+void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size);
+
+// What a user does after a load: every view rendered and drawn as SVG, every text export.
+void useLikeAUser();
+
+} // namespace fuzz
