@@ -35,8 +35,9 @@ void loadSavedImage(Reader reader, const files::Bytes& image);
 // Aborts, naming the first differing byte, when `saved` is not `loaded` byte for byte.
 void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const char* what);
 
-// Loads with `reader`, saves, loads the saved file and saves again: the second save must give
-// the first one's bytes (and for the program's own layouts, the first save the input's).
+// Loads with `reader` and saves: the program's own layouts must give the loaded bytes back;
+// for the importers and the microphone file the save is loaded and saved again, and must
+// give the same bytes.
 void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size);
 
 // What a user does after a load: every view rendered and drawn as SVG, every text export.
