@@ -39,13 +39,6 @@ public:
     bool askDcResistance(float, float&) override { return false; }
 };
 
-std::string micPath()
-{
-    return (std::filesystem::temp_directory_path() /
-            ("orvo-fuzz-" + std::to_string(::getpid()) + ".mic"))
-        .string();
-}
-
 } // namespace
 
 void freshRecords()
@@ -67,6 +60,17 @@ files::Bytes fitted(const std::uint8_t* data, std::size_t size, std::size_t want
     return b;
 }
 
+InputFile::InputFile(const std::uint8_t* data, std::size_t size, const char* extension)
+    : path_((std::filesystem::temp_directory_path() /
+             ("orvo-fuzz-" + std::to_string(::getpid()) + "." + extension))
+                .string())
+{
+    std::ofstream f(path_, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+InputFile::~InputFile() { std::remove(path_.c_str()); }
+
 void loadWith(Reader reader, const std::uint8_t* data, std::size_t size)
 {
     switch (reader) {
@@ -86,31 +90,11 @@ void loadWith(Reader reader, const std::uint8_t* data, std::size_t size)
         core::restoreSnapshot();
         break;
     case Reader::Microphone: {
-        const std::string path = micPath();
-        {
-            std::ofstream f(path, std::ios::binary | std::ios::trunc);
-            f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        }
-        files::readMicFile(path, true);
-        std::remove(path.c_str());
+        const InputFile file(data, size, "mic");
+        files::readMicFile(file.path(), true);
         break;
     }
     }
-}
-
-files::Bytes savedImage(Reader reader)
-{
-    return reader == Reader::Configuration || reader == Reader::Microphone
-               ? files::configurationImage()
-               : files::measurementImage();
-}
-
-void loadSavedImage(Reader reader, const files::Bytes& image)
-{
-    if (reader == Reader::Configuration || reader == Reader::Microphone)
-        files::applyConfigurationImage(image.data());
-    else
-        files::applyMeasurementImage(image.data());
 }
 
 void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const char* what)
@@ -125,24 +109,34 @@ void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const ch
     std::abort();
 }
 
+void requireStableResave(SavedFile kind)
+{
+    const bool cfg = kind == SavedFile::Configuration;
+    const files::Bytes first = cfg ? files::configurationImage() : files::measurementImage();
+    freshRecords();
+    if (cfg)
+        files::applyConfigurationImage(first.data());
+    else
+        files::applyMeasurementImage(first.data());
+    requireSame(first, cfg ? files::configurationImage() : files::measurementImage(),
+                "second save");
+}
+
 void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size)
 {
     freshRecords();
     loadWith(reader, data, size);
-    const files::Bytes first = savedImage(reader);
     // The program's own layouts must come back as they were loaded; that the save of the
     // save is the same then follows.
-    if (reader == Reader::Measurement) {
-        requireSame(fitted(data, size, files::kMeasurementFileSize), first, "measurement file");
-        return;
-    }
-    if (reader == Reader::Configuration) {
-        requireSame(fitted(data, size, files::kConfigurationFileSize), first, "configuration");
-        return;
-    }
-    freshRecords();
-    loadSavedImage(reader, first);
-    requireSame(first, savedImage(reader), "second save");
+    if (reader == Reader::Measurement)
+        requireSame(fitted(data, size, files::kMeasurementFileSize), files::measurementImage(),
+                    "measurement file");
+    else if (reader == Reader::Configuration)
+        requireSame(fitted(data, size, files::kConfigurationFileSize),
+                    files::configurationImage(), "configuration");
+    else
+        requireStableResave(reader == Reader::Microphone ? SavedFile::Configuration
+                                                         : SavedFile::Measurement);
 }
 
 void useLikeAUser()

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace fuzz {
 
@@ -21,19 +22,32 @@ void freshRecords();
 // their exact length only, so every input is made one of that length.
 files::Bytes fitted(const std::uint8_t* data, std::size_t size, std::size_t wanted);
 
+// The input as a file, for readers that take a path (and the file's length into account);
+// removed again at the end of the scope.
+class InputFile {
+public:
+    InputFile(const std::uint8_t* data, std::size_t size, const char* extension);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 // Loads `data` with `reader` as the program does after choosing a file (the snapshot is
 // restored where the shell restores it). The microphone file goes through a file, as its
 // reader takes the file's length into account.
 void loadWith(Reader reader, const std::uint8_t* data, std::size_t size);
 
-// The file a user would save now: the measurement file for the measurement readers, the
-// configuration for the configuration and microphone readers.
-files::Bytes savedImage(Reader reader);
-// Loads a saved image of that kind again.
-void loadSavedImage(Reader reader, const files::Bytes& image);
-
 // Aborts, naming the first differing byte, when `saved` is not `loaded` byte for byte.
 void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const char* what);
+
+enum class SavedFile { Measurement, Configuration };
+// Saves the records as that file, loads the save into fresh records and saves again: the
+// two saves must be the same bytes. For readers that bring in foreign data (importers).
+void requireStableResave(SavedFile kind);
 
 // Loads with `reader` and saves: the program's own layouts must give the loaded bytes back;
 // for the importers and the microphone file the save is loaded and saved again, and must
