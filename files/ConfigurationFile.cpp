@@ -203,7 +203,9 @@ FileStatus readConfigurationFile(const std::string& path)
 WriteStatus writeConfigurationFile(const std::string& path)
 {
     const WriteStatus s = writeFileReplacing(path, configurationImage());
-    if (s == WriteStatus::WriteFailed)
+    // Nothing is passed over in silence: a file that could not be created is a failed save
+    // as much as a short write.
+    if (s != WriteStatus::Written)
         core::message(117, 0, core::Icon::Error);
     return s;
 }
@@ -225,7 +227,7 @@ int saveConfigurationFile()
         core::messageText(core::str(26), "Warnung", core::Icon::Question, core::Buttons::YesNo) !=
             core::Answer::Yes)
         return 1;
-    return writeConfigurationFile(path) == WriteStatus::WriteFailed ? 0 : 1;
+    return writeConfigurationFile(path) == WriteStatus::Written ? 1 : 0;
 }
 
 } // namespace files

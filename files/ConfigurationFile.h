@@ -85,7 +85,8 @@ void applyConfigurationImage(const unsigned char* image);
 // read error; none when the file cannot be opened (the caller shows 116 for every failure,
 // as the shell does). On success the port goes to the registry.
 FileStatus readConfigurationFile(const std::string& path);
-// Writes the block (replacing safely); message 117 when the write fails.
+// Writes the block (replacing safely); message 117 when nothing or not all
+// could be written.
 WriteStatus writeConfigurationFile(const std::string& path);
 
 // "Konfigurationsdatei laden": 1 after a complete read or a cancel, 0 on failure.

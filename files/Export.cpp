@@ -163,7 +163,9 @@ WriteStatus writeExportFile(ExportKind kind, const std::string& path)
     const std::string content = buildExport(kind);
     const WriteStatus s = writeFileReplacing(
         path, reinterpret_cast<const unsigned char*>(content.data()), content.size());
-    if (s == WriteStatus::WriteFailed)
+    // Nothing is passed over in silence: a file that could not be created is a failed save
+    // as much as a short write.
+    if (s != WriteStatus::Written)
         core::message(27, 0, core::Icon::Error);
     return s;
 }
@@ -177,7 +179,7 @@ int exportFile(ExportKind kind)
     if (fileExists(path) &&
         core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
         return 1;
-    return writeExportFile(kind, path) == WriteStatus::WriteFailed ? 0 : 1;
+    return writeExportFile(kind, path) == WriteStatus::Written ? 1 : 0;
 }
 
 } // namespace files

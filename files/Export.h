@@ -25,11 +25,12 @@ std::string buildExport(ExportKind kind);
 // File extension of an export, without the dot.
 const char* exportExtension(ExportKind kind);
 
-// Writes the export to `path` (replacing safely); message 27 when the write fails.
+// Writes the export to `path` (replacing safely); message 27 when nothing or not all could
+// be written.
 WriteStatus writeExportFile(ExportKind kind, const std::string& path);
 
 // The menu command: save dialog, overwrite question 26, write. Returns 0 only after a failed
-// write.
+// save.
 int exportFile(ExportKind kind);
 
 } // namespace files

@@ -20,16 +20,24 @@ bool fileExists(const std::string& path);
 
 enum class WriteStatus { Written, CannotCreate, WriteFailed };
 
-// Writes `data` in one write to a temporary file beside `path` and renames it over `path`.
-// A failed or short write, or a failed rename, removes the temporary file and leaves an
-// existing file untouched; CannotCreate means the temporary file could not be made or the
-// existing file may not be written. A symbolic link is kept and the file it names replaced;
-// the replaced file keeps its permissions.
+// Writes `data` in one write to a new temporary file beside `path`, syncs it, renames it
+// over `path` and syncs the folder. A failed or short write, or a failed rename, removes the
+// temporary file and leaves an existing file untouched. Where the folder takes no new file
+// (or the rename is refused) but the existing file may be written, the data goes over the
+// file itself, and its old content is written back when that write fails. CannotCreate means
+// nothing could be written: no file and no folder to create one in, a file the user may not
+// write, or a loop of symbolic links. A chain of symbolic links is kept and the file at its
+// end replaced; the replaced file keeps its permissions. Temporary files of killed saves to
+// the same target are removed once they are a few minutes old.
 WriteStatus writeFileReplacing(const std::string& path, const unsigned char* data, std::size_t size);
 inline WriteStatus writeFileReplacing(const std::string& path, const Bytes& data)
 {
     return writeFileReplacing(path, data.data(), data.size());
 }
+
+// The start of the names of the temporary files a save to a file named `targetName` makes
+// beside it: short whatever the target's name is, and the same for the same name.
+std::string temporaryNamePrefix(const std::string& targetName);
 
 // For tests: the next writes deliver at most `maxBytes` bytes (a full disk, a broken
 // network share); a negative value ends the simulation.

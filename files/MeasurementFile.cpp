@@ -214,7 +214,9 @@ FileStatus readMeasurementFile(const std::string& path)
 WriteStatus writeMeasurementFile(const std::string& path)
 {
     const WriteStatus s = writeFileReplacing(path, measurementImage());
-    if (s == WriteStatus::WriteFailed)
+    // Nothing is passed over in silence: a file that could not be created is a failed save
+    // as much as a short write.
+    if (s != WriteStatus::Written)
         core::message(27, 0, core::Icon::Error);
     return s;
 }
@@ -235,7 +237,7 @@ int saveMeasurementFile()
     if (fileExists(path) &&
         core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
         return 1;
-    return writeMeasurementFile(path) == WriteStatus::WriteFailed ? 0 : 1;
+    return writeMeasurementFile(path) == WriteStatus::Written ? 1 : 0;
 }
 
 void showReadFailure() { core::message(116, 0, core::Icon::Error); }

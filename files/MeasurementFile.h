@@ -92,15 +92,16 @@ enum class FileStatus { Loaded, CannotOpen, WrongLength, ReadError };
 // does what the shell does: restoreSnapshot() and re-render after Loaded, message 116
 // (showReadFailure) otherwise.
 FileStatus readMeasurementFile(const std::string& path);
-// Writes the block to `path` (replacing it safely); message 27 when the write fails.
+// Writes the block to `path` (replacing it safely); message 27 when nothing or not
+// all could be written.
 WriteStatus writeMeasurementFile(const std::string& path);
 
 enum class LoadResult { Loaded, Failed, Cancelled };
 
 // "Messdatei laden": open dialog, then readMeasurementFile.
 LoadResult loadMeasurementFile();
-// "Messdaten speichern unter..": 0 after a cancel or a failed write; 1 after a declined
-// overwrite, when the file could not be created, or after a complete write.
+// "Messdaten speichern unter..": 0 after a cancel or a failed save (the
+// file could not be created or written); 1 after a declined overwrite or a complete write.
 int saveMeasurementFile();
 
 // The shell's message after a failed load or import: 116, error icon, no caption.

@@ -73,6 +73,24 @@ void fill(std::array<float, core::kMicTableSize>& amp, std::array<float, core::k
     }
 }
 
+// Only the first kMicFileMaxBytes bytes of a file are used. A row the limit cuts in two
+// would be read with its missing fields as 0 and then held up to the end of the tables, so
+// it is dropped. Returns whether the file was longer than the limit.
+bool cutAtReadLimit(Bytes& data)
+{
+    if (data.size() <= kMicFileMaxBytes)
+        return false;
+    const bool rowEndsAtLimit = data[kMicFileMaxBytes] == '\n' || data[kMicFileMaxBytes] == '\r';
+    data.resize(kMicFileMaxBytes);
+    if (!rowEndsAtLimit) {
+        std::size_t keep = data.size();
+        while (keep > 0 && data[keep - 1] != '\n')
+            --keep;
+        data.resize(keep);
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<MicRow> parseMicData(const char* data, std::size_t size)
@@ -201,7 +219,8 @@ std::string micRefusalText(const MicRowsCheck& check)
 MicStatus readMicFile(const std::string& path, bool showSummary, std::string* summary)
 {
     Bytes data;
-    const ReadStatus r = readFileStart(path, kMicFileMaxBytes, data);
+    // One byte more than is used tells whether the file goes on past the limit.
+    const ReadStatus r = readFileStart(path, kMicFileMaxBytes + 1, data);
     if (r == ReadStatus::CannotOpen) {
         core::message(31, 0, core::Icon::Error);
         return MicStatus::CannotOpen;
@@ -210,6 +229,7 @@ MicStatus readMicFile(const std::string& path, bool showSummary, std::string* su
         core::message(28, 0, core::Icon::Error);
         return MicStatus::ReadError;
     }
+    const bool cut = cutAtReadLimit(data);
     std::vector<MicRow> rows =
         parseMicData(reinterpret_cast<const char*>(data.data()), data.size());
     // A file without usable rows or with impossible values is refused whole; the tables keep
@@ -219,7 +239,11 @@ MicStatus readMicFile(const std::string& path, bool showSummary, std::string* su
         core::messageText(micRefusalText(check), core::str(146), core::Icon::Error);
         return MicStatus::Refused;
     }
-    const std::string text = micSummaryText(rows);
+    std::string text = micSummaryText(rows);
+    if (cut)
+        text += core::formatC("\nDatei nach %d Bytes abgeschnitten, die angeschnittene Zeile "
+                              "wurde verworfen",
+                              static_cast<int>(kMicFileMaxBytes));
     if (summary != nullptr)
         *summary = text;
     if (showSummary)

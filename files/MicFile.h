@@ -50,7 +50,8 @@ enum class MicStatus { Read, CannotOpen, ReadError, Refused };
 // Reads, parses and applies a microphone file without a dialog. Messages 31 and 28 on
 // failure; a file whose rows can't be used is refused with the reason (error icon, tables
 // unchanged); the summary box (caption " ", information icon) when `showSummary`; the summary
-// text is also handed back in `summary` when given.
+// text is also handed back in `summary` when given. Of a file longer than kMicFileMaxBytes
+// the rows up to the last whole one before the limit are used, and the summary says so.
 MicStatus readMicFile(const std::string& path, bool showSummary, std::string* summary = nullptr);
 
 // The menu command: 1 after a file was read, 0 after a cancel or failure.

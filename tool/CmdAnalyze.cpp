@@ -60,9 +60,7 @@ int runAnalyze(tool::ToolContext& ctx)
         box::finishResponseRun();
         box::setRenderFunction(nullptr);
     }
-    return files::writeMeasurementFile(ctx.args[2]) == files::WriteStatus::Written
-               ? tool::kExitOk
-               : tool::kExitFailed;
+    return tool::saveStatus(files::writeMeasurementFile(ctx.args[2]), ctx.args[2]);
 }
 
 const bool registered = tool::registerCommand(

@@ -224,8 +224,7 @@ int runMeasure(ToolContext& ctx)
         return rc;
     if (hardwareFailures > 0)
         return failed("the box failed; nothing was saved");
-    return files::writeMeasurementFile(out) == files::WriteStatus::Written ? kExitOk
-                                                                           : kExitFailed;
+    return saveStatus(files::writeMeasurementFile(out), out);
 }
 
 const bool registered = registerCommand(

@@ -7,7 +7,6 @@
 #endif
 
 #include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -23,20 +22,6 @@ bool parseSize(const std::string& text, int& width, int& height)
     width = w;
     height = h;
     return true;
-}
-
-int writeSvg(int view, const std::string& path, int width, int height)
-{
-    plot::SvgCanvas svg(width, height);
-    plot::replayView(svg, view, 0, 0, width, height);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << svg.finish();
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "orvo-tool: cannot write %s\n", path.c_str());
-        return tool::kExitFailed;
-    }
-    return tool::kExitOk;
 }
 
 int runRender(tool::ToolContext& ctx)
@@ -75,18 +60,25 @@ int runRender(tool::ToolContext& ctx)
     // As after loading a file in the program: every picture is rendered anew.
     plot::renderView(100);
 
-    if (ext == "svg")
-        return writeSvg(view, out, width, height);
+    std::string bytes;
+    if (ext == "svg") {
+        plot::SvgCanvas svg(width, height);
+        plot::replayView(svg, view, 0, 0, width, height);
+        bytes = svg.finish();
+    }
 #ifdef ORVO_HAVE_IMAGE_WRITER
     std::string error;
-    const bool ok = ext == "png" ? tool::writePng(view, out, width, height, error)
-                                 : tool::writePdf(view, out, width, height, error);
-    if (!ok) {
+    if (ext != "svg" && !(ext == "png" ? tool::renderPng(view, width, height, bytes, error)
+                                       : tool::renderPdf(view, width, height, bytes, error))) {
         std::fprintf(stderr, "orvo-tool: %s\n", error.c_str());
         return tool::kExitFailed;
     }
 #endif
-    return tool::kExitOk;
+    // Saved as the program's own files are: a full disk leaves the earlier picture intact.
+    return tool::saveStatus(
+        files::writeFileReplacing(out, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                  bytes.size()),
+        out);
 }
 
 const bool registered = tool::registerCommand(

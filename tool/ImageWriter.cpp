@@ -2,6 +2,8 @@
 
 #include "plot/qt/QtCanvas.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPageLayout>
@@ -32,7 +34,7 @@ void ensureGuiApplication()
 
 } // namespace
 
-bool writePng(int kind, const std::string& path, int width, int height, std::string& error)
+bool renderPng(int kind, int width, int height, std::string& bytes, std::string& error)
 {
     ensureGuiApplication();
     QImage image(width, height, QImage::Format_RGB32);
@@ -41,28 +43,38 @@ bool writePng(int kind, const std::string& path, int width, int height, std::str
         QPainter painter(&image);
         plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
     }
-    if (!image.save(QString::fromStdString(path), "PNG")) {
-        error = "cannot write " + path;
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) {
+        error = "cannot encode the PNG image";
         return false;
     }
+    bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));
     return true;
 }
 
-bool writePdf(int kind, const std::string& path, int width, int height, std::string& error)
+bool renderPdf(int kind, int width, int height, std::string& bytes, std::string& error)
 {
     ensureGuiApplication();
-    QPdfWriter pdf(QString::fromStdString(path));
-    pdf.setResolution(72);
-    pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(width, height), QPageSize::Point), QPageLayout::Portrait,
-                                  QMarginsF(0, 0, 0, 0)));
-    pdf.setCreator(QStringLiteral("OrvoPro 2.3 (orvo-tool)"));
-    QPainter painter;
-    if (!painter.begin(&pdf)) {
-        error = "cannot write " + path;
-        return false;
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter pdf(&buffer);
+        pdf.setResolution(72);
+        pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(width, height), QPageSize::Point),
+                                      QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        pdf.setCreator(QStringLiteral("OrvoPro 2.3 (orvo-tool)"));
+        QPainter painter;
+        if (!painter.begin(&pdf)) {
+            error = "cannot draw the PDF document";
+            return false;
+        }
+        plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
+        painter.end();
     }
-    plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
-    painter.end();
+    bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));
     return true;
 }
 

@@ -5,9 +5,10 @@
 
 namespace tool {
 
-// Writes view `kind` (0..8 or 11) into a PNG or PDF file of width x height pixels (points
-// for PDF), composed as the main window paints it. Returns false with a reason in `error`.
-bool writePng(int kind, const std::string& path, int width, int height, std::string& error);
-bool writePdf(int kind, const std::string& path, int width, int height, std::string& error);
+// Draws view `kind` (0..8 or 11) as a PNG or PDF file of width x height pixels (points for
+// PDF), composed as the main window paints it, into `bytes`; the caller saves them. Returns
+// false with a reason in `error`.
+bool renderPng(int kind, int width, int height, std::string& bytes, std::string& error);
+bool renderPdf(int kind, int width, int height, std::string& bytes, std::string& error);
 
 } // namespace tool

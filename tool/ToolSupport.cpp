@@ -150,6 +150,8 @@ int saveStatus(files::WriteStatus status, const std::string& path)
         return kExitOk;
     if (status == files::WriteStatus::CannotCreate)
         std::fprintf(stderr, "orvo-tool: cannot create %s\n", path.c_str());
+    else
+        std::fprintf(stderr, "orvo-tool: cannot write %s\n", path.c_str());
     return kExitFailed;
 }
 

@@ -34,9 +34,9 @@ std::vector<std::string> settingsFieldNames();
 // command's own options (without the dashes). --answers is always taken.
 int checkOptions(const ToolContext& ctx, bool common, std::initializer_list<const char*> extra = {});
 
-// The exit status after a save: kExitOk when the file was written. The program passes over a
-// file that cannot be created in silence; the tool says so on stderr, so that a failing
-// script is not left guessing.
+// The exit status after a save: kExitOk when the file was written. Otherwise the tool names
+// the file on stderr (beside the program's own message), so that a failing script is not
+// left guessing which of its files was not saved.
 int saveStatus(files::WriteStatus status, const std::string& path);
 
 // Lower-case extension without the dot ("mes", "cfg"), "" when there is none.

@@ -276,11 +276,14 @@ TEST_F(FilesTest, MeasurementSaveDialogSteps)
     EXPECT_EQ(ui.messages()[0].icon, core::Icon::Question);
     EXPECT_EQ(ui.messages()[0].buttons, core::Buttons::YesNo);
 
-    // A folder that does not exist: the file cannot be created, no message, result 1.
+    // A folder that does not exist: the file cannot be created, and the user is told so
+    // (message 27, result 0) rather than left believing it was saved.
     ui.clear();
     ui.queuePath(path("nofolder/a.mes"));
-    EXPECT_EQ(files::saveMeasurementFile(), 1);
-    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(files::saveMeasurementFile(), 0);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].text, "Fehler beim Speichern der Datei");
+    EXPECT_EQ(ui.messages()[0].icon, core::Icon::Error);
     EXPECT_FALSE(std::filesystem::exists(path("nofolder")));
 }
 
@@ -333,15 +336,16 @@ TEST_F(FilesTest, SavingOverAFileKeepsItsLinkAndPermissionsAndSparesReadOnlyFile
     EXPECT_TRUE(fs::is_symlink(path("link.mes")));
     EXPECT_EQ(readFile(path("real/t.mes")).size(), kSize);
 
-    // A file the user may not write cannot be opened for writing: nothing is replaced and
-    // nothing is said. (The super-user may write anything, so this part needs a normal user.)
+    // A file the user may not write cannot be opened for writing: nothing is replaced, and
+    // message 27 says so. (The super-user may write anything, so this part needs a normal
+    // user.)
     if (::geteuid() == 0)
         return;
     writeFile(path("ro.mes"), Image{3});
     fs::permissions(path("ro.mes"), fs::perms::owner_read);
     EXPECT_EQ(files::writeMeasurementFile(path("ro.mes")), files::WriteStatus::CannotCreate);
     EXPECT_EQ(readFile(path("ro.mes")), Image{3});
-    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(messageLog().back(), "Fehler beim Speichern der Datei|");
 }
 
 // Random bytes of exactly the file's length still load (the layout has no checksum), but the

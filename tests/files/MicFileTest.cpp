@@ -200,6 +200,53 @@ TEST_F(MicFileTest, OnlyTheFirst65536BytesAreRead)
     EXPECT_EQ(summary.find("9999"), std::string::npos);
 }
 
+// Rows 20, 20.5, 21 ... Hz (1 dB, 5 degrees) up to `rowStart` bytes, then " 1900.0 2.00 9.00"
+// starting there, then more rows past the 65536-byte limit.
+std::string fileCutAt(std::size_t rowStart)
+{
+    std::string s;
+    for (int k = 0; s.size() + 40 < rowStart; ++k) {
+        char row[64];
+        std::snprintf(row, sizeof row, " %.1f 1.00 5.00\r\n", 20.0 + 0.5 * k);
+        s += row;
+    }
+    s.resize(rowStart, ' ');
+    s += " 1900.0 2.00 9.00\r\n";
+    while (s.size() < 70000)
+        s += " 2500.0 3.00 7.00\r\n";
+    return s;
+}
+
+TEST_F(MicFileTest, ARowCutByTheSizeLimitIsDroppedAndTheSummarySaysSo)
+{
+    // The limit falls behind "1900.0": the row's amplitude and phase are not in what is read.
+    writeText(path("cut.mic"), fileCutAt(65536 - 7));
+    std::string summary;
+    ASSERT_EQ(files::readMicFile(path("cut.mic"), true, &summary), files::MicStatus::Read);
+    EXPECT_EQ(summary.find("1900"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("abgeschnitten"), std::string::npos) << summary;
+    EXPECT_EQ(ui.messages().back().text, summary);
+    // The last whole row is held to the end of the 6.4 and 51.2 kHz tables, not a row of
+    // zeros (at 3.2 kHz these rows lie beyond the table).
+    for (int rate : {1, 2}) {
+        EXPECT_FLOAT_EQ(table(true, rate)[1799], 1.0f) << rate;
+        EXPECT_FLOAT_EQ(table(false, rate)[1799], 5.0f) << rate;
+    }
+
+    // The limit falls on the row's line end: the row is whole and stays.
+    writeText(path("whole.mic"), fileCutAt(65536 - 17));
+    ASSERT_EQ(files::readMicFile(path("whole.mic"), false, &summary), files::MicStatus::Read);
+    EXPECT_NE(summary.find("Freq= 1900.0  Amp=2.00  Phase=9.00"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("abgeschnitten"), std::string::npos) << summary;
+    EXPECT_FLOAT_EQ(table(true, 1)[1799], 2.0f);
+    EXPECT_FLOAT_EQ(table(false, 1)[1799], 9.0f);
+
+    // A file within the limit says nothing of the sort.
+    writeText(path("small.mic"), fileCutAt(1000).substr(0, 2000));
+    ASSERT_EQ(files::readMicFile(path("small.mic"), false, &summary), files::MicStatus::Read);
+    EXPECT_EQ(summary.find("abgeschnitten"), std::string::npos) << summary;
+}
+
 TEST_F(MicFileTest, SingleRowCancelAndMissingFile)
 {
     writeText(path("one.mic"), " 100.0 5.0 6.0\r\n");

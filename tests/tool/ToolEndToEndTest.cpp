@@ -141,12 +141,14 @@ protected:
         write(name, Bytes(s.begin(), s.end()));
     }
 
-    // Runs orvo-tool in the test's folder with `args` (shell words) under `locale`.
-    Result run(const std::string& args, const char* locale = "C.UTF-8") const
+    // Runs orvo-tool in the test's folder with `args` (shell words) under `locale`; `shell`
+    // comes first (limits of the shell the tool runs in).
+    Result run(const std::string& args, const char* locale = "C.UTF-8",
+               const std::string& shell = "") const
     {
         const std::string out = path(".stdout");
         const std::string err = path(".stderr");
-        const std::string cmd = "cd '" + dir + "' && env LC_ALL=" + locale + " LANG=" + locale +
+        const std::string cmd = "cd '" + dir + "' && " + shell + "env LC_ALL=" + locale + " LANG=" + locale +
                                 " '" + ORVO_TOOL_PATH + "' " + args + " >'" + out + "' 2>'" + err +
                                 "'";
         const int rc = std::system(cmd.c_str());
@@ -240,9 +242,10 @@ TEST_F(ToolTest, HelpUsageErrorsAndExitStatus)
     r = run("info missing.cfg");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Fehler beim lesen der Datei\n");
-    // A file that cannot be created: the program says nothing, the tool says why it failed.
+    // A file that cannot be created: the program's message 27, and the tool names the file.
     r = run("new nofolder/x.mes");
     EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Fehler beim Speichern der Datei"));
     EXPECT_TRUE(contains(r.err, "cannot create nofolder/x.mes"));
 
     r = run("version");
@@ -732,4 +735,32 @@ TEST_F(ToolTest, MeasureRenderAndAnalyzeOnTheSimulatedBox)
     r = run("measure response --sim-fault absent --out absent.mes");
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(path("absent.mes")));
+}
+
+TEST_F(ToolTest, FailedSavesKeepTheEarlierFileAndNameWhatFailed)
+{
+    ASSERT_EQ(run("new x.mes").status, 0);
+    ASSERT_EQ(run("render 2 x.mes v.svg").status, 0);
+    const Bytes picture = read("v.svg");
+    ASSERT_GT(picture.size(), 8192u);
+
+    // A file system that takes no more than 8 KiB (a file size limit stands in for a full
+    // disk): the earlier picture stays whole, and the failure names the file.
+    Result r = run("render 3 x.mes v.svg", "C.UTF-8", "trap '' XFSZ; ulimit -f 8; ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "v.svg")) << r.err;
+    EXPECT_TRUE(read("v.svg") == picture);
+
+    // Saves into a folder that does not exist.
+    r = run("measure response --out nofolder/m.mes");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Fehler beim Speichern der Datei")) << r.err;
+    EXPECT_TRUE(contains(r.err, "nofolder/m.mes")) << r.err;
+    r = run("analyze response x.mes nofolder/a.mes");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "nofolder/a.mes")) << r.err;
+    r = run("render 2 x.mes nofolder/v.svg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "nofolder/v.svg")) << r.err;
+    EXPECT_FALSE(fs::exists(path("nofolder")));
 }

@@ -1,0 +1,162 @@
+#include "tests/fuzz/FuzzSupport.h"
+
+#include "core/Display.h"
+#include "core/Settings.h"
+#include "core/SettingsStore.h"
+#include "core/Store.h"
+#include "core/Ui.h"
+#include "files/ConfigurationFile.h"
+#include "files/Export.h"
+#include "files/Import.h"
+#include "files/MeasurementFile.h"
+#include "files/MicFile.h"
+#include "plot/Render.h"
+#include "plot/SvgCanvas.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace fuzz {
+
+namespace {
+
+// Answers every message with its first button and cancels every dialog, without keeping
+// anything: a fuzzing run shows millions of messages.
+class SilentUi : public core::Ui {
+public:
+    core::Answer messageBox(const std::string&, const std::string&, core::Icon,
+                            core::Buttons buttons) override
+    {
+        return buttons == core::Buttons::YesNo ? core::Answer::Yes : core::Answer::Ok;
+    }
+    bool fileDialog(const core::FileDialogRequest&, std::string&) override { return false; }
+    bool askDcResistance(float, float&) override { return false; }
+};
+
+} // namespace
+
+void freshRecords()
+{
+    static SilentUi silent;
+    core::resetSettings();
+    core::resetStore();
+    core::resetDisplaySettings();
+    core::setSettingsStore(nullptr);
+    core::setUi(&silent);
+    files::resetFileExtras();
+}
+
+files::Bytes fitted(const std::uint8_t* data, std::size_t size, std::size_t wanted)
+{
+    files::Bytes b(wanted, 0);
+    if (size > 0)
+        std::copy(data, data + std::min(size, wanted), b.begin());
+    return b;
+}
+
+InputFile::InputFile(const std::uint8_t* data, std::size_t size, const char* extension)
+    : path_((std::filesystem::temp_directory_path() /
+             ("orvo-fuzz-" + std::to_string(::getpid()) + "." + extension))
+                .string())
+{
+    std::ofstream f(path_, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+InputFile::~InputFile() { std::remove(path_.c_str()); }
+
+void loadWith(Reader reader, const std::uint8_t* data, std::size_t size)
+{
+    switch (reader) {
+    case Reader::Measurement:
+        files::applyMeasurementImage(fitted(data, size, files::kMeasurementFileSize).data());
+        core::restoreSnapshot();
+        break;
+    case Reader::Configuration:
+        files::applyConfigurationImage(fitted(data, size, files::kConfigurationFileSize).data());
+        break;
+    case Reader::Version133:
+        files::applyVersion133Image(fitted(data, size, files::kVersion133FileSize).data());
+        core::restoreSnapshot();
+        break;
+    case Reader::Version21:
+        files::applyVersion21Image(fitted(data, size, files::kVersion21FileSize).data());
+        core::restoreSnapshot();
+        break;
+    case Reader::Microphone: {
+        const InputFile file(data, size, "mic");
+        files::readMicFile(file.path(), true);
+        break;
+    }
+    }
+}
+
+void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const char* what)
+{
+    if (loaded == saved)
+        return;
+    std::size_t at = 0;
+    while (at < loaded.size() && at < saved.size() && loaded[at] == saved[at])
+        ++at;
+    std::fprintf(stderr, "%s: the save after a load differs at byte %zu (%zu vs %zu bytes)\n",
+                 what, at, loaded.size(), saved.size());
+    std::abort();
+}
+
+void requireStableResave(SavedFile kind)
+{
+    const bool cfg = kind == SavedFile::Configuration;
+    const files::Bytes first = cfg ? files::configurationImage() : files::measurementImage();
+    freshRecords();
+    if (cfg)
+        files::applyConfigurationImage(first.data());
+    else
+        files::applyMeasurementImage(first.data());
+    requireSame(first, cfg ? files::configurationImage() : files::measurementImage(),
+                "second save");
+}
+
+void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size)
+{
+    freshRecords();
+    loadWith(reader, data, size);
+    // The program's own layouts must come back as they were loaded; that the save of the
+    // save is the same then follows.
+    if (reader == Reader::Measurement)
+        requireSame(fitted(data, size, files::kMeasurementFileSize), files::measurementImage(),
+                    "measurement file");
+    else if (reader == Reader::Configuration)
+        requireSame(fitted(data, size, files::kConfigurationFileSize),
+                    files::configurationImage(), "configuration");
+    else
+        requireStableResave(reader == Reader::Microphone ? SavedFile::Configuration
+                                                         : SavedFile::Measurement);
+}
+
+void useLikeAUser()
+{
+    // As after a load in the program: every picture is rendered anew.
+    plot::renderView(100);
+    std::size_t total = 0;
+    for (int kind : {0, 1, 2, 3, 4, 5, 6, 7, 8, 11}) {
+        plot::SvgCanvas svg(640, 480);
+        plot::replayView(svg, kind, 0, 0, 640, 480);
+        total += svg.finish().size();
+    }
+    for (files::ExportKind kind :
+         {files::ExportKind::AmplitudePhase, files::ExportKind::AmplitudeTernovax,
+          files::ExportKind::PhaseTernovax, files::ExportKind::ImpedanceTernovax,
+          files::ExportKind::ImpedancePhaseTernovax, files::ExportKind::Impedance,
+          files::ExportKind::TsParameters})
+        total += files::buildExport(kind).size();
+    if (total == 0)
+        std::abort(); // an SVG always has its frame: nothing at all means a broken build
+}
+
+} // namespace fuzz
