@@ -17,6 +17,7 @@ table=(
   "import133      263012   binary      import133"
   "import21       345048   binary      import21"
   "mic            70000    mic         mic"
+  "exchange       70000    mic         exchange"
   "deep_mes       331448   binary      mes"
   "deep_cfg       148068   binary      cfg"
   "deep_import133 263012   binary      import133"
