@@ -109,6 +109,11 @@ Separator detectSeparator(std::string_view row)
 
 enum class NumberStatus { Ok, NotANumber, NotFinite };
 
+// Bounds far beyond any measured curve (dB, ohm, degrees, Hz).
+constexpr double kMaxValue = 1e9;
+constexpr double kMaxPhaseDeg = 1e6;
+constexpr double kMaxFrequencyHz = 1e9;
+
 // One field in the "C" conventions whatever the desktop's locale; `decimalComma` lets a comma
 // stand for the point.
 NumberStatus parseNumber(std::string_view field, bool decimalComma, double& value)
@@ -300,6 +305,11 @@ TableReadResult parseFrequencyTable(std::string_view bytes)
                 return refuse(lineNo, "Die Zeile enthält einen nicht endlichen Wert.");
             }
         }
+        // What no curve holds: the values go into single-precision curves, and the phase is
+        // unwrapped in steps of 360 degrees.
+        if (std::fabs(v[0]) > kMaxFrequencyHz || std::fabs(v[1]) > kMaxValue ||
+            (used >= 3 && std::fabs(v[2]) > kMaxPhaseDeg))
+            return refuse(lineNo, "Die Zeile enthält einen Wert außerhalb jedes Messbereichs.");
         if (t.frequencyHz.empty())
             phaseColumn = used >= 3;
         else if (phaseColumn && used < 3)

@@ -256,6 +256,11 @@ TEST_F(ExchangeTest, RefusalsNameTheLineAndTheReason)
     EXPECT_FALSE(parse("-5 80 0\n20 81 0\n").ok); // negative frequency
     EXPECT_FALSE(parse("20 1e999 0\n").ok);       // overflows to infinity
     EXPECT_FALSE(parse("20 inf 0\n").ok);
+    // Finite in double but beyond any curve: a single-precision curve would hold infinity,
+    // and a phase of 1e300 degrees can't be unwrapped (found by the fuzzer).
+    EXPECT_FALSE(parse("20 9.6e38 0\n40 81 0\n").ok);
+    EXPECT_FALSE(parse("20 80 1e300\n40 81 0\n").ok);
+    EXPECT_FALSE(parse("1e20 80 0\n").ok);
     EXPECT_FALSE(parse("20\n").ok);                     // one column
     EXPECT_TRUE(parse("+20 +80 -1.5e1\r40 81 0\r").ok); // signs, exponent, CR line ends
     EXPECT_TRUE(parse("\xEF\xBB\xBF"
