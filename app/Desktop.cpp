@@ -54,15 +54,8 @@ std::string recentKey(int i)
 // program's own saves.
 bool chooseFile(bool save, const char* title, const char* extension, std::string& path)
 {
-    core::FileDialogRequest r;
-    r.save = save;
-    r.title = title;
-    r.filter = std::string("(*.") + extension + ")";
-    r.pattern = std::string("*.") + extension;
-    r.initialFolder = core::installFolder;
-    r.createPrompt = save;
     std::string chosen;
-    if (!core::ui().fileDialog(r, chosen) || chosen.empty())
+    if (!files::fileDialog(save, title, extension, chosen))
         return false;
     if (save && files::fileExists(chosen) &&
         core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)

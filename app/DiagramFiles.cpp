@@ -64,20 +64,8 @@ std::string diagramFileBytes(int view, DiagramFormat format, int width, int heig
     }
     case DiagramFormat::Pdf: {
         QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        {
-            QPdfWriter pdf(&buffer);
-            pdf.setResolution(72);
-            pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(width, height), QPageSize::Point),
-                                          QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
-            pdf.setCreator(QStringLiteral("OrvoPro 2.3"));
-            QPainter painter;
-            if (!painter.begin(&pdf))
-                return {};
-            plot::replayViewOnPainter(painter, view, QRect(0, 0, width, height), true);
-            painter.end();
-        }
+        if (!plot::viewPdf(view, width, height, QStringLiteral("OrvoPro 2.3"), bytes))
+            return {};
         return bytes.toStdString();
     }
     }

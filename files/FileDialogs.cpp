@@ -6,12 +6,11 @@
 
 namespace files {
 
-namespace {
-bool runDialog(bool save, int titleId, const char* extension, std::string& path)
+bool fileDialog(bool save, const std::string& title, const char* extension, std::string& path)
 {
     core::FileDialogRequest r;
     r.save = save;
-    r.title = core::str(titleId);
+    r.title = title;
     r.filter = std::string("(*.") + extension + ")";
     r.pattern = std::string("*.") + extension;
     r.initialFolder = core::installFolder;
@@ -22,16 +21,15 @@ bool runDialog(bool save, int titleId, const char* extension, std::string& path)
     path = chosen;
     return true;
 }
-} // namespace
 
 bool openDialog(int titleId, const char* extension, std::string& path)
 {
-    return runDialog(false, titleId, extension, path);
+    return fileDialog(false, core::str(titleId), extension, path);
 }
 
 bool saveDialog(int titleId, const char* extension, std::string& path)
 {
-    return runDialog(true, titleId, extension, path);
+    return fileDialog(true, core::str(titleId), extension, path);
 }
 
 } // namespace files

@@ -9,5 +9,8 @@ namespace files {
 // `titleId` is the string number of the dialog title; false when the user cancelled.
 bool openDialog(int titleId, const char* extension, std::string& path);
 bool saveDialog(int titleId, const char* extension, std::string& path);
+// The same dialog with a title text (UTF-8), for commands whose titles aren't in the string
+// table.
+bool fileDialog(bool save, const std::string& title, const char* extension, std::string& path);
 
 } // namespace files

@@ -58,21 +58,9 @@ bool renderPdf(int kind, int width, int height, std::string& bytes, std::string&
 {
     ensureGuiApplication();
     QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter pdf(&buffer);
-        pdf.setResolution(72);
-        pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(width, height), QPageSize::Point),
-                                      QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
-        pdf.setCreator(QStringLiteral("OrvoPro 2.3 (orvo-tool)"));
-        QPainter painter;
-        if (!painter.begin(&pdf)) {
-            error = "cannot draw the PDF document";
-            return false;
-        }
-        plot::replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
-        painter.end();
+    if (!plot::viewPdf(kind, width, height, QStringLiteral("OrvoPro 2.3 (orvo-tool)"), data)) {
+        error = "cannot draw the PDF document";
+        return false;
     }
     bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));
     return true;

@@ -2,9 +2,13 @@
 
 #include "plot/Render.h"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QLineF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -220,6 +224,24 @@ void replayViewOnPainter(QPainter& painter, int kind, const QRect& area, bool sm
     QtCanvas canvas(painter);
     replayView(canvas, kind, area.left(), area.top(), area.left() + area.width(), area.top() + area.height());
     painter.restore();
+}
+
+bool viewPdf(int kind, int width, int height, const QString& creator, QByteArray& out)
+{
+    out.clear();
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    // The document is complete once the writer is gone.
+    QPdfWriter pdf(&buffer);
+    pdf.setResolution(72);
+    pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(width, height), QPageSize::Point),
+                                  QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    pdf.setCreator(creator);
+    QPainter painter;
+    if (!painter.begin(&pdf))
+        return false;
+    replayViewOnPainter(painter, kind, QRect(0, 0, width, height), true);
+    return painter.end();
 }
 
 } // namespace plot

@@ -8,6 +8,9 @@
 #include <QRectF>
 #include <QTransform>
 
+class QByteArray;
+class QString;
+
 namespace plot {
 
 class QtCanvas : public Canvas {
@@ -42,5 +45,8 @@ void replayOnPainter(QPainter& painter, const Picture& picture, const QRectF& ta
                      bool smoothLines = false);
 // Replays a view (0..8, or 11 as three panels) the way the main window paints it.
 void replayViewOnPainter(QPainter& painter, int kind, const QRect& area, bool smoothLines = false);
+// A view as a one-page PDF of width x height points, lines smoothed; false when the document
+// can't be drawn.
+bool viewPdf(int kind, int width, int height, const QString& creator, QByteArray& out);
 
 } // namespace plot
