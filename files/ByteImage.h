@@ -3,6 +3,7 @@
 // whole structs, so the layout does not depend on the compiler's padding or byte order.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,19 +13,34 @@ namespace files {
 
 using Bytes = std::vector<unsigned char>;
 
+// On a little-endian machine the file's byte order is the machine's, and a field is one
+// copy; loading and saving a measurement file is some hundred thousand fields.
+constexpr bool kNativeLittleEndian = std::endian::native == std::endian::little;
+
 inline void putU32(Bytes& b, std::size_t offset, std::uint32_t v)
 {
-    b[offset] = static_cast<unsigned char>(v & 0xFF);
-    b[offset + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
-    b[offset + 2] = static_cast<unsigned char>((v >> 16) & 0xFF);
-    b[offset + 3] = static_cast<unsigned char>((v >> 24) & 0xFF);
+    if constexpr (kNativeLittleEndian) {
+        std::memcpy(b.data() + offset, &v, sizeof v);
+    } else {
+        b[offset] = static_cast<unsigned char>(v & 0xFF);
+        b[offset + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+        b[offset + 2] = static_cast<unsigned char>((v >> 16) & 0xFF);
+        b[offset + 3] = static_cast<unsigned char>((v >> 24) & 0xFF);
+    }
 }
 
 inline std::uint32_t getU32(const unsigned char* b, std::size_t offset)
 {
-    return static_cast<std::uint32_t>(b[offset]) | (static_cast<std::uint32_t>(b[offset + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[offset + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[offset + 3]) << 24);
+    if constexpr (kNativeLittleEndian) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, b + offset, sizeof v);
+        return v;
+    } else {
+        return static_cast<std::uint32_t>(b[offset]) |
+               (static_cast<std::uint32_t>(b[offset + 1]) << 8) |
+               (static_cast<std::uint32_t>(b[offset + 2]) << 16) |
+               (static_cast<std::uint32_t>(b[offset + 3]) << 24);
+    }
 }
 
 inline void putI32(Bytes& b, std::size_t offset, int v) { putU32(b, offset, static_cast<std::uint32_t>(v)); }
@@ -52,23 +68,43 @@ inline float getF32(const unsigned char* b, std::size_t offset)
 // Arrays of floats or ints, count elements from `offset` on.
 inline void putF32s(Bytes& b, std::size_t offset, const float* v, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        putF32(b, offset + 4 * i, v[i]);
+    if constexpr (kNativeLittleEndian && sizeof(float) == 4) {
+        if (count > 0)
+            std::memcpy(b.data() + offset, v, 4 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            putF32(b, offset + 4 * i, v[i]);
+    }
 }
 inline void getF32s(const unsigned char* b, std::size_t offset, float* v, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        v[i] = getF32(b, offset + 4 * i);
+    if constexpr (kNativeLittleEndian && sizeof(float) == 4) {
+        if (count > 0)
+            std::memcpy(v, b + offset, 4 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            v[i] = getF32(b, offset + 4 * i);
+    }
 }
 inline void putI32s(Bytes& b, std::size_t offset, const int* v, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        putI32(b, offset + 4 * i, v[i]);
+    if constexpr (kNativeLittleEndian && sizeof(int) == 4) {
+        if (count > 0)
+            std::memcpy(b.data() + offset, v, 4 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            putI32(b, offset + 4 * i, v[i]);
+    }
 }
 inline void getI32s(const unsigned char* b, std::size_t offset, int* v, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        v[i] = getI32(b, offset + 4 * i);
+    if constexpr (kNativeLittleEndian && sizeof(int) == 4) {
+        if (count > 0)
+            std::memcpy(v, b + offset, 4 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            v[i] = getI32(b, offset + 4 * i);
+    }
 }
 
 // Raw bytes (texts in Windows-1252, unused stretches).

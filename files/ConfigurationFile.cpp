@@ -27,14 +27,14 @@ static_assert(sizeof(core::AxisSet{}.name) == kAxisSetNameBytes);
 
 } // namespace
 
-Bytes configurationImage()
+void writeConfigurationImage(Bytes& b)
 {
     const core::MeasurementSettings& s = core::settings();
     const core::DisplaySettings& d = core::displaySettings();
     const core::MeasurementStore& st = core::store();
     const detail::FileExtras& x = detail::extras();
 
-    Bytes b(kConfigurationFileSize, 0);
+    b.assign(kConfigurationFileSize, 0);
     putI32(b, kParallelPort, s.parallelPort);
     putI32(b, kWindow, s.window);
     putI32(b, kSmoothing, s.smoothing);
@@ -101,6 +101,12 @@ Bytes configurationImage()
         putF32s(b, micAmplitudeOffset(g), st.micCorrectionAmplitude[t].data(), core::kMicTableSize);
         putF32s(b, micPhaseOffset(g), st.micCorrectionPhase[t].data(), core::kMicTableSize);
     }
+}
+
+Bytes configurationImage()
+{
+    Bytes b;
+    writeConfigurationImage(b);
     return b;
 }
 

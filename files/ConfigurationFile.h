@@ -79,6 +79,8 @@ static_assert(kMicTables + 6 * kMicTableBytes == kConfigurationFileSize);
 
 // The block as it is in the records now (settings, display settings, tables).
 Bytes configurationImage();
+// The same image into `b`, reusing its storage (for callers that make many).
+void writeConfigurationImage(Bytes& b);
 void applyConfigurationImage(const unsigned char* image);
 
 // Loads a configuration without a dialog. Messages: 107/106 for a wrong length, 116 for a

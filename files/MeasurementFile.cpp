@@ -71,14 +71,14 @@ void getText(const unsigned char* b, std::size_t offset, std::array<char, N>& te
 
 } // namespace
 
-Bytes measurementImage()
+void writeMeasurementImage(Bytes& b)
 {
     const core::MeasurementStore& st = core::store();
     const core::AcquisitionSnapshot& sn = core::snapshot();
     const core::DisplaySettings& d = core::displaySettings();
     const detail::FileExtras& x = detail::extras();
 
-    Bytes b(kMeasurementFileSize, 0);
+    b.assign(kMeasurementFileSize, 0);
     putI32(b, kMarker1, sn.markerPos[0]);
     putI32(b, kMarker2, sn.markerPos[1]);
     putI32(b, kAverages, sn.averages);
@@ -111,6 +111,12 @@ Bytes measurementImage()
         putText(b, kUserTexts + t * kUserTextSize, d.userText[t], x.userTextLastByte[t]);
     putRaw(b, kUnused2, x.mesUnused2.data(), kUnused2Size);
     putText(b, kTsResultText, st.tsResultText, x.tsTextLastByte);
+}
+
+Bytes measurementImage()
+{
+    Bytes b;
+    writeMeasurementImage(b);
     return b;
 }
 

@@ -76,6 +76,8 @@ static_assert(kTsResultText + 2024 == kMeasurementFileSize);
 
 // The block as it is in the records now (store, snapshot, user texts).
 Bytes measurementImage();
+// The same image into `b`, reusing its storage (for callers that make many).
+void writeMeasurementImage(Bytes& b);
 // Replaces the block's parts of the records by an image of kMeasurementFileSize bytes.
 void applyMeasurementImage(const unsigned char* image);
 

@@ -4,10 +4,20 @@
 # harness the executions, executions per second and coverage; exits non-zero when any
 # harness found something (the input is kept in build-fuzz/findings/).
 #   scripts/fuzz.sh [SECONDS] [HARNESS...]     (no HARNESS: all of them)
+#   scripts/fuzz.sh --runs N [HARNESS...]       each until N executions, however long
+# The corpus each harness grows is kept in build-fuzz/work/HARNESS, so a later run goes on
+# from it.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-duration=${1:-60}
-shift || true
+limit=(-max_total_time="${1:-60}")
+what="${1:-60}s"
+if [ "${1:-}" = "--runs" ]; then
+    limit=(-runs="${2:?--runs needs a number}")
+    what="$2 executions"
+    shift 2
+else
+    shift || true
+fi
 
 # name            max_len  dictionary  corpora (under tests/fuzz/corpus; the first one for
 #                                      the replay test too)
@@ -36,6 +46,10 @@ fi
 dir=build-fuzz
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+mkdir -p "$dir"
+# Two runs at once (one per core) share the build: one configures and builds at a time.
+exec 9>"$dir/.build-lock"
+flock 9
 cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DORVO_FUZZ=ON -DORVO_BUILD_APP=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null || exit 1
 
@@ -55,6 +69,7 @@ cmake --build "$dir" -j"$(nproc)" --target "${targets[@]}" >"$dir/build.log" 2>&
     tail -40 "$dir/build.log"
     exit 1
 }
+flock -u 9
 
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
@@ -68,11 +83,11 @@ for row in "${selected[@]}"; do
     mkdir -p "$work"
     seeds=()
     for c in $corpora; do seeds+=("tests/fuzz/corpus/$c"); done
-    args=(-max_total_time="$duration" -max_len="$maxlen" -timeout=30 -rss_limit_mb=4096
+    args=("${limit[@]}" -max_len="$maxlen" -timeout=30 -rss_limit_mb=4096
           -print_final_stats=1 -artifact_prefix="$dir/findings/$name-")
     [ "$dict" != "-" ] && args+=(-dict="tests/fuzz/dict/$dict.dict")
     log="$dir/logs/$name.log"
-    echo "== fuzz_$name for ${duration}s"
+    echo "== fuzz_$name for $what"
     "$dir/tests/fuzz/fuzz_$name" "${args[@]}" "$work" "${seeds[@]}" >"$log" 2>&1
     rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

@@ -52,14 +52,6 @@ void freshRecords()
     files::resetFileExtras();
 }
 
-files::Bytes fitted(const std::uint8_t* data, std::size_t size, std::size_t wanted)
-{
-    files::Bytes b(wanted, 0);
-    if (size > 0)
-        std::copy(data, data + std::min(size, wanted), b.begin());
-    return b;
-}
-
 InputFile::InputFile(const std::uint8_t* data, std::size_t size, const char* extension)
     : path_((std::filesystem::temp_directory_path() /
              ("orvo-fuzz-" + std::to_string(::getpid()) + "." + extension))
@@ -71,30 +63,77 @@ InputFile::InputFile(const std::uint8_t* data, std::size_t size, const char* ext
 
 InputFile::~InputFile() { std::remove(path_.c_str()); }
 
-void loadWith(Reader reader, const std::uint8_t* data, std::size_t size)
+namespace {
+
+// Images of a few hundred kilobytes, made millions of times: the buffers are kept, so a run
+// is not mostly the sanitizer's allocator mapping and unmapping pages.
+enum class Buffer { Loaded, FirstSave, SecondSave };
+files::Bytes& buffer(Buffer which)
+{
+    static files::Bytes buffers[3];
+    return buffers[static_cast<int>(which)];
+}
+
+void fitInto(files::Bytes& image, const std::uint8_t* data, std::size_t size, std::size_t wanted)
+{
+    image.assign(wanted, 0);
+    if (size > 0)
+        std::copy(data, data + std::min(size, wanted), image.begin());
+}
+
+void writeImage(SavedFile kind, files::Bytes& b)
+{
+    if (kind == SavedFile::Configuration)
+        files::writeConfigurationImage(b);
+    else
+        files::writeMeasurementImage(b);
+}
+
+std::size_t imageSize(Reader reader)
+{
+    switch (reader) {
+    case Reader::Measurement: return files::kMeasurementFileSize;
+    case Reader::Configuration: return files::kConfigurationFileSize;
+    case Reader::Version133: return files::kVersion133FileSize;
+    case Reader::Version21: return files::kVersion21FileSize;
+    case Reader::Microphone: break;
+    }
+    return 0;
+}
+
+// The binary layouts from an image of their exact length.
+void applyImage(Reader reader, const files::Bytes& image)
 {
     switch (reader) {
     case Reader::Measurement:
-        files::applyMeasurementImage(fitted(data, size, files::kMeasurementFileSize).data());
+        files::applyMeasurementImage(image.data());
         core::restoreSnapshot();
         break;
-    case Reader::Configuration:
-        files::applyConfigurationImage(fitted(data, size, files::kConfigurationFileSize).data());
-        break;
+    case Reader::Configuration: files::applyConfigurationImage(image.data()); break;
     case Reader::Version133:
-        files::applyVersion133Image(fitted(data, size, files::kVersion133FileSize).data());
+        files::applyVersion133Image(image.data());
         core::restoreSnapshot();
         break;
     case Reader::Version21:
-        files::applyVersion21Image(fitted(data, size, files::kVersion21FileSize).data());
+        files::applyVersion21Image(image.data());
         core::restoreSnapshot();
         break;
-    case Reader::Microphone: {
+    case Reader::Microphone: break;
+    }
+}
+
+} // namespace
+
+void loadWith(Reader reader, const std::uint8_t* data, std::size_t size)
+{
+    if (reader == Reader::Microphone) {
         const InputFile file(data, size, "mic");
         files::readMicFile(file.path(), true);
-        break;
+        return;
     }
-    }
+    files::Bytes& image = buffer(Buffer::Loaded);
+    fitInto(image, data, size, imageSize(reader));
+    applyImage(reader, image);
 }
 
 void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const char* what)
@@ -111,32 +150,35 @@ void requireSame(const files::Bytes& loaded, const files::Bytes& saved, const ch
 
 void requireStableResave(SavedFile kind)
 {
-    const bool cfg = kind == SavedFile::Configuration;
-    const files::Bytes first = cfg ? files::configurationImage() : files::measurementImage();
+    files::Bytes& first = buffer(Buffer::FirstSave);
+    files::Bytes& second = buffer(Buffer::SecondSave);
+    writeImage(kind, first);
     freshRecords();
-    if (cfg)
+    if (kind == SavedFile::Configuration)
         files::applyConfigurationImage(first.data());
     else
         files::applyMeasurementImage(first.data());
-    requireSame(first, cfg ? files::configurationImage() : files::measurementImage(),
-                "second save");
+    writeImage(kind, second);
+    requireSame(first, second, "second save");
 }
 
 void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size)
 {
     freshRecords();
     loadWith(reader, data, size);
-    // The program's own layouts must come back as they were loaded; that the save of the
-    // save is the same then follows.
-    if (reader == Reader::Measurement)
-        requireSame(fitted(data, size, files::kMeasurementFileSize), files::measurementImage(),
-                    "measurement file");
-    else if (reader == Reader::Configuration)
-        requireSame(fitted(data, size, files::kConfigurationFileSize),
-                    files::configurationImage(), "configuration");
-    else
-        requireStableResave(reader == Reader::Microphone ? SavedFile::Configuration
-                                                         : SavedFile::Measurement);
+    // The program's own layouts must come back as they were loaded (the image loadWith
+    // applied); that the save of the save is the same then follows.
+    if (reader == Reader::Measurement || reader == Reader::Configuration) {
+        const SavedFile kind =
+            reader == Reader::Measurement ? SavedFile::Measurement : SavedFile::Configuration;
+        files::Bytes& saved = buffer(Buffer::FirstSave);
+        writeImage(kind, saved);
+        requireSame(buffer(Buffer::Loaded), saved,
+                    kind == SavedFile::Measurement ? "measurement file" : "configuration");
+        return;
+    }
+    requireStableResave(reader == Reader::Microphone ? SavedFile::Configuration
+                                                     : SavedFile::Measurement);
 }
 
 void useLikeAUser()

@@ -18,10 +18,6 @@ enum class Reader { Measurement, Configuration, Version133, Version21, Microphon
 // The records as after start-up, the file extras cleared, messages answered in silence.
 void freshRecords();
 
-// `data` cut or padded with zeros to `wanted` bytes: the binary layouts are recognised by
-// their exact length only, so every input is made one of that length.
-files::Bytes fitted(const std::uint8_t* data, std::size_t size, std::size_t wanted);
-
 // The input as a file, for readers that take a path (and the file's length into account);
 // removed again at the end of the scope.
 class InputFile {
