@@ -65,46 +65,51 @@ inline float getF32(const unsigned char* b, std::size_t offset)
     return v;
 }
 
-// Arrays of floats or ints, count elements from `offset` on.
-inline void putF32s(Bytes& b, std::size_t offset, const float* v, std::size_t count)
+// Arrays of floats or ints, count elements from `offset` on; in the file's byte order a
+// whole array is one copy.
+namespace detail {
+template <typename T, typename PutOne>
+inline void putArray(Bytes& b, std::size_t offset, const T* v, std::size_t count, PutOne putOne)
 {
-    if constexpr (kNativeLittleEndian && sizeof(float) == 4) {
+    static_assert(sizeof(T) == 4);
+    if constexpr (kNativeLittleEndian) {
         if (count > 0)
             std::memcpy(b.data() + offset, v, 4 * count);
     } else {
         for (std::size_t i = 0; i < count; ++i)
-            putF32(b, offset + 4 * i, v[i]);
+            putOne(b, offset + 4 * i, v[i]);
     }
+}
+template <typename T, typename GetOne>
+inline void getArray(const unsigned char* b, std::size_t offset, T* v, std::size_t count,
+                     GetOne getOne)
+{
+    static_assert(sizeof(T) == 4);
+    if constexpr (kNativeLittleEndian) {
+        if (count > 0)
+            std::memcpy(v, b + offset, 4 * count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            v[i] = getOne(b, offset + 4 * i);
+    }
+}
+} // namespace detail
+
+inline void putF32s(Bytes& b, std::size_t offset, const float* v, std::size_t count)
+{
+    detail::putArray(b, offset, v, count, putF32);
 }
 inline void getF32s(const unsigned char* b, std::size_t offset, float* v, std::size_t count)
 {
-    if constexpr (kNativeLittleEndian && sizeof(float) == 4) {
-        if (count > 0)
-            std::memcpy(v, b + offset, 4 * count);
-    } else {
-        for (std::size_t i = 0; i < count; ++i)
-            v[i] = getF32(b, offset + 4 * i);
-    }
+    detail::getArray(b, offset, v, count, getF32);
 }
 inline void putI32s(Bytes& b, std::size_t offset, const int* v, std::size_t count)
 {
-    if constexpr (kNativeLittleEndian && sizeof(int) == 4) {
-        if (count > 0)
-            std::memcpy(b.data() + offset, v, 4 * count);
-    } else {
-        for (std::size_t i = 0; i < count; ++i)
-            putI32(b, offset + 4 * i, v[i]);
-    }
+    detail::putArray(b, offset, v, count, putI32);
 }
 inline void getI32s(const unsigned char* b, std::size_t offset, int* v, std::size_t count)
 {
-    if constexpr (kNativeLittleEndian && sizeof(int) == 4) {
-        if (count > 0)
-            std::memcpy(v, b + offset, 4 * count);
-    } else {
-        for (std::size_t i = 0; i < count; ++i)
-            v[i] = getI32(b, offset + 4 * i);
-    }
+    detail::getArray(b, offset, v, count, getI32);
 }
 
 // Raw bytes (texts in Windows-1252, unused stretches).
