@@ -6,6 +6,7 @@
 #include "core/Store.h"
 #include "core/Ui.h"
 #include "files/ConfigurationFile.h"
+#include "files/Exchange.h"
 #include "files/Export.h"
 #include "files/Import.h"
 #include "files/MeasurementFile.h"
@@ -181,6 +182,18 @@ void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size)
                                                      : SavedFile::Measurement);
 }
 
+namespace {
+
+// Aborts when an exchange text is neither built nor refused with a reason.
+std::size_t exchangeSize(const files::ExchangeText& t)
+{
+    if (t.ok ? t.text.empty() : t.message.empty())
+        std::abort();
+    return t.ok ? t.text.size() : t.message.size();
+}
+
+} // namespace
+
 void useLikeAUser()
 {
     // As after a load in the program: every picture is rendered anew.
@@ -197,6 +210,15 @@ void useLikeAUser()
           files::ExportKind::ImpedancePhaseTernovax, files::ExportKind::Impedance,
           files::ExportKind::TsParameters})
         total += files::buildExport(kind).size();
+    // The exchange files: every curve slot, both amplitude units, every view as CSV. A text
+    // that can't be built (no curve) says why; either way something comes back.
+    for (bool dbspl : {false, true}) {
+        for (int slot = 0; slot <= 5; ++slot)
+            total += exchangeSize(files::buildFrd(slot, dbspl));
+        for (int view : {1, 2, 3, 4, 5, 6, 7, 8, 11})
+            total += exchangeSize(files::buildViewCsv(view, dbspl));
+    }
+    total += exchangeSize(files::buildZma());
     if (total == 0)
         std::abort(); // an SVG always has its frame: nothing at all means a broken build
 }

@@ -50,7 +50,8 @@ void requireStableResave(SavedFile kind);
 // give the same bytes.
 void loadAndResave(Reader reader, const std::uint8_t* data, std::size_t size);
 
-// What a user does after a load: every view rendered and drawn as SVG, every text export.
+// What a user does after a load: every view rendered and drawn as SVG, every text export,
+// every FRD/ZMA/CSV exchange file.
 void useLikeAUser();
 
 } // namespace fuzz
