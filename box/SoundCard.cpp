@@ -59,6 +59,12 @@ constexpr double kStartSeconds = 6.0;
 // The audio server may move the loop delay by a buffer or two while a stream runs; the
 // timing channel follows it within this many frames.
 constexpr std::int64_t kDelayTrackFrames = 800;
+// Blocks of a capture on the timing channel are intact when each matches the played MLS at
+// least this share as well as the best one (a lost buffer of 512 frames in a block of 2048
+// leaves about 0.75).
+constexpr double kWholeCorrelationShare = 0.85;
+// Fresh starts of the MLS in one capture when the timing channel lost it.
+constexpr int kFreshStarts = 2;
 
 // The libraries behind PortAudio (ALSA's configuration, JACK's client) print their probing
 // diagnostics on stderr. None of that is for the user: ALSA's go to a silent handler, and
@@ -510,6 +516,14 @@ struct SoundCardDevice::Impl {
         return from;
     }
 
+    // Silences the MLS and lets it sound again: a fresh arrival after silence for the timing
+    // channel. Returns the stream frame from which it sounds.
+    std::int64_t soundAnew(int programHz)
+    {
+        shared->audibleUntil.store(shared->written.load(std::memory_order_acquire));
+        return sound(programHz);
+    }
+
     // Waits until the stream has delivered `frame` frames. False when the stream stops or
     // stalls ("Hardware Fehler").
     bool waitFor(std::int64_t frame)
@@ -573,6 +587,24 @@ struct SoundCardDevice::Impl {
             return {};
         return sc::bestLag(*p, x.data(), x.size(), 1, first, std::max<std::int64_t>(0, around - range),
                            around + range);
+    }
+
+    // Whether the MLS arrived whole on the timing channel over frames [first, first + span)
+    // at `delay`: a busy machine may lose or repeat a buffer in the middle of a capture and
+    // leave the delay at both ends as it was. Checked in blocks, so that a lost buffer shows
+    // in a long capture as well; a damaged block matches clearly worse than the others (how
+    // well an intact one matches depends on the cable's path, filters included).
+    bool arrivedWhole(std::int64_t first, std::int64_t span, std::int64_t delay)
+    {
+        constexpr std::int64_t block = 2048;
+        double worst = 1e300, best = -1e300;
+        for (std::int64_t from = first; from < first + span; from += block) {
+            const std::int64_t start = std::max(first, std::min(from, first + span - block));
+            const double c = delayOn(start, std::min(block, span), delay, 0).correlation;
+            worst = std::min(worst, c);
+            best = std::max(best, c);
+        }
+        return best > 0.5 && worst >= kWholeCorrelationShare * best;
     }
 
     // The loop delay on the timing channel of a stream whose MLS started sounding at
@@ -701,12 +733,26 @@ struct SoundCardDevice::Impl {
         // which the audio server settles.
         const std::int64_t settle =
             std::max(frames(kSettleSeconds), sc::framesFor(link, kMlsPeriod));
-        const std::int64_t audible = sound(request.mls ? programHz : 0);
+        std::int64_t audible = sound(request.mls ? programHz : 0);
 
         std::int64_t first = 0;   // stream frame of the first wanted sample
         std::int64_t j0 = 0;      // the output frame it answers, a whole step
         if (request.mls) {
             std::int64_t delay = findDelay(audible);
+            // On a busy machine the server drops or late-delivers buffers, and the delay may
+            // jump further than it can be followed, or the MLS's arrival is missed. With a
+            // timing cable there, the calibrated or reported latency would be a buffer or
+            // more off without anyone noticing: the MLS is started afresh, and only when
+            // its arrival is missed again is the loopback taken as silent.
+            int freshStarts = 0;
+            auto startAfresh = [&] {
+                trackedDelay = -1;
+                audible = soundAnew(programHz);
+                delay = findDelay(audible, freshStarts++ < kFreshStarts);
+            };
+            while (config.timingChannel > 0 && timing != TimingSource::TimingChannel &&
+                   freshStarts < kFreshStarts)
+                startAfresh();
             for (int attempt = 0;; ++attempt) {
                 const std::int64_t earliest = std::max(nextFree, audible + delay + settle) - delay;
                 j0 = (earliest + link.frameStep - 1) / link.frameStep * link.frameStep;
@@ -721,15 +767,20 @@ struct SoundCardDevice::Impl {
                 const sc::LagMatch head = delayOn(first, probe, delay, kDelayTrackFrames);
                 const sc::LagMatch tail =
                     delayOn(first + span - probe, probe, delay, kDelayTrackFrames);
-                if (head.lag == delay && tail.lag == delay)
+                const bool held = head.lag == delay && tail.lag == delay;
+                if (held && arrivedWhole(first, span, delay))
                     break;
                 if (attempt >= 8)
                     return fail(CaptureOutcome::Failed,
-                                "Soundkarte: die Verzögerung ändert sich ständig");
-                if (head.correlation < 0.5 && tail.correlation < 0.5 && attempt >= 2) {
-                    // The loopback stays silent: no timing reference any more.
-                    trackedDelay = -1;
-                    delay = findDelay(audible, false);
+                                held ? "Soundkarte: die Aufnahme wird ständig gestört"
+                                     : "Soundkarte: die Verzögerung ändert sich ständig");
+                if (held) {
+                    // The delay held, but something in between was lost: take the next period.
+                    nextFree = first + span;
+                } else if (head.correlation < 0.5 && tail.correlation < 0.5 && attempt >= 2) {
+                    // Nothing of the MLS near the delay: it jumped far, or the loopback went
+                    // silent (then there is no timing reference any more).
+                    startAfresh();
                 } else if (head.lag == tail.lag && head.correlation >= 0.5) {
                     trackedDelay = delay = head.lag;
                     nextFree = first;

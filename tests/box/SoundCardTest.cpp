@@ -357,7 +357,8 @@ TEST_F(SoundCardLoopTest, TimingChannelMakesRunsRepeatable)
         EXPECT_EQ(peakIndex(core::store().timeRecord), 4 + sc::kAlignedDelaySamples)
             << "run " << run << ": "
             << (ui.messages().empty() ? std::string("no message") : ui.messages().back().text)
-            << " / " << card_->lastError();
+            << " / " << card_->lastError() << " / timing "
+            << static_cast<int>(card_->lastTiming());
         phases.push_back(core::store().phaseSlots[0][80]); // 1 kHz
     }
     for (double p : phases)
