@@ -1,7 +1,7 @@
 // orvo-tool with FRD/ZMA files, run as a user runs it: exports of simulated measurements read
 // back by the import, refusals that leave nothing behind, and the T/S parameters from two
 // impedance files against the T/S measurement of the same simulated driver.
-#include "tests/support/TestSupport.h"
+#include "tests/tool/ToolRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -22,40 +22,10 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using namespace tooltest;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class ExchangeToolTest : public ::testing::Test
+class ExchangeToolTest : public ToolRunner
 {
-protected:
-    void SetUp() override { dir = testsupport::makeTempDir(); }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string path(const std::string& name) const { return dir + "/" + name; }
-    std::string text(const std::string& name) const
-    {
-        std::ifstream f(path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
-    Result run(const std::string& args, const char* locale = "C.UTF-8") const
-    {
-        const std::string cmd = "cd '" + dir + "' && env LC_ALL=" + locale + " '" + ORVO_TOOL_PATH +
-                                "' " + args + " >.out 2>.err";
-        const int rc = std::system(cmd.c_str());
-        Result r;
-        r.status = (rc != -1 && WIFEXITED(rc)) ? WEXITSTATUS(rc) : -1;
-        r.out = text(".out");
-        r.err = text(".err");
-        return r;
-    }
-    std::string dir;
 };
 
 // The numbers of the T/S text ("Mms=28.74 g ...") by their labels.

@@ -1,7 +1,7 @@
 // orvo-tool end to end: the built program is run as a user runs it, on files this test writes
 // itself at the documented offsets. Every command whose output could depend on the desktop's
 // locale is run twice, under "C" and under the German locale, and must give the same bytes.
-#include "tests/support/TestSupport.h"
+#include "tests/tool/ToolRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
+using namespace tooltest;
 
 constexpr std::size_t kMesSize = 331448;
 constexpr std::size_t kCfgSize = 148068;
@@ -103,34 +103,9 @@ std::vector<std::string> lines34(const std::string& content)
     return out;
 }
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class ToolTest : public ::testing::Test
+class ToolTest : public ToolRunner
 {
 protected:
-    void SetUp() override { dir = testsupport::makeTempDir(); }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    std::string path(const std::string& name) const { return dir + "/" + name; }
-
-    Bytes read(const std::string& name) const
-    {
-        std::ifstream f(path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
-    std::string text(const std::string& name) const
-    {
-        const Bytes b = read(name);
-        return std::string(b.begin(), b.end());
-    }
     void write(const std::string& name, const Bytes& b) const
     {
         std::ofstream f(path(name), std::ios::binary);
@@ -139,24 +114,6 @@ protected:
     void write(const std::string& name, const std::string& s) const
     {
         write(name, Bytes(s.begin(), s.end()));
-    }
-
-    // Runs orvo-tool in the test's folder with `args` (shell words) under `locale`; `shell`
-    // comes first (limits of the shell the tool runs in).
-    Result run(const std::string& args, const char* locale = "C.UTF-8",
-               const std::string& shell = "") const
-    {
-        const std::string out = path(".stdout");
-        const std::string err = path(".stderr");
-        const std::string cmd = "cd '" + dir + "' && " + shell + "env LC_ALL=" + locale + " LANG=" + locale +
-                                " '" + ORVO_TOOL_PATH + "' " + args + " >'" + out + "' 2>'" + err +
-                                "'";
-        const int rc = std::system(cmd.c_str());
-        Result r;
-        r.status = (rc != -1 && WIFEXITED(rc)) ? WEXITSTATUS(rc) : -1;
-        r.out = text(".stdout");
-        r.err = text(".stderr");
-        return r;
     }
 
     // Runs under the German locale and under "C": exit status, stdout, stderr and every file
@@ -175,8 +132,6 @@ protected:
             EXPECT_TRUE(germanFiles[i] == read(outputs[i])) << args << ": " << outputs[i];
         return c;
     }
-
-    std::string dir;
 };
 
 bool contains(const std::string& s, const std::string& part)
