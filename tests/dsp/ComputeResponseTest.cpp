@@ -15,17 +15,6 @@ namespace {
 
 const double kPi = std::acos(-1.0);
 
-// Phase difference folded into -180..180.
-double angleDiff(double a, double b)
-{
-    double d = std::fmod(a - b, 360.0);
-    if (d > 180.0)
-        d -= 360.0;
-    if (d < -180.0)
-        d += 360.0;
-    return d;
-}
-
 // Two-pole resonator (RBJ band-pass, 0 dB at the centre) and its exact response.
 struct Resonator {
     double b0, b2, a1, a2;
@@ -130,7 +119,7 @@ TEST_F(ComputeResponseTest, DelayedImpulseGivesLinearPhase)
     dsp::computeResponse(2, 4096, 1, 1, amp, pha);
     for (int i = 1; i < 2048; ++i) {
         ASSERT_LE(std::fabs(pha[i]), 180.0f) << i;
-        ASSERT_NEAR(angleDiff(pha[i], expected(i)), 0.0, 1e-3) << i;
+        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], expected(i)), 0.0, 1e-3) << i;
     }
     // The impedance runs get the unwrapped phase itself.
     dsp::impedanceRunActive = 1;
@@ -146,7 +135,7 @@ TEST_F(ComputeResponseTest, DelayedImpulseGivesLinearPhase)
     for (int i = 1; i < 2048; ++i) {
         const double comp = 12.5 * i * 1234 * 3.76 / 3440.0;
         ASSERT_LE(std::fabs(pha[i]), 181.0f) << i;
-        ASSERT_NEAR(angleDiff(pha[i], expected(i) + comp + 30.0), 0.0, 2e-3) << i;
+        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], expected(i) + comp + 30.0), 0.0, 2e-3) << i;
     }
 }
 
@@ -398,7 +387,7 @@ TEST_F(ComputeResponseTest, PhaseTablesAndDelayCompensationOnTheGrid)
     const double delta = 12.5 * 500 * 3.76 / 3440.0;
     for (int i = 1; i < 512; ++i) {
         ASSERT_LE(std::fabs(pha[i]), 181.01f) << i;
-        ASSERT_NEAR(angleDiff(pha[i], (4 * i + 1) * delta - 20.0), 0.0, 0.02) << i;
+        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], (4 * i + 1) * delta - 20.0), 0.0, 0.02) << i;
     }
     for (int i = 512; i < 2048; ++i)
         ASSERT_EQ(pha[i], NO_VALUE) << i;

@@ -19,16 +19,6 @@ namespace
 
 const std::string kData = std::string(ORVO_TEST_DATA) + "/files/exchange/";
 
-double wrappedDifference(double a, double b)
-{
-    double d = std::fmod(a - b, 360.0);
-    if (d > 180.0)
-        d -= 360.0;
-    if (d < -180.0)
-        d += 360.0;
-    return d;
-}
-
 // A response with a resonance and a delay: the phase wraps many times over the grid.
 void fillResponse(core::CurveBuffer& amp, core::CurveBuffer& phase, int n, int rate, int firstBin)
 {
@@ -90,7 +80,7 @@ TEST_F(ExchangeTest, FrdRoundTripAtEveryBinOfEveryGrid)
             }
             ASSERT_NE(got, core::NO_VALUE) << k;
             EXPECT_NEAR(got, want, 0.01) << k;
-            EXPECT_NEAR(wrappedDifference(r.curves.phase[k], st.phaseSlots[2][k]), 0.0, 0.1) << k;
+            EXPECT_NEAR(testsupport::phaseDifferenceDeg(r.curves.phase[k], st.phaseSlots[2][k]), 0.0, 0.1) << k;
             ++compared;
         }
         EXPECT_EQ(compared, g.n / 2 - std::max(g.firstBin, 1));
@@ -126,7 +116,7 @@ TEST_F(ExchangeTest, ZmaRoundTripAndTheHeaderSaysWhatTheFileHolds)
     ASSERT_TRUE(r.ok) << r.message;
     for (int k = 1; k < 2048; ++k) {
         EXPECT_NEAR(r.curves.value[k], st.impedanceMagnitude[k], 0.01) << k;
-        EXPECT_NEAR(wrappedDifference(r.curves.phase[k], st.impedancePhase[k]), 0.0, 0.1) << k;
+        EXPECT_NEAR(testsupport::phaseDifferenceDeg(r.curves.phase[k], st.impedancePhase[k]), 0.0, 0.1) << k;
     }
 
     // The same file onto another grid: interpolated where it has values, none above 3.2 kHz.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 namespace testsupport {
@@ -19,5 +20,16 @@ protected:
 
 // A fresh empty directory under the system temp folder, removed at exit of the test.
 std::string makeTempDir();
+
+// The difference of two phases in degrees, folded into -180..180.
+inline double phaseDifferenceDeg(double a, double b)
+{
+    double d = std::fmod(a - b, 360.0);
+    if (d > 180.0)
+        d -= 360.0;
+    if (d < -180.0)
+        d += 360.0;
+    return d;
+}
 
 } // namespace testsupport
