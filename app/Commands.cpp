@@ -1,69 +1,48 @@
 #include "app/Commands.h"
 
 #include "core/Settings.h"
+#include "core/Startup.h"
 #include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
 #include "plot/Zoom.h"
 
-namespace app {
-
-namespace {
-ShellState g_shell;
-Operations g_operations;
-
-// Calls a hook, or says plainly that the operation is missing from this build.
-template <typename F, typename... Args>
-void call(const std::function<F>& hook, const char* what, Args&&... args)
+namespace app
 {
-    if (hook)
-        hook(std::forward<Args>(args)...);
-    else
-        reportNotAvailable(what);
-}
+
+namespace
+{
+ShellState g_shell;
+Operations g_defaults;
+Operations* g_operations = &g_defaults;
 
 void invalidateMain()
 {
-    if (g_operations.invalidateMain)
-        g_operations.invalidateMain();
+    g_operations->invalidateMain();
 }
 
 void invalidateZoom()
 {
-    if (g_shell.zoomOpen && g_operations.invalidateZoom)
-        g_operations.invalidateZoom();
+    if (g_shell.zoomOpen)
+        g_operations->invalidateZoom();
 }
 
 void renderView(int code)
 {
-    call(g_operations.renderView, "Diagramme", code);
+    if (!g_operations->renderView(code))
+        reportNotAvailable("Diagramme");
 }
 
-// After a measurement file was loaded or imported: the snapshot of the file becomes the
-// settings, every diagram is drawn anew.
-void finishLoad(LoadOutcome outcome)
+// A configuration file brings the rate of the station it was saved on; the box in use
+// decides whether that may be 3.2 kHz.
+void keepRateForBox()
 {
-    switch (outcome) {
-    case LoadOutcome::Loaded:
-        core::restoreSnapshot();
-        renderView(100);
-        refresh();
-        break;
-    case LoadOutcome::Failed:
-        core::message(116, 0, core::Icon::Error);
-        break;
-    case LoadOutcome::Cancelled:
-        break;
+    core::MeasurementSettings& s = core::settings();
+    const int rate = core::rateCodeForBox(s.sampleRate, core::threeKilohertzAllowed != 0);
+    if (rate != s.sampleRate) {
+        core::message(120, 0, core::Icon::Error);
+        s.sampleRate = rate;
     }
-}
-
-void load(const std::function<LoadOutcome()>& hook, const char* what)
-{
-    if (!hook) {
-        reportNotAvailable(what);
-        return;
-    }
-    finishLoad(hook());
 }
 
 void showOverlayView()
@@ -91,7 +70,7 @@ void startLevel()
         core::message(115, 0, core::Icon::Error);
         return;
     }
-    call(g_operations.startLevelMeasurement, "Pegelmessung");
+    g_operations->startLevelMeasurement();
 }
 
 void computeCsd()
@@ -100,45 +79,135 @@ void computeCsd()
         core::messageText(core::str(84), " ", core::Icon::Information);
         return;
     }
-    if (!g_operations.computeWaterfall) {
-        reportNotAvailable("Wasserfallberechnung");
-        return;
-    }
     // The length is the one the time record was measured with, not the live setting.
-    g_operations.computeWaterfall(core::safeTrailerN(core::store().timeRecord.trailerN()));
+    if (!g_operations->computeWaterfall(core::safeTrailerN(core::store().timeRecord.trailerN())))
+        return;
     renderView(6);
     g_shell.currentView = 6;
     invalidateMain();
-    if (g_operations.repaintMainNow)
-        g_operations.repaintMainNow();
+    g_operations->repaintMainNow();
 }
 
 void openZoom()
 {
-    if (!g_shell.zoomOpen) {
-        call(g_operations.createZoomWindow, "Zoomfenster");
-        g_shell.zoomOpen = g_operations.createZoomWindow ? 1 : 0;
-    }
+    if (!g_shell.zoomOpen)
+        g_shell.zoomOpen = g_operations->createZoomWindow() ? 1 : 0;
     if (!g_shell.timeWindowMode) {
         g_shell.zoomFollow = 1;
-        if (g_operations.setZoomButton)
-            g_operations.setZoomButton(true);
+        g_operations->setZoomButton(true);
+    }
+}
+} // namespace
+
+// After a measurement file was loaded or imported: the snapshot of the file becomes the
+// settings, every diagram is drawn anew.
+void finishLoad(files::LoadOutcome outcome)
+{
+    switch (outcome) {
+    case files::LoadOutcome::Loaded:
+        core::restoreSnapshot();
+        renderView(100);
+        refresh();
+        break;
+    case files::LoadOutcome::Failed:
+        core::message(116, 0, core::Icon::Error);
+        break;
+    case files::LoadOutcome::Cancelled:
+        break;
     }
 }
 
-void exportData(Export kind)
+// The defaults: what a build without the operation does.
+void Operations::runReferenceMeasurement()
 {
-    call(g_operations.exportData, "Export", kind);
+    reportNotAvailable("Referenzmessung");
 }
-void runDialog(Dialog d)
+void Operations::runAmplitudePhaseMeasurement()
 {
-    call(g_operations.runDialog, "Dialog", d);
+    reportNotAvailable("Amplituden- und Phasenmessung");
 }
-void printView(int kind)
+void Operations::runImpedanceMeasurement()
 {
-    call(g_operations.printView, "Drucken", kind);
+    reportNotAvailable("Impedanzmessung");
 }
-} // namespace
+void Operations::measureTsParameters()
+{
+    reportNotAvailable("T/S Parametermessung");
+}
+void Operations::startLevelMeasurement()
+{
+    reportNotAvailable("Pegelmessung");
+}
+bool Operations::computeWaterfall(int)
+{
+    reportNotAvailable("Wasserfallberechnung");
+    return false;
+}
+bool Operations::renderView(int)
+{
+    return false;
+}
+files::LoadOutcome Operations::loadMeasurementFile()
+{
+    reportNotAvailable("Messdatei laden");
+    return files::LoadOutcome::Cancelled;
+}
+void Operations::saveMeasurementFile()
+{
+    reportNotAvailable("Messdatei speichern");
+}
+files::LoadOutcome Operations::importVersion133()
+{
+    reportNotAvailable("Import ORVO 1.33");
+    return files::LoadOutcome::Cancelled;
+}
+files::LoadOutcome Operations::importVersion21()
+{
+    reportNotAvailable("Import ORVO 2.1");
+    return files::LoadOutcome::Cancelled;
+}
+files::LoadOutcome Operations::loadConfigurationFile()
+{
+    reportNotAvailable("Konfigurationsdatei laden");
+    return files::LoadOutcome::Cancelled;
+}
+void Operations::saveConfigurationFile()
+{
+    reportNotAvailable("Konfigurationsdatei speichern");
+}
+void Operations::exportData(Export)
+{
+    reportNotAvailable("Export");
+}
+void Operations::importMicFile()
+{
+    reportNotAvailable("Mikrofondaten importieren");
+}
+void Operations::runDialog(Dialog)
+{
+    reportNotAvailable("Dialog");
+}
+bool Operations::createZoomWindow()
+{
+    reportNotAvailable("Zoomfenster");
+    return false;
+}
+void Operations::printerSetup()
+{
+    reportNotAvailable("Drucker einrichten");
+}
+void Operations::printView(int)
+{
+    reportNotAvailable("Drucken");
+}
+void Operations::showHelp(const std::string&)
+{
+    reportNotAvailable("Hilfe");
+}
+void Operations::closeMainWindow()
+{
+    reportNotAvailable("Beenden");
+}
 
 ShellState& shell()
 {
@@ -150,7 +219,11 @@ void resetShell()
 }
 Operations& operations()
 {
-    return g_operations;
+    return *g_operations;
+}
+void setOperations(Operations* ops)
+{
+    g_operations = ops ? ops : &g_defaults;
 }
 
 void reportNotAvailable(const char* what)
@@ -171,7 +244,8 @@ void refresh()
     invalidateZoom();
 }
 
-namespace {
+namespace
+{
 // Commands after which the measurement in the store is replaced: loads, imports and the
 // measurements that take new data.
 bool replacesMeasurement(int id)
@@ -201,25 +275,25 @@ bool replacesMeasurement(int id)
 bool dispatchCommand(int id)
 {
     using namespace cmd;
-    Operations& op = g_operations;
-    if (replacesMeasurement(id) && op.confirmDiscard && !op.confirmDiscard())
+    Operations& op = *g_operations;
+    if (replacesMeasurement(id) && !op.confirmDiscard())
         return true;
     switch (id) {
     case ReferenceTb:
     case Reference:
-        call(op.runReferenceMeasurement, "Referenzmessung");
+        op.runReferenceMeasurement();
         break;
     case AmplitudePhaseTb:
     case AmplitudePhase:
-        call(op.runAmplitudePhaseMeasurement, "Amplituden- und Phasenmessung");
+        op.runAmplitudePhaseMeasurement();
         break;
     case ImpedanceTb:
     case Impedance:
-        call(op.runImpedanceMeasurement, "Impedanzmessung");
+        op.runImpedanceMeasurement();
         break;
     case TsTb:
     case Ts:
-        call(op.measureTsParameters, "T/S Parametermessung");
+        op.measureTsParameters();
         break;
     case LevelTb:
     case Level:
@@ -271,115 +345,121 @@ bool dispatchCommand(int id)
         break;
     case UserTextTb:
     case UserText:
-        runDialog(Dialog::UserText);
+        op.runDialog(Dialog::UserText);
         break;
     case Zoom:
         openZoom();
         break;
     case LoadMeasurement:
-        load(op.loadMeasurementFile, "Messdatei laden");
+        finishLoad(op.loadMeasurementFile());
         break;
     case SaveMeasurement:
-        call(op.saveMeasurementFile, "Messdatei speichern");
+        op.saveMeasurementFile();
         break;
     case Import133:
-        load(op.importVersion133, "Import ORVO 1.33");
+        finishLoad(op.importVersion133());
         break;
     case Import21:
-        load(op.importVersion21, "Import ORVO 2.1");
+        finishLoad(op.importVersion21());
         break;
     case LoadConfiguration:
-        if (!op.loadConfigurationFile)
-            reportNotAvailable("Konfigurationsdatei laden");
-        else if (!op.loadConfigurationFile())
+        switch (op.loadConfigurationFile()) {
+        case files::LoadOutcome::Loaded:
+            keepRateForBox();
+            break;
+        case files::LoadOutcome::Failed:
             core::message(116, 0, core::Icon::Error);
+            break;
+        case files::LoadOutcome::Cancelled:
+            break;
+        }
         break;
     case SaveConfiguration:
-        call(op.saveConfigurationFile, "Konfigurationsdatei speichern");
+        op.saveConfigurationFile();
         break;
     case ExportFrequencyOrvo:
-        exportData(Export::FrequencyOrvo);
+        op.exportData(Export::FrequencyOrvo);
         break;
     case ExportImpedanceOrvo:
-        exportData(Export::ImpedanceOrvo);
+        op.exportData(Export::ImpedanceOrvo);
         break;
     case ExportAmplitudeTernovax:
-        exportData(Export::AmplitudeTernovax);
+        op.exportData(Export::AmplitudeTernovax);
         break;
     case ExportPhaseTernovax:
-        exportData(Export::PhaseTernovax);
+        op.exportData(Export::PhaseTernovax);
         break;
     case ExportImpedanceTernovax:
-        exportData(Export::ImpedanceTernovax);
+        op.exportData(Export::ImpedanceTernovax);
         break;
     case ExportImpedancePhaseTernovax:
-        exportData(Export::ImpedancePhaseTernovax);
+        op.exportData(Export::ImpedancePhaseTernovax);
         break;
     case ExportTs:
-        exportData(Export::TsParameters);
+        op.exportData(Export::TsParameters);
         break;
     case ImportMic:
-        call(op.importMicFile, "Mikrofondaten importieren");
+        op.importMicFile();
         break;
     case PrinterSetup:
-        call(op.printerSetup, "Drucker einrichten");
+        op.printerSetup();
         break;
     case PrintTime:
-        printView(1);
+        op.printView(1);
         break;
     case PrintAmplitude:
-        printView(2);
+        op.printView(2);
         break;
     case PrintPhase:
-        printView(3);
+        op.printView(3);
         break;
     case PrintImpedance:
-        printView(4);
+        op.printView(4);
         break;
     case PrintLevel:
-        printView(5);
+        op.printView(5);
         break;
     case PrintCsd:
-        printView(6);
+        op.printView(6);
         break;
     case PrintOverlay:
-        printView(7);
+        op.printView(7);
         break;
     case PrintSum:
-        printView(8);
+        op.printView(8);
         break;
     case PrintTriple:
-        printView(11);
+        op.printView(11);
         break;
     case MeasurementSystem:
-        runDialog(Dialog::MeasurementSystem);
+        op.runDialog(Dialog::MeasurementSystem);
         break;
     case SoundCard:
-        runDialog(Dialog::SoundCard);
+        op.runDialog(Dialog::SoundCard);
         break;
     case SignalProcessing:
-        runDialog(Dialog::SignalProcessing);
+        op.runDialog(Dialog::SignalProcessing);
         break;
     case Scales:
-        runDialog(Dialog::Scales);
+        op.runDialog(Dialog::Scales);
         break;
     case Colors:
-        runDialog(Dialog::Colors);
+        op.runDialog(Dialog::Colors);
         break;
     case Observer:
-        runDialog(Dialog::Observer);
+        op.runDialog(Dialog::Observer);
         break;
     case Info:
-        runDialog(Dialog::Info);
+        op.runDialog(Dialog::Info);
         break;
     case Help:
-        call(op.showHelp, "Hilfe", std::string());
+        op.showHelp(std::string());
         break;
     case Exit:
-        call(op.closeMainWindow, "Beenden");
+        op.closeMainWindow();
         break;
     default:
-        return op.extraCommand && op.extraCommand(id);
+        return op.extraCommand(id);
     }
     return true;
 }
@@ -423,10 +503,8 @@ bool dispatchZoomCommand(int id)
     case ZoomClose:
         s.zoomOpen = 0;
         s.zoomFollow = 0;
-        if (g_operations.setZoomButton)
-            g_operations.setZoomButton(false);
-        if (g_operations.destroyZoomWindow)
-            g_operations.destroyZoomWindow();
+        g_operations->setZoomButton(false);
+        g_operations->destroyZoomWindow();
         return true;
     case ZoomTimeWindow:
         s.timeWindowMode = 1;
@@ -444,13 +522,12 @@ bool dispatchZoomCommand(int id)
         s.timeWindowMode = 0;
         break;
     case ZoomHelp:
-        call(g_operations.showHelp, "Hilfe", std::string("Fenster Zoom"));
+        g_operations->showHelp("Fenster Zoom");
         break;
     default:
         return false;
     }
-    if (g_operations.repaintZoomNow)
-        g_operations.repaintZoomNow();
+    g_operations->repaintZoomNow();
     return true;
 }
 

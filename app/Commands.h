@@ -3,17 +3,20 @@
 //
 // The table itself is plain C++ so it can be exercised without a window. Everything it
 // reaches outside its own state goes through `Operations`: the measurement runs, files and
-// dialogs of the other layers, and the window side (invalidate, print, help). The Qt
-// windows and the default wiring fill the hooks in; tests install recorders instead.
+// dialogs of the other layers, and the window side (invalidate, print, help). The program
+// installs its implementation; tests install recorders instead.
 #pragma once
 
+#include "files/LoadOutcome.h"
+
 #include <array>
-#include <functional>
 #include <string>
 
-namespace app {
+namespace app
+{
 
-namespace cmd {
+namespace cmd
+{
 // Toolbar and menu ids of the main window.
 inline constexpr int ReferenceTb = 40001, Reference = 40035;
 inline constexpr int AmplitudePhaseTb = 40002, AmplitudePhase = 40048;
@@ -77,7 +80,7 @@ enum class Dialog {
     Info = 146,
     Observer = 153,
     UserText = 170,
-    SoundCard = 200,   // "Soundkarte…", the program's own
+    SoundCard = 200, // "Soundkarte…", the program's own
 };
 
 enum class Export {
@@ -89,9 +92,6 @@ enum class Export {
     ImpedancePhaseTernovax,
     TsParameters,
 };
-
-// The three outcomes of loading or importing a measurement file.
-enum class LoadOutcome { Loaded, Failed, Cancelled };
 
 // Process-wide state of the shell (main window and zoom window).
 struct ShellState {
@@ -113,50 +113,71 @@ struct ShellState {
 ShellState& shell();
 void resetShell();
 
-// Everything the command table reaches outside its own state. An empty hook means the
-// operation is not part of this build; the command then says so instead of doing nothing.
-struct Operations {
-    std::function<void()> runReferenceMeasurement;
-    std::function<void()> runAmplitudePhaseMeasurement;
-    std::function<void()> runImpedanceMeasurement;
-    std::function<void()> measureTsParameters;
-    std::function<void()> startLevelMeasurement;
-    std::function<void(int fftLength)> computeWaterfall;
-    std::function<void(int code)> renderView;
+// Everything the command table reaches outside its own state. Each default is what a build
+// without that operation does: a command says it is not available instead of doing nothing,
+// the window side and the pictures stay as they are. The program implements it once (Desktop);
+// tests install recorders.
+class Operations
+{
+public:
+    Operations() = default;
+    virtual ~Operations() = default;
+    Operations(const Operations&) = delete;
+    Operations& operator=(const Operations&) = delete;
 
-    std::function<LoadOutcome()> loadMeasurementFile;
-    std::function<void()> saveMeasurementFile;
-    std::function<LoadOutcome()> importVersion133;
-    std::function<LoadOutcome()> importVersion21;
-    std::function<bool()> loadConfigurationFile; // false: failure reported by the shell
-    std::function<void()> saveConfigurationFile;
-    std::function<void(Export)> exportData;
-    std::function<void()> importMicFile;
+    virtual void runReferenceMeasurement();
+    virtual void runAmplitudePhaseMeasurement();
+    virtual void runImpedanceMeasurement();
+    virtual void measureTsParameters();
+    virtual void startLevelMeasurement();
+    // False when the build has no waterfall (said already); the view then stays as it is.
+    virtual bool computeWaterfall(int fftLength);
+    // False when the build has no diagrams; nothing is said, the caller decides.
+    virtual bool renderView(int code);
 
-    std::function<void(Dialog)> runDialog;
+    // The loads say "not available" by default and give Cancelled, so nothing follows.
+    virtual files::LoadOutcome loadMeasurementFile();
+    virtual void saveMeasurementFile();
+    virtual files::LoadOutcome importVersion133();
+    virtual files::LoadOutcome importVersion21();
+    virtual files::LoadOutcome loadConfigurationFile(); // Failed: reported by the shell
+    virtual void saveConfigurationFile();
+    virtual void exportData(Export kind);
+    virtual void importMicFile();
+
+    virtual void runDialog(Dialog d);
 
     // Window side.
-    std::function<void()> invalidateMain; // the drawing area is painted again later
-    std::function<void()> invalidateZoom;
-    std::function<void()> repaintMainNow; // painted before the call returns
-    std::function<void()> repaintZoomNow;
-    std::function<void()> createZoomWindow; // only called while none exists
-    std::function<void()> destroyZoomWindow;
-    std::function<void(bool pressed)> setZoomButton;
-    std::function<void()> printerSetup;
-    std::function<void(int kind)> printView;
-    std::function<void(const std::string& keyword)> showHelp; // "" = start page
-    std::function<void()> closeMainWindow;
+    virtual void invalidateMain() {} // the drawing area is painted again later
+    virtual void invalidateZoom() {}
+    virtual void repaintMainNow() {} // painted before the call returns
+    virtual void repaintZoomNow() {}
+    // Only called while none exists; false when the build has no zoom window (said already).
+    virtual bool createZoomWindow();
+    virtual void destroyZoomWindow() {}
+    virtual void setZoomButton(bool pressed) { (void)pressed; }
+    virtual void printerSetup();
+    virtual void printView(int kind);
+    virtual void showHelp(const std::string& keyword); // "" = start page
+    virtual void closeMainWindow();
 
     // Commands the table itself does not know (exchange formats, pictures, recent files):
-    // returns false for an id it does not take either.
-    std::function<bool(int id)> extraCommand;
+    // false for an id it does not take either.
+    virtual bool extraCommand(int id)
+    {
+        (void)id;
+        return false;
+    }
     // Asked before a command replaces the measurement: false keeps everything as it is (the
-    // user cancelled, or wanted to save and the save did not happen). Empty: no question.
-    std::function<bool()> confirmDiscard;
+    // user cancelled, or wanted to save and the save did not happen). By default no question.
+    virtual bool confirmDiscard() { return true; }
 };
 
+// The operations installed, or the defaults when none are.
 Operations& operations();
+// Installs `ops` (owned by the caller, who uninstalls it before it goes); nullptr: the
+// defaults.
+void setOperations(Operations* ops);
 
 // Runs the command of a main-window menu or toolbar id. Returns false for an unknown id.
 bool dispatchCommand(int id);
@@ -168,6 +189,10 @@ bool dispatchZoomCommand(int id);
 void showView(int kind);
 // Invalidate the drawing area and, while it is open, the zoom window.
 void refresh();
+
+// After a measurement file was loaded or imported: the file's snapshot becomes the settings
+// and every diagram is drawn anew; a failed load gets message 116.
+void finishLoad(files::LoadOutcome outcome);
 
 // The message a command gives when its operation is not part of this build.
 void reportNotAvailable(const char* what);

@@ -2,18 +2,26 @@
 
 #include "app/DesktopDialogs.h"
 #include "app/DiagramFiles.h"
+#include "app/HelpBrowser.h"
 #include "app/MainWindow.h"
+#include "app/Wiring.h"
 #include "box/Runs.h"
+#include "box/TsProcedure.h"
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
+#include "core/Startup.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
+#include "dsp/Waterfall.h"
 #include "dsp/ts/TsFromCurves.h"
 #include "files/ConfigurationFile.h"
 #include "files/Exchange.h"
 #include "files/Export.h"
 #include "files/FileDialogs.h"
+#include "files/Import.h"
 #include "files/MeasurementFile.h"
+#include "files/MicFile.h"
+#include "plot/Render.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +35,7 @@
 #include <QMenu>
 #include <QTranslator>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -72,21 +81,25 @@ int readInt(const unsigned char* image, std::size_t offset)
     return static_cast<int>(v);
 }
 
-void showLoaded(LoadOutcome outcome)
+files::ExportKind exportKind(Export e)
 {
-    switch (outcome) {
-    case LoadOutcome::Loaded:
-        core::restoreSnapshot();
-        if (operations().renderView)
-            operations().renderView(100);
-        refresh();
-        break;
-    case LoadOutcome::Failed:
-        files::showReadFailure();
-        break;
-    case LoadOutcome::Cancelled:
+    switch (e) {
+    case Export::FrequencyOrvo:
+        return files::ExportKind::AmplitudePhase;
+    case Export::ImpedanceOrvo:
+        return files::ExportKind::Impedance;
+    case Export::AmplitudeTernovax:
+        return files::ExportKind::AmplitudeTernovax;
+    case Export::PhaseTernovax:
+        return files::ExportKind::PhaseTernovax;
+    case Export::ImpedanceTernovax:
+        return files::ExportKind::ImpedanceTernovax;
+    case Export::ImpedancePhaseTernovax:
+        return files::ExportKind::ImpedancePhaseTernovax;
+    case Export::TsParameters:
         break;
     }
+    return files::ExportKind::TsParameters;
 }
 
 } // namespace
@@ -138,42 +151,169 @@ bool plausibleConfigurationImage(const unsigned char* image, std::size_t size)
 
 Desktop::Desktop(MainWindow& window) : QObject(&window), window_(window)
 {
-    Operations& op = operations();
-    op.extraCommand = [this](int id) { return runCommand(id); };
-    op.confirmDiscard = [this] { return confirmDiscard(); };
-    plainLoad_ = op.loadMeasurementFile;
-    plainSave_ = op.saveMeasurementFile;
-    op.loadMeasurementFile = [this] { return loadMeasurement(); };
-    op.saveMeasurementFile = [this] { saveMeasurement(); };
-    // An older file imported is a file on disk: nothing is lost when it is not saved again.
-    plainImport133_ = op.importVersion133;
-    plainImport21_ = op.importVersion21;
-    if (plainImport133_)
-        op.importVersion133 = [this] {
-            const LoadOutcome o = plainImport133_();
-            if (o == LoadOutcome::Loaded)
-                markSaved();
-            return o;
-        };
-    if (plainImport21_)
-        op.importVersion21 = [this] {
-            const LoadOutcome o = plainImport21_();
-            if (o == LoadOutcome::Loaded)
-                markSaved();
-            return o;
-        };
     markSaved();
 }
 
 Desktop::~Desktop()
 {
-    Operations& op = operations();
-    op.extraCommand = nullptr;
-    op.confirmDiscard = nullptr;
-    op.loadMeasurementFile = plainLoad_;
-    op.saveMeasurementFile = plainSave_;
-    op.importVersion133 = plainImport133_;
-    op.importVersion21 = plainImport21_;
+    // Whoever installed it uninstalls it first; this only keeps a forgotten one from
+    // pointing at a desktop that is gone.
+    if (&operations() == this)
+        setOperations(nullptr);
+}
+
+void Desktop::runReferenceMeasurement()
+{
+    box::runReferenceMeasurement(plot::viewRenderer());
+}
+
+void Desktop::runAmplitudePhaseMeasurement()
+{
+    box::runAmplitudePhaseMeasurement(plot::viewRenderer());
+}
+
+void Desktop::runImpedanceMeasurement()
+{
+    box::runImpedanceMeasurement(plot::viewRenderer());
+}
+
+void Desktop::measureTsParameters()
+{
+    ts::measureTsParameters(plot::viewRenderer());
+}
+
+void Desktop::startLevelMeasurement()
+{
+#ifdef ORVO_HAVE_DIALOGS
+    runLevelMeasurement(window_);
+#else
+    Operations::startLevelMeasurement();
+#endif
+}
+
+bool Desktop::computeWaterfall(int fftLength)
+{
+    dsp::computeWaterfall(fftLength);
+    return true;
+}
+
+bool Desktop::renderView(int code)
+{
+    plot::renderView(code);
+    return true;
+}
+
+files::LoadOutcome Desktop::loadMeasurementFile()
+{
+    return loadMeasurement();
+}
+
+void Desktop::saveMeasurementFile()
+{
+    saveMeasurement();
+}
+
+// An older file imported is a file on disk: nothing is lost when it is not saved again.
+files::LoadOutcome Desktop::importVersion133()
+{
+    const files::LoadOutcome o = files::importVersion133();
+    if (o == files::LoadOutcome::Loaded)
+        markSaved();
+    return o;
+}
+
+files::LoadOutcome Desktop::importVersion21()
+{
+    const files::LoadOutcome o = files::importVersion21();
+    if (o == files::LoadOutcome::Loaded)
+        markSaved();
+    return o;
+}
+
+files::LoadOutcome Desktop::loadConfigurationFile()
+{
+    return files::loadConfigurationFile() != 0 ? files::LoadOutcome::Loaded
+                                               : files::LoadOutcome::Failed;
+}
+
+void Desktop::saveConfigurationFile()
+{
+    files::saveConfigurationFile();
+}
+
+void Desktop::exportData(Export kind)
+{
+    files::exportFile(exportKind(kind));
+}
+
+void Desktop::importMicFile()
+{
+    files::importMicFile();
+}
+
+void Desktop::runDialog(Dialog d)
+{
+#ifdef ORVO_HAVE_DIALOGS
+    runWindowDialog(window_, d);
+#else
+    Operations::runDialog(d);
+#endif
+}
+
+void Desktop::invalidateMain()
+{
+    window_.invalidateMain();
+}
+
+void Desktop::invalidateZoom()
+{
+    window_.invalidateZoom();
+}
+
+void Desktop::repaintMainNow()
+{
+    window_.repaintMainNow();
+}
+
+void Desktop::repaintZoomNow()
+{
+    window_.repaintZoomNow();
+}
+
+bool Desktop::createZoomWindow()
+{
+    window_.openZoomWindow();
+    return true;
+}
+
+void Desktop::destroyZoomWindow()
+{
+    window_.closeZoomWindow();
+}
+
+void Desktop::setZoomButton(bool pressed)
+{
+    window_.setZoomButton(pressed);
+}
+
+void Desktop::printerSetup()
+{
+    window_.printerSetup();
+}
+
+void Desktop::printView(int kind)
+{
+    window_.printView(kind);
+}
+
+void Desktop::showHelp(const std::string& keyword)
+{
+    app::showHelp(&window_, keyword);
+}
+
+void Desktop::closeMainWindow()
+{
+    window_.close();
 }
 
 void Desktop::markSaved()
@@ -205,21 +345,21 @@ bool Desktop::confirmDiscard()
     return false;
 }
 
-LoadOutcome Desktop::loadMeasurement()
+files::LoadOutcome Desktop::loadMeasurement()
 {
     std::string path;
     if (!files::openDialog(41, "mes", path))
-        return LoadOutcome::Cancelled;
+        return files::LoadOutcome::Cancelled;
     return loadMeasurementFrom(path);
 }
 
-LoadOutcome Desktop::loadMeasurementFrom(const std::string& path)
+files::LoadOutcome Desktop::loadMeasurementFrom(const std::string& path)
 {
     if (files::readMeasurementFile(path) != files::FileStatus::Loaded)
-        return LoadOutcome::Failed;
+        return files::LoadOutcome::Failed;
     markSaved();
     rememberFile(path);
-    return LoadOutcome::Loaded;
+    return files::LoadOutcome::Loaded;
 }
 
 void Desktop::saveMeasurement()
@@ -284,8 +424,8 @@ void Desktop::openRecent(int index)
     const std::vector<std::string> list = recentFiles();
     if (index < 0 || index >= static_cast<int>(list.size()))
         return;
-    const LoadOutcome o = loadMeasurementFrom(list[index]);
-    showLoaded(o);
+    const files::LoadOutcome o = loadMeasurementFrom(list[index]);
+    finishLoad(o);
 }
 
 bool Desktop::restoreKeptConfiguration()
@@ -299,10 +439,9 @@ bool Desktop::restoreKeptConfiguration()
         files::applyConfigurationImage(image.data());
         core::writePortToRegistry(core::settings().parallelPort);
         // The box decides about 3.2 kHz at every start, whatever was kept.
-        if (!core::threeKilohertzAllowed && core::settings().sampleRate == 3)
-            core::settings().sampleRate = 2;
-        if (operations().renderView)
-            operations().renderView(100);
+        core::settings().sampleRate =
+            core::rateCodeForBox(core::settings().sampleRate, core::threeKilohertzAllowed != 0);
+        renderView(100);
         refresh();
         return true;
     }
@@ -430,19 +569,63 @@ void Desktop::exportCsv()
         files::writeExchangeText(t, path, "CSV-Export");
 }
 
+namespace
+{
+
+// An FRD or ZMA file onto the grid of the rate and N in force. Where the grid leaves part of
+// the file out, the message names that part and offers the grid that holds the file (best);
+// switching goes as an OK in the measurement-system dialog does (markers kept at their times).
+// False when nothing is to be taken.
+bool importOntoGrid(const std::string& path, files::ExchangeFormat format,
+                    files::ExchangeImport& imp)
+{
+    const auto& s = core::settings();
+    imp = files::importExchangeFile(path, format, s.fftLength, s.sampleRate);
+    if (!imp.ok || !imp.cut.any())
+        return imp.ok;
+    const char* caption = format == files::ExchangeFormat::Frd ? "FRD-Import" : "ZMA-Import";
+    const std::string note = files::gridCutNote(imp.cut);
+    const files::GridOffer offer =
+        files::gridHoldingFile(imp.cut, core::threeKilohertzAllowed != 0);
+    if (!offer.ok) {
+        core::messageText(note, caption, core::Icon::Information);
+        return true;
+    }
+    std::string rate = core::formatC("%g", core::sampleRateHz(offer.rateCode) / 1000.0);
+    std::replace(rate.begin(), rate.end(), '.', ',');
+    std::string question = note + "\n\nAuf " + rate + " kHz Abtastrate";
+    if (offer.n != s.fftLength)
+        question += core::formatC(" und N %d", offer.n);
+    question += offer.holdsAll ? " umschalten, damit die ganze Datei übernommen wird?"
+                               : " umschalten, damit mehr von der Datei übernommen wird?";
+    question += "\n(Nein: nur den genannten Teil übernehmen.)";
+    const core::Answer a =
+        core::messageText(question, caption, core::Icon::Question, core::Buttons::YesNoCancel);
+    if (a == core::Answer::Cancel)
+        return false;
+    if (a != core::Answer::Yes)
+        return true;
+    files::ExchangeImport wider = files::readExchangeFile(path, format, offer.n, offer.rateCode);
+    if (!wider.ok)
+        return true; // the file was read a moment ago; keep what was read then
+    core::remapMarkers(s.sampleRate, s.fftLength, offer.rateCode, offer.n);
+    imp = std::move(wider);
+    return true;
+}
+
+} // namespace
+
 void Desktop::importFrd()
 {
     std::string path;
     if (!chooseFile(false, "FRD-Datei importieren", "frd", path))
         return;
-    const auto& s = core::settings();
-    files::ExchangeImport imp =
-        files::importExchangeFile(path, files::ExchangeFormat::Frd, s.fftLength, s.sampleRate);
-    if (!imp.ok)
+    files::ExchangeImport imp;
+    if (!importOntoGrid(path, files::ExchangeFormat::Frd, imp))
         return;
     if (files::amplitudeAxisIsDbspl())
         files::convertFromDbspl(imp.curves.value);
-    box::takeResponseCurve(imp.curves.value, imp.curves.phase);
+    box::takeResponseCurve(imp.curves.value, imp.curves.phase, plot::viewRenderer());
     showView(7);
     refresh();
 }
@@ -452,16 +635,12 @@ void Desktop::importZma()
     std::string path;
     if (!chooseFile(false, "ZMA-Datei importieren", "zma", path))
         return;
-    const auto& s = core::settings();
-    const files::ExchangeImport imp =
-        files::importExchangeFile(path, files::ExchangeFormat::Zma, s.fftLength, s.sampleRate);
-    if (!imp.ok)
+    files::ExchangeImport imp;
+    if (!importOntoGrid(path, files::ExchangeFormat::Zma, imp))
         return;
     files::applyImpedanceImport(imp.curves);
-    if (operations().renderView) {
-        operations().renderView(3);
-        operations().renderView(4);
-    }
+    renderView(3);
+    renderView(4);
     showView(4);
     refresh();
 }
@@ -473,9 +652,15 @@ void Desktop::tsFromFiles()
     choice.inputs.diaphragmDiameterMm = s.diaphragmDiameterMm;
     choice.inputs.addedMassG = s.addedMassG;
     choice.inputs.boxVolumeL = s.boxVolumeL;
+    choice.freePath = tsFreePath_;
+    choice.loadedPath = tsLoadedPath_;
+    // After any refusal (a file, the values, or the evaluation) the dialog opens again with
+    // what was typed; the two file names are also kept for the next time.
     for (;;) {
         if (!runTsFilesDialog(&window_, choice))
             return;
+        tsFreePath_ = choice.freePath;
+        tsLoadedPath_ = choice.loadedPath;
         const files::ExchangeImport freeAir = files::importExchangeFile(
             choice.freePath, files::ExchangeFormat::Zma, ts::kTsFftLength, ts::kTsFileRateCode);
         if (!freeAir.ok)
@@ -485,9 +670,13 @@ void Desktop::tsFromFiles()
         if (!loaded.ok)
             continue;
         // The evaluation shows its result or its message itself.
-        ts::tsFromImpedanceCurves(freeAir.curves.value, freeAir.curves.phase, loaded.curves.value,
-                                  loaded.curves.phase, choice.inputs);
-        return;
+        if (ts::tsFromImpedanceCurves(
+                ts::impedancePoints(freeAir.table.frequencyHz, freeAir.table.value,
+                                    freeAir.table.phaseDeg),
+                ts::impedancePoints(loaded.table.frequencyHz, loaded.table.value,
+                                    loaded.table.phaseDeg),
+                choice.inputs) == 1)
+            return;
     }
 }
 

@@ -1,7 +1,8 @@
 // What makes the program fit into a desktop: FRD/ZMA/CSV export and import, T/S from
 // impedance files, pictures as files and on the clipboard, the recent measurement files,
 // "Messung speichern?" before a measurement is replaced, and the configuration kept between
-// starts. One instance belongs to the main window; it installs the command hooks it serves.
+// starts. One instance belongs to the main window. It is the program's `Operations`: the
+// domain and file side it calls itself, the window side it asks of the main window.
 #pragma once
 
 #include "app/Commands.h"
@@ -9,7 +10,6 @@
 #include <QObject>
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,7 +37,7 @@ bool plausibleConfigurationImage(const unsigned char* image, std::size_t size);
 // texts then stay English. Call once, with the application object alive.
 bool installQtGermanTranslations();
 
-class Desktop : public QObject
+class Desktop final : public QObject, public Operations
 {
     Q_OBJECT
 public:
@@ -51,7 +51,7 @@ public:
     bool measurementUnsaved() const;
     // "Messung speichern?" (Ja/Nein/Abbrechen) when the measurement is unsaved; Ja saves.
     // False when the caller must not go on.
-    bool confirmDiscard();
+    bool confirmDiscard() override;
 
     // Where the configuration is kept between starts; empty (the default) keeps nothing.
     void setKeptConfigurationPath(const std::string& path) { keptPath_ = path; }
@@ -68,9 +68,39 @@ public:
     // The extra commands (cmd::ExportFrd ... RecentFile1 + 4); false for any other id.
     bool runCommand(int id);
 
+    // Operations.
+    void runReferenceMeasurement() override;
+    void runAmplitudePhaseMeasurement() override;
+    void runImpedanceMeasurement() override;
+    void measureTsParameters() override;
+    void startLevelMeasurement() override;
+    bool computeWaterfall(int fftLength) override;
+    bool renderView(int code) override;
+    files::LoadOutcome loadMeasurementFile() override;
+    void saveMeasurementFile() override;
+    files::LoadOutcome importVersion133() override;
+    files::LoadOutcome importVersion21() override;
+    files::LoadOutcome loadConfigurationFile() override;
+    void saveConfigurationFile() override;
+    void exportData(Export kind) override;
+    void importMicFile() override;
+    void runDialog(Dialog d) override;
+    void invalidateMain() override;
+    void invalidateZoom() override;
+    void repaintMainNow() override;
+    void repaintZoomNow() override;
+    bool createZoomWindow() override;
+    void destroyZoomWindow() override;
+    void setZoomButton(bool pressed) override;
+    void printerSetup() override;
+    void printView(int kind) override;
+    void showHelp(const std::string& keyword) override;
+    void closeMainWindow() override;
+    bool extraCommand(int id) override { return runCommand(id); }
+
 private:
-    LoadOutcome loadMeasurement();
-    LoadOutcome loadMeasurementFrom(const std::string& path);
+    files::LoadOutcome loadMeasurement();
+    files::LoadOutcome loadMeasurementFrom(const std::string& path);
     void saveMeasurement();
     void rememberFile(const std::string& path);
     void openRecent(int index);
@@ -87,10 +117,9 @@ private:
     MainWindow& window_;
     std::size_t savedHash_ = 0;
     std::string keptPath_;
-    std::function<LoadOutcome()> plainLoad_;
-    std::function<void()> plainSave_;
-    std::function<LoadOutcome()> plainImport133_;
-    std::function<LoadOutcome()> plainImport21_;
+    // The file names last typed into "T/S aus Impedanzdateien".
+    std::string tsFreePath_;
+    std::string tsLoadedPath_;
 };
 
 } // namespace app

@@ -2,6 +2,7 @@
 
 #include "core/Settings.h"
 #include "core/Ui.h"
+#include "plot/Render.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -231,8 +232,7 @@ bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight, Dia
     auto* w = new QSpinBox(sizeBox);
     auto* hgt = new QSpinBox(sizeBox);
     for (QSpinBox* s : {w, hgt}) {
-        // Large enough to read, small enough that one picture fits in memory comfortably.
-        s->setRange(16, 16000);
+        s->setRange(plot::kMinPictureSide, plot::kMaxPictureSide);
         s->setSuffix(QStringLiteral(" Pixel"));
     }
     w->setValue(choice.width > 0 ? choice.width : 1200);

@@ -1,6 +1,7 @@
 #include "app/DiagramFiles.h"
 
 #include "core/Ui.h"
+#include "files/FileDialogs.h"
 #include "plot/Render.h"
 #include "plot/SvgCanvas.h"
 #include "plot/qt/QtCanvas.h"
@@ -76,13 +77,14 @@ files::WriteStatus saveDiagramFile(int view, const std::string& path, DiagramFor
                                    int width, int height)
 {
     const std::string bytes = diagramFileBytes(view, format, width, height);
-    files::WriteStatus s = files::WriteStatus::WriteFailed;
-    if (!bytes.empty())
-        s = files::writeFileReplacing(path, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                      bytes.size());
-    if (s == files::WriteStatus::WriteFailed)
+    if (bytes.empty()) {
         core::message(27, 0, core::Icon::Error);
-    return s;
+        return files::WriteStatus::WriteFailed;
+    }
+    const files::SaveResult s = files::saveReplacing(
+        path, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    files::showSaveFailure(path, s);
+    return s.status;
 }
 
 } // namespace app

@@ -12,19 +12,20 @@
 #include "app/Wiring.h"
 #include "core/Settings.h"
 #include "core/Strings.h"
-#include "files/FileIo.h"
 #include "core/Ui.h"
+#include "files/FileDialogs.h"
+#include "files/FileIo.h"
 
 #include <QAction>
 #include <QBuffer>
 #include <QCloseEvent>
-#include <QFileInfo>
-#include <QPdfWriter>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinterInfo>
 #include <QStandardPaths>
@@ -32,9 +33,11 @@
 #include <QToolBar>
 #include <algorithm>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 // The light grey of the window class's background.
 const QColor kBackground(192, 192, 192);
 
@@ -196,8 +199,7 @@ void ZoomWindow::closeEvent(QCloseEvent* e)
     if (shell().zoomOpen) {
         shell().zoomOpen = 0;
         shell().zoomFollow = 0;
-        if (operations().setZoomButton)
-            operations().setZoomButton(false);
+        operations().setZoomButton(false);
     }
     QMainWindow::closeEvent(e);
 }
@@ -219,7 +221,6 @@ MainWindow::MainWindow()
     buildMenu();
     buildToolBar();
     buildStatusBar();
-    installWindowHooks();
 
     // Messages, repaint requests and status texts of every layer reach this window.
     ui_ = new QtUi(this);
@@ -240,18 +241,6 @@ MainWindow::MainWindow()
 
 MainWindow::~MainWindow()
 {
-    Operations& op = operations();
-    op.invalidateMain = nullptr;
-    op.invalidateZoom = nullptr;
-    op.repaintMainNow = nullptr;
-    op.repaintZoomNow = nullptr;
-    op.createZoomWindow = nullptr;
-    op.destroyZoomWindow = nullptr;
-    op.setZoomButton = nullptr;
-    op.printerSetup = nullptr;
-    op.printView = nullptr;
-    op.showHelp = nullptr;
-    op.closeMainWindow = nullptr;
     shell().zoomOpen = 0;
     if (&core::ui() == ui_)
         core::setUi(nullptr);
@@ -359,33 +348,44 @@ void MainWindow::setStatus(int part, const QString& text)
         status_[part]->setText(text);
 }
 
-void MainWindow::installWindowHooks()
+void MainWindow::invalidateMain()
 {
-    Operations& op = operations();
-    op.invalidateMain = [this] { area_->update(); };
-    op.invalidateZoom = [this] {
-        if (zoom_)
-            zoom_->area()->update();
-    };
-    op.repaintMainNow = [this] { area_->repaint(); };
-    op.repaintZoomNow = [this] {
-        if (zoom_)
-            zoom_->area()->repaint();
-    };
-    op.createZoomWindow = [this] {
-        zoom_ = new ZoomWindow(this);
-        connect(zoom_, &QObject::destroyed, this, [this] { zoom_ = nullptr; });
-        zoom_->show();
-    };
-    op.destroyZoomWindow = [this] {
-        if (zoom_)
-            zoom_->close();
-    };
-    op.setZoomButton = [this](bool pressed) { zoomAction_->setChecked(pressed); };
-    op.printerSetup = [this] { printerSetup(); };
-    op.printView = [this](int kind) { printView(kind); };
-    op.showHelp = [this](const std::string& keyword) { app::showHelp(this, keyword); };
-    op.closeMainWindow = [this] { close(); };
+    area_->update();
+}
+
+void MainWindow::invalidateZoom()
+{
+    if (zoom_)
+        zoom_->area()->update();
+}
+
+void MainWindow::repaintMainNow()
+{
+    area_->repaint();
+}
+
+void MainWindow::repaintZoomNow()
+{
+    if (zoom_)
+        zoom_->area()->repaint();
+}
+
+void MainWindow::openZoomWindow()
+{
+    zoom_ = new ZoomWindow(this);
+    connect(zoom_, &QObject::destroyed, this, [this] { zoom_ = nullptr; });
+    zoom_->show();
+}
+
+void MainWindow::closeZoomWindow()
+{
+    if (zoom_)
+        zoom_->close();
+}
+
+void MainWindow::setZoomButton(bool pressed)
+{
+    zoomAction_->setChecked(pressed);
 }
 
 void MainWindow::start()
@@ -404,10 +404,7 @@ void MainWindow::start()
             QDir::homePath().toStdString());
     };
     hooks.readHardwareNumber = readHardwareNumber;
-    hooks.renderView = [](int code) {
-        if (operations().renderView)
-            operations().renderView(code);
-    };
+    hooks.renderView = [this](int code) { desktop_->renderView(code); };
     const StartupResult r = runStartup(hooks);
     setWindowTitle(qs(r.title));
     setStatus(2, qs(r.statusTitle));
@@ -430,7 +427,8 @@ void MainWindow::closeEvent(QCloseEvent* e)
     QMainWindow::closeEvent(e);
 }
 
-namespace {
+namespace
+{
 // The largest rectangle of the drawing area's proportions on the page, centred: the printed
 // picture looks as it does in the window instead of being stretched to the page.
 QRect fittedRect(const QRect& page, const QSize& shape)
@@ -515,10 +513,9 @@ void MainWindow::printToFile(int kind, const QSize& shape)
         paintFitted(p, kind, QRect(QPoint(0, 0), page.size()), shape);
         p.end();
     }
-    if (files::writeFileReplacing(path, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                  static_cast<std::size_t>(bytes.size())) ==
-        files::WriteStatus::WriteFailed)
-        core::message(27, 0, core::Icon::Error);
+    files::showSaveFailure(
+        path, files::saveReplacing(path, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                   static_cast<std::size_t>(bytes.size())));
 }
 
 void MainWindow::setPrinter(std::unique_ptr<QPrinter> printer)

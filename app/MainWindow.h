@@ -13,7 +13,8 @@ class QAction;
 class QLabel;
 class QToolBar;
 
-namespace app {
+namespace app
+{
 
 class Desktop;
 class MainWindow;
@@ -79,6 +80,14 @@ public:
     void runCommand(int id);
     void printView(int kind);
     void printerSetup();
+    // The window side of the shell's operations.
+    void invalidateMain(); // painted again later
+    void invalidateZoom(); // while the zoom window is open
+    void repaintMainNow(); // painted before the call returns
+    void repaintZoomNow();
+    void openZoomWindow(); // only while none is open
+    void closeZoomWindow();
+    void setZoomButton(bool pressed);
     // Uses this printer from now on, as a confirmed print setup would.
     void setPrinter(std::unique_ptr<QPrinter> printer);
 
@@ -91,7 +100,6 @@ private:
     void buildMenu();
     void buildToolBar();
     void buildStatusBar();
-    void installWindowHooks();
     void printToFile(int kind, const QSize& shape);
 
     QtUi* ui_ = nullptr;

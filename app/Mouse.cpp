@@ -8,9 +8,11 @@
 
 #include <cmath>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 ScaleLookup g_lookup;
 
 AxisScale scaleOf(int index)
@@ -80,11 +82,9 @@ void dragMarker(int px)
     if (!changed)
         return;
     Operations& op = operations();
-    if (op.renderView)
-        op.renderView(1);
-    if (op.repaintMainNow)
-        op.repaintMainNow();
-    if (shell().zoomOpen && op.repaintZoomNow)
+    op.renderView(1);
+    op.repaintMainNow();
+    if (shell().zoomOpen)
         op.repaintZoomNow();
 }
 } // namespace
@@ -144,8 +144,7 @@ void onMouseMove(const DiagramRect& r, int clientTop, int x, int y)
     Operations& op = operations();
     if (sh.zoomOpen && sh.zoomFollow && sh.currentView == sh.zoomView && r.right != r.left &&
         r.bottom != r.top) {
-        if (op.invalidateZoom)
-            op.invalidateZoom();
+        op.invalidateZoom();
         sh.zoomCenter[0] = (x * 12000) / (r.right - r.left);
         sh.zoomCenter[1] =
             (y * 12000) / (r.bottom - r.top) - ((r.top - clientTop) * 12000) / (r.bottom - r.top);
@@ -196,8 +195,7 @@ void onLeftButtonDown()
     ShellState& sh = shell();
     if (sh.zoomOpen) {
         sh.zoomFollow = 0;
-        if (operations().setZoomButton)
-            operations().setZoomButton(false);
+        operations().setZoomButton(false);
     }
     auto& s = core::settings();
     if (sh.currentView != 1 || s.markerDragging[0] || s.markerDragging[1])

@@ -13,9 +13,11 @@
 #include <QPushButton>
 #include <QThread>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 QMessageBox::Icon qtIcon(core::Icon icon)
 {
     switch (icon) {
@@ -41,9 +43,12 @@ bool simpleDcPrompt(QWidget* owner, float proposal, float& value)
     QString text = QString::fromStdString(core::formatC("%3.1f", static_cast<double>(proposal)));
     for (;;) {
         bool ok = false;
-        text = QInputDialog::getText(owner, QString::fromUtf8("Gleichstromwiderstand ?"),
-                                     QString::fromUtf8("Gleichstromwiderstand [Ohm]:"),
-                                     QLineEdit::Normal, text, &ok);
+        text =
+            QInputDialog::getText(owner, QString::fromUtf8("Gleichstromwiderstand ?"),
+                                  QString::fromUtf8("Gleichstromwiderstand [Ohm]\n(der Vorschlag "
+                                                    "ist eine Schätzung aus der Impedanzkurve;\n"
+                                                    "besser ist der gemessene Wert):"),
+                                  QLineEdit::Normal, text, &ok);
         if (!ok)
             return false;
         const double v = core::parseTypedNumber(text.toStdString()).value_or(0.0);
@@ -114,7 +119,7 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
             box.exec();
             const bool yes = box.clickedButton() == first;
             if (buttons == core::Buttons::YesNoCancel)
-                answer = yes                                 ? core::Answer::Yes
+                answer = yes                            ? core::Answer::Yes
                          : box.clickedButton() == third ? core::Answer::No
                                                         : core::Answer::Cancel;
             else if (buttons == core::Buttons::YesNo)

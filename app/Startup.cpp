@@ -8,9 +8,11 @@
 
 #include <charconv>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 void error(const std::string& text, const std::string& caption)
 {
     core::messageText(text, caption, core::Icon::Error);
@@ -119,15 +121,15 @@ StartupResult runStartup(const StartupHooks& hooks)
     r.statusTitle = names.statusTitle;
     core::settings().method = 1;
 
-    const int hw = hooks.readHardwareNumber ? hooks.readHardwareNumber() : 9;
-    if (hw == 9) {
-        core::threeKilohertzAllowed = 1;
-    } else {
+    // Without a way to ask the box (tests), it is taken to be the one with 3.2 kHz.
+    const int hw =
+        hooks.readHardwareNumber ? hooks.readHardwareNumber() : core::kThreeKilohertzHardwareNumber;
+    const core::BoxRate rate = core::rateForBox(hw, core::settings().sampleRate);
+    // Every start with such a box says so, whatever the rate in force.
+    if (!rate.threeKilohertzAllowed)
         core::message(120, 0, core::Icon::Error);
-        if (core::settings().sampleRate == 3)
-            core::settings().sampleRate = 2;
-        core::threeKilohertzAllowed = 0;
-    }
+    core::settings().sampleRate = rate.rateCode;
+    core::threeKilohertzAllowed = rate.threeKilohertzAllowed ? 1 : 0;
 
     // Every view, not only the start image: before the first measurement a view shows its
     // frame and axes as for an empty record, so the user sees where the data will go.

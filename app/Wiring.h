@@ -2,23 +2,33 @@
 // and the box. Everything the command table reaches is wired here.
 #pragma once
 
+#include "app/Commands.h"
 #include "app/Startup.h"
 
 #include <string>
 
 class QWidget;
 
-namespace app {
+namespace app
+{
 
 class MainWindow;
 class QtUi;
 
-// Fills the domain hooks of `operations()` (runs, files, exports, diagrams).
-void wireOperations();
+// Joins the shell to the diagrams: pictures are replayed on the screen, and the read-out
+// finds its scales.
+void wireDiagrams();
 
-// Wires what needs the main window: dialogs, their help and repaint hooks, the picture
-// replay and the scale look-up of the read-out.
+// Wires what needs the main window: the DC resistance dialog, the help of the dialogs and
+// the repaint of the level dialog.
 void wireWindow(MainWindow& window, QtUi& ui);
+
+#ifdef ORVO_HAVE_DIALOGS
+// The shell's dialogs, owned by the main window.
+void runWindowDialog(MainWindow& window, Dialog d);
+// Starts the level measurement and, when it runs, shows its dialog.
+void runLevelMeasurement(MainWindow& window);
+#endif
 
 // Start-up steps that need the box.
 PortOpenResult openPortDriver(const std::string& driver, int parallelPort);

@@ -1,4 +1,5 @@
 // OrvoPro: the main window and its message loop. The program has no command line.
+#include "app/Commands.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "app/QtSettingsStore.h"
@@ -23,11 +24,13 @@ int main(int argc, char** argv)
 
     app::QtSettingsStore store;
     core::setSettingsStore(&store);
-    app::wireOperations();
+    app::wireDiagrams();
 
     int result = 0;
     {
         app::MainWindow window;
+        // The commands reach the runs, files and the window through the window's desktop.
+        app::setOperations(&window.desktop());
         // The configuration is kept beside the settings store, in the desktop's
         // configuration folder.
         window.desktop().setKeptConfigurationPath(
@@ -37,6 +40,7 @@ int main(int argc, char** argv)
         window.show();
         window.start();
         result = QApplication::exec();
+        app::setOperations(nullptr);
     }
     app::closePortDriver();
     core::setSettingsStore(nullptr);

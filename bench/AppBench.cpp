@@ -26,9 +26,9 @@ void measureEverything()
     box::setPortAccess(&simulated);
     core::settings().sampleRate = 2;
     core::settings().fftLength = 4096;
-    box::runReferenceMeasurement();
-    box::runAmplitudePhaseMeasurement();
-    box::runImpedanceMeasurement();
+    box::runReferenceMeasurement(plot::viewRenderer());
+    box::runAmplitudePhaseMeasurement(plot::viewRenderer());
+    box::runImpedanceMeasurement(plot::viewRenderer());
     dsp::computeWaterfall(4096);
     plot::renderView(100);
     box::setPortAccess(nullptr);
@@ -71,7 +71,7 @@ int main(int argc, char** argv)
     char name[] = "orvo_bench_app";
     char* qtArgv[] = {name, nullptr};
     QGuiApplication application(qtArgc, qtArgv);
-    app::wireOperations();
+    app::wireDiagrams();
     measureEverything();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

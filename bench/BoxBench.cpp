@@ -13,7 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
-namespace {
+namespace
+{
 
 // Fresh records on a simulated box at 51.2 kHz, MLS, the internal reference path.
 struct SimulatedBench {
@@ -48,9 +49,10 @@ void BM_AmplitudePhaseRun(benchmark::State& state)
     s.phaseMode = 3;
     s.smoothing = 4;
     s.stepResponse = 1;
-    box::runAmplitudePhaseMeasurement(); // the bench's clean signal is computed once
+    core::NoRenderer views;
+    box::runAmplitudePhaseMeasurement(views); // the bench's clean signal is computed once
     for (auto _ : state) {
-        box::runAmplitudePhaseMeasurement();
+        box::runAmplitudePhaseMeasurement(views);
         benchmark::DoNotOptimize(core::store().amplitudeSlots[0].data());
     }
     state.counters["captures"] = static_cast<double>(bench.sim.captureCount());

@@ -84,11 +84,13 @@ void BM_ComputeResponseMinimumPhaseStep(benchmark::State& state)
     s.measuringInput = 2;
     s.stepResponse = 1;
     s.smoothing = 4;
+    s.phaseMode = 3;
     fillDecayingTone(core::store().timeRecord);
+    const dsp::ResponseRequest request = dsp::responseRequest(s, core::ResponseMode::Measurement);
     core::CurveBuffer amp;
     core::CurveBuffer pha;
     for (auto _ : state) {
-        dsp::computeResponse(2, 4096, 4, 3, amp, pha);
+        dsp::computeResponse(request, core::store(), amp, pha);
         benchmark::DoNotOptimize(amp.data());
     }
 }

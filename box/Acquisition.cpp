@@ -10,60 +10,87 @@
 #include <array>
 #include <cstdint>
 
-namespace box {
+namespace box
+{
 
-namespace {
+namespace
+{
 
 // Status nibble: lines 7..4 with line 7 inverted by the port hardware.
-inline int nibble(std::uint8_t status) { return ((status & 0xF0) ^ 0x80) >> 4; }
-inline bool handshake(std::uint8_t status) { return (status & 0x08) != 0; }
-
-// Hardware messages carry the caption " ".
-void hardwareMessage(int textId)
+inline int nibble(std::uint8_t status)
 {
-    core::messageText(core::str(textId), " ", core::Icon::Information);
+    return ((status & 0xF0) ^ 0x80) >> 4;
+}
+inline bool handshake(std::uint8_t status)
+{
+    return (status & 0x08) != 0;
+}
+
+// Hardware messages carry the caption " ". A device that knows what went wrong says so in
+// the same message.
+void hardwareMessage(int textId, const std::string& detail = {})
+{
+    const std::string text =
+        detail.empty() ? core::str(textId) : core::str(textId) + (":\n" + detail);
+    core::messageText(text, " ", core::Icon::Information);
 }
 
 } // namespace
 
-AcquireSettings currentAcquireSettings()
+AcquireSettings acquireSettings(const core::MeasurementSettings& s)
 {
-    const core::MeasurementSettings& s = core::settings();
     return {s.parallelPort, s.method, s.fftLength, s.micPhase0Deg};
 }
 
-int acquireRecord(int sampleCount, int input, int rateCode, int window, float* record,
-                  int rawCapture)
+AcquisitionRequest acquisitionRequest(const core::MeasurementSettings& s)
 {
-    return acquireRecordWith(currentAcquireSettings(), sampleCount, input, rateCode, window,
-                             record, rawCapture);
+    AcquisitionRequest r;
+    r.sampleCount = s.fftLength;
+    r.input = core::inputFromCode(s.measuringInput);
+    r.rateCode = s.sampleRate;
+    r.window = core::windowFromCode(s.window);
+    r.device = acquireSettings(s);
+    return r;
 }
 
-int acquireRecord(int sampleCount, int input, int rateCode, int window, core::TimeRecord& record,
-                  int rawCapture)
+bool acquireRecord(const AcquisitionRequest& request, core::TimeRecord& record)
 {
-    return acquireRecord(sampleCount, input, rateCode, window, record.data(), rawCapture);
+    return acquireRecord(request, record.data());
 }
 
-namespace {
+namespace
+{
 ParallelPortBox g_parallelPortBox;
 AcquisitionDevice* g_device = &g_parallelPortBox;
 } // namespace
 
-AcquisitionDevice& acquisitionDevice() { return *g_device; }
+AcquisitionDevice& acquisitionDevice()
+{
+    return *g_device;
+}
 void setAcquisitionDevice(AcquisitionDevice* device)
 {
     g_device = device ? device : &g_parallelPortBox;
 }
 
-void ParallelPortBox::pauseMs(int ms) { portAccess().sleepMs(ms); }
-void ParallelPortBox::wiringConfirmed(int stringId) { portAccess().wiringConfirmed(stringId); }
-void ParallelPortBox::procedureEnded() { portAccess().procedureEnded(); }
+void ParallelPortBox::pauseMs(int ms)
+{
+    portAccess().sleepMs(ms);
+}
+void ParallelPortBox::wiringConfirmed(int stringId)
+{
+    portAccess().wiringConfirmed(stringId);
+}
+void ParallelPortBox::procedureEnded()
+{
+    portAccess().procedureEnded();
+}
 
 CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCapture& out)
 {
     PortAccess& port = portAccess();
     const std::uint16_t p = portBase(request.parallelPort);
+    port.generatorPlays(request.excitation == Excitation::PeriodicNoise, request.noisePeriod);
     const int input = request.input;
     const int rateCode = request.rateCode;
     const bool line1 = input == 1;
@@ -72,7 +99,7 @@ CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCaptur
     std::uint8_t control = 0;
     if (line1 || mic)
         control |= 0x01;
-    if (request.mls)
+    if (request.mls())
         control |= 0x02;
     if (rateCode == 1 || rateCode == 2)
         control |= 0x04;
@@ -167,10 +194,28 @@ CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCaptur
     return CaptureOutcome::Delivered;
 }
 
-int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int rateCode,
-                      int window, float* record, int rawCapture)
+Excitation excitationForMethod(int method)
 {
-    int n = sampleCount;
+    if (method == 0)
+        return Excitation::Pulse;
+    return method == 2 ? Excitation::PeriodicNoise : Excitation::Mls;
+}
+
+int noisePeriodFor(int fftLength)
+{
+    int period = 512;
+    while (period < 4096 && period < fftLength)
+        period *= 2;
+    return period;
+}
+
+bool acquireRecord(const AcquisitionRequest& request, float* record)
+{
+    const AcquireSettings& s = request.device;
+    const int input = core::inputCode(request.input);
+    const int rateCode = request.rateCode;
+    const bool rawCapture = request.raw;
+    int n = request.sampleCount;
     if (s.method == 1)
         n = 4096;
     // Only the four lengths reach the box's memory size; anything else would overrun it.
@@ -178,22 +223,23 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
         n = 4096;
 
     static thread_local RawCapture raw;
-    const CaptureRequest request{s.parallelPort, input, rateCode, s.method == 1};
-    switch (acquisitionDevice().capture(request, raw)) {
+    const CaptureRequest capture{s.parallelPort, input, rateCode, excitationForMethod(s.method),
+                                 noisePeriodFor(s.fftLength)};
+    switch (acquisitionDevice().capture(capture, raw)) {
     case CaptureOutcome::Delivered:
         break;
     case CaptureOutcome::NotPresent:
-        hardwareMessage(15);
-        return 0;
+        hardwareMessage(15, acquisitionDevice().failureText());
+        return false;
     case CaptureOutcome::Failed:
-        hardwareMessage(16);
-        return 0;
+        hardwareMessage(16, acquisitionDevice().failureText());
+        return false;
     }
     std::array<double, 4096>& v = raw.v;
-    if (raw.clipped && rawCapture != 1)
+    if (raw.clipped && !rawCapture)
         hardwareMessage(18);
 
-    if (s.method == 1 && rawCapture == 0) {
+    if (s.method == 1 && !rawCapture) {
         static thread_local std::array<float, 4096> f;
         for (int k = 0; k < 4096; ++k)
             f[k] = static_cast<float>(v[k]);
@@ -213,9 +259,9 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
         v[0] = v[1] = v[4094] = v[4095] = 0.0;
     }
 
-    if (window >= 2 && window <= 4)
+    if (request.window != core::Window::Rectangle)
         for (int k = 0; k < n; ++k)
-            v[k] *= dsp::windowValue(window, k, n);
+            v[k] *= dsp::windowValue(core::windowCode(request.window), k, n);
 
     record[4096] = static_cast<float>(s.fftLength);
     record[4097] = static_cast<float>(rateCode);
@@ -226,12 +272,18 @@ int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int 
         const float x = static_cast<float>(v[k] / scale);
         record[k] = negate ? -x : x;
     }
-    return 1;
+    return true;
 }
 
-int readHardwareNumber() { return readHardwareNumber(core::settings().parallelPort); }
+int readHardwareNumber()
+{
+    return readHardwareNumber(core::settings().parallelPort);
+}
 
-int readHardwareNumber(int parallelPort) { return acquisitionDevice().hardwareNumber(parallelPort); }
+int readHardwareNumber(int parallelPort)
+{
+    return acquisitionDevice().hardwareNumber(parallelPort);
+}
 
 int ParallelPortBox::hardwareNumber(int parallelPort)
 {

@@ -2,29 +2,49 @@
 // small interface behind them: the box on the parallel port, or a sound card.
 #pragma once
 
+#include "core/Conditions.h"
+#include "core/Settings.h"
 #include "core/Store.h"
 
 #include <array>
+#include <string>
 
-namespace box {
+namespace box
+{
 
-// Settings an acquisition reads besides its arguments. `acquireRecord` takes them from the
-// live settings; the level worker passes its own so that it never writes `method` while the
-// user-interface thread may read it.
+// The settings an acquisition's device side reads: the port, the method (what is played,
+// and whether an MLS is deconvolved), the FFT-length setting (stored in the record's trailer,
+// and the period of the analyser's noise) and the microphone's polarity.
 struct AcquireSettings {
     int parallelPort = 1;
-    int method = 1;          // 0 Impuls, 1 MLS, 2 FFT-Analyzer
-    int fftLength = 512;     // the setting, stored in the record's trailer
-    int micPhase0Deg = 1;    // 0 = "180 Deg": Mic. records are negated
+    int method = 1;       // 0 Impuls, 1 MLS, 2 FFT-Analyzer
+    int fftLength = 512;  // the setting, stored in the record's trailer
+    int micPhase0Deg = 1; // 0 = "180 Deg": Mic. records are negated
 };
-AcquireSettings currentAcquireSettings();
+AcquireSettings acquireSettings(const core::MeasurementSettings& s);
 
 // What one capture asks of the measurement box.
+// What the measurement plays while it records. The box plays only its MLS; for a pulse or
+// periodic noise the user connects a generator to it. A sound card plays all three.
+enum class Excitation {
+    Pulse,         // one pulse per record (Impuls)
+    Mls,           // the box's MLS
+    PeriodicNoise, // noise whose period is the analyser's FFT length (FFT-Analyzer)
+};
+
+// The excitation of a measurement method code (0 Impuls, 1 MLS, 2 FFT-Analyzer).
+Excitation excitationForMethod(int method);
+// The period of the analyser's noise for an FFT length: 512..4096, a power of two, so that
+// every bin of the analysed length holds one line.
+int noisePeriodFor(int fftLength);
+
 struct CaptureRequest {
     int parallelPort = 1;
-    int input = 1;      // 1 Line1, 2 Mic., 3 Line2, 4 Ref_Int
-    int rateCode = 1;   // 1 6.4 kHz, 2 51.2 kHz, 3 3.2 kHz
-    bool mls = true;    // the box plays its MLS while it records
+    int input = 1;    // 1 Line1, 2 Mic., 3 Line2, 4 Ref_Int
+    int rateCode = 1; // 1 6.4 kHz, 2 51.2 kHz, 3 3.2 kHz
+    Excitation excitation = Excitation::Mls;
+    int noisePeriod = 4096; // samples, for PeriodicNoise
+    bool mls() const { return excitation == Excitation::Mls; }
 };
 
 // One capture as the converter delivered it, before any processing: 4096 sample values in
@@ -37,14 +57,15 @@ struct RawCapture {
 
 enum class CaptureOutcome {
     Delivered,
-    NotPresent,   // "Hardware nicht vorhanden": the box never answered, or no such device
-    Failed,       // "Hardware Fehler": the capture started but never finished
+    NotPresent, // "Hardware nicht vorhanden": the box never answered, or no such device
+    Failed,     // "Hardware Fehler": the capture started but never finished
 };
 
 // A measurement box: the parallel-port box (ppdev, simulated, unconnected) or a sound card.
 // Used by one thread at a time (the runs on the user-interface thread, or the level worker
 // while its modal dialog holds the window).
-class AcquisitionDevice {
+class AcquisitionDevice
+{
 public:
     virtual ~AcquisitionDevice() = default;
     virtual CaptureOutcome capture(const CaptureRequest& request, RawCapture& out) = 0;
@@ -57,10 +78,24 @@ public:
     // Called when a guided procedure that had the user change the bench (added mass, box)
     // ends, however it ends.
     virtual void procedureEnded() {}
+    // What the last capture that failed ran into, naming the device (German), for the
+    // message the user gets; empty where "Hardware nicht vorhanden" or "Hardware Fehler"
+    // says all that is known (the box on the parallel port).
+    virtual std::string failureText() const { return {}; }
+    // How strongly the stimulus it plays excites `hz` at the program rate of `rateCode`, against
+    // the box's own MLS: 1 where it is played in full, 0 where it isn't played. The
+    // box plays its MLS over the whole band.
+    virtual double stimulusGain(int rateCode, double hz)
+    {
+        (void)rateCode;
+        (void)hz;
+        return 1.0;
+    }
 };
 
 // The box's byte protocol on whatever portAccess() is at the time of the call.
-class ParallelPortBox : public AcquisitionDevice {
+class ParallelPortBox : public AcquisitionDevice
+{
 public:
     CaptureOutcome capture(const CaptureRequest& request, RawCapture& out) override;
     int hardwareNumber(int parallelPort) override;
@@ -74,17 +109,26 @@ public:
 AcquisitionDevice& acquisitionDevice();
 void setAcquisitionDevice(AcquisitionDevice* device); // nullptr restores the parallel port
 
-// Captures one record from the box: sampleCount N (512..4096; 4096 with MLS), input 1..4,
-// rateCode 1..3, window code 1..4, rawCapture 1 for the level measurement (no clip warning,
-// no deconvolution). `record` holds at least 4098 floats in the timeRecord layout. Failures
-// are told to the user (strings 15, 16, 18) and leave the record as it was. Returns 1 when a
-// record was delivered, 0 when the box failed (the system's callers ignore it).
-int acquireRecord(int sampleCount, int input, int rateCode, int window, float* record,
-                  int rawCapture);
-int acquireRecord(int sampleCount, int input, int rateCode, int window, core::TimeRecord& record,
-                  int rawCapture);
-int acquireRecordWith(const AcquireSettings& s, int sampleCount, int input, int rateCode,
-                      int window, float* record, int rawCapture);
+// What one acquisition of a record asks for.
+struct AcquisitionRequest {
+    int sampleCount = 4096; // N: 512..4096; 4096 with MLS
+    core::Input input = core::Input::Line1;
+    int rateCode = 1; // 1 6.4 kHz, 2 51.2 kHz, 3 3.2 kHz
+    core::Window window = core::Window::Rectangle;
+    // The level measurement's raw capture: no clip warning, no deconvolution.
+    bool raw = false;
+    AcquireSettings device;
+};
+// A measurement's acquisition as the settings ask for it: the measuring input, the FFT
+// length, the rate and the window.
+AcquisitionRequest acquisitionRequest(const core::MeasurementSettings& s);
+
+// Captures one record from the box. `record` holds at least 4098 floats in the timeRecord
+// layout. Failures are told to the user (strings 15, 16, 18, with the device's
+// failureText() when it has one) and leave the record as it was. Returns true when a record
+// was delivered.
+bool acquireRecord(const AcquisitionRequest& request, float* record);
+bool acquireRecord(const AcquisitionRequest& request, core::TimeRecord& record);
 
 // Reads the box's identification number (0..255); 9 is the box that can sample at 3.2 kHz.
 int readHardwareNumber();

@@ -2,7 +2,6 @@
 
 #include "box/Acquisition.h"
 #include "box/Mls.h"
-#include "box/Render.h"
 #include "core/Settings.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
@@ -19,7 +18,8 @@
 #include <unistd.h>
 #endif
 
-namespace box {
+namespace box
+{
 
 // clang-format off
 const std::array<LevelBand, core::kLevelBands> kLevelBands = {{
@@ -59,7 +59,8 @@ std::atomic<int> levelRunning{0};
 std::atomic<int> levelExit{0};
 std::atomic<int> levelDialogOpen{0};
 
-namespace {
+namespace
+{
 
 constexpr double kLevelFloor = 1.1754943508222875e-38; // 2^-126
 
@@ -87,7 +88,7 @@ void raiseWorkerPriority()
 #endif
 }
 
-void levelWorker()
+void levelWorker(core::Renderer* views)
 {
     raiseWorkerPriority();
     core::ui().showView(5);
@@ -95,7 +96,7 @@ void levelWorker()
     while (levelExit.load() != 1) {
         if (levelRunning.load() == 1) {
             measureLevels(i);
-            renderView(kRenderLevel);
+            views->render(core::RenderCode::Level);
             core::ui().requestRepaint(core::RepaintTarget::MainWindow);
             ++i;
             core::ui().setStatusText(0, core::formatC("%s %i", core::str(96), i));
@@ -120,7 +121,10 @@ float levelBandCentreHz(int band, int rateCode)
     return static_cast<float>(std::pow(10.0, band / 10.0 + e));
 }
 
-std::mutex& levelResultsMutex() { return g_levelMutex; }
+std::mutex& levelResultsMutex()
+{
+    return g_levelMutex;
+}
 
 void computeLevels(int passIndex, float* record)
 {
@@ -136,7 +140,8 @@ void computeLevels(int passIndex, float* record)
         // Only the falling half of the window: the start of the impulse response stays whole.
         if (s.levelWindow >= 2 && s.levelWindow <= 4)
             for (int k = 2048; k < 4096; ++k)
-                record[k] = static_cast<float>(record[k] * dsp::windowValue(s.levelWindow, k, 4096));
+                record[k] =
+                    static_cast<float>(record[k] * dsp::windowValue(s.levelWindow, k, 4096));
         factor = 6.38;
     }
     for (int k = 0; k < 4096; ++k) {
@@ -238,14 +243,19 @@ void measureLevels(int passIndex)
     const core::MeasurementSettings& s = core::settings();
     // The pass always measures with the box's MLS; the setting `method` itself is left alone,
     // so the user-interface thread never sees it change under its feet.
-    AcquireSettings a = currentAcquireSettings();
-    a.method = 1;
-    const int w = s.levelMethod == 2 ? 1 : s.levelWindow;
-    acquireRecordWith(a, 4096, s.measuringInput, s.sampleRate, w, g_levelRecord, 1);
+    AcquisitionRequest request;
+    request.sampleCount = 4096;
+    request.input = core::inputFromCode(s.measuringInput);
+    request.rateCode = s.sampleRate;
+    request.window = core::windowFromCode(s.levelMethod == 2 ? 1 : s.levelWindow);
+    request.raw = true;
+    request.device = acquireSettings(s);
+    request.device.method = 1;
+    acquireRecord(request, g_levelRecord);
     computeLevels(passIndex, g_levelRecord);
 }
 
-int startLevelMeasurement()
+int startLevelMeasurement(core::Renderer& views)
 {
     const int rate = core::settings().sampleRate;
     if (rate != 1 && rate != 2) {
@@ -260,12 +270,15 @@ int startLevelMeasurement()
     levelRunning.store(1);
     levelExit.store(0);
     g_workerDone.store(false);
-    g_worker = std::thread(levelWorker);
+    g_worker = std::thread(levelWorker, &views);
     g_workerExists = true;
     return 1;
 }
 
-bool levelWorkerActive() { return g_workerExists; }
+bool levelWorkerActive()
+{
+    return g_workerExists;
+}
 
 LevelButtons levelDialogInit()
 {

@@ -2,6 +2,7 @@
 // repeats it, the state machine of the level dialog's buttons and the dialog's read-out.
 #pragma once
 
+#include "core/Renderer.h"
 #include "core/Store.h"
 
 #include <array>
@@ -10,14 +11,15 @@
 #include <mutex>
 #include <string>
 
-namespace box {
+namespace box
+{
 
 // One third-octave band: inclusive bin range of the 4096-point spectrum and its corrections
 // in dB, each for 6.4 kHz and 51.2 kHz.
 struct LevelBand {
     int firstBin, lastBin;
-    float k64, k512;         // rate correction
-    float pink64, pink512;   // stimulus correction of "Rosa Rauschen"
+    float k64, k512;                       // rate correction
+    float pink64, pink512;                 // stimulus correction of "Rosa Rauschen"
     float a64, a512, b64, b512, c64, c512; // weightings
 };
 extern const std::array<LevelBand, core::kLevelBands> kLevelBands;
@@ -45,8 +47,9 @@ extern std::atomic<int> levelExit;
 extern std::atomic<int> levelDialogOpen;
 
 // Level command: at 6.4 or 51.2 kHz starts the worker and returns 1 (the caller then shows
-// the level dialog modally); otherwise shows string 115 and returns 0.
-int startLevelMeasurement();
+// the level dialog modally); otherwise shows string 115 and returns 0. The worker records the
+// level picture with `views` after each pass; it must outlive the worker.
+int startLevelMeasurement(core::Renderer& views);
 // True while a worker thread exists (started and not yet joined).
 bool levelWorkerActive();
 
@@ -68,9 +71,9 @@ void levelDialogCancel(const std::function<void()>& pump = {});
 struct LevelReadout {
     float maxCurrent = -10000.0f;
     float maxMeanPeak = -10000.0f;
-    bool currentAboveAxis = false;   // drawn in pure red
+    bool currentAboveAxis = false; // drawn in pure red
     bool meanPeakAboveAxis = false;
-    std::string line1;               // " Aktueller Wert (max) : 71.40[dB]"
+    std::string line1; // " Aktueller Wert (max) : 71.40[dB]"
     std::string line2;
 };
 // unitText is the level axis' unit ("[dBSPL]" converts both values to dB SPL first).

@@ -3,28 +3,73 @@
 #include "box/PpdevPort.h"
 #include "box/SoundCard.h"
 #include "box/sim/SimulatedBox.h"
+#include "core/Settings.h"
 #include "core/SettingsStore.h"
+#include "core/Strings.h"
+#include "core/Ui.h"
 
 #include <chrono>
 #include <thread>
 
-namespace box {
+namespace box
+{
 
-namespace {
+namespace
+{
 UnconnectedPort g_unconnected;
 PortAccess* g_port = &g_unconnected;
+
+std::string germanNumber(double v)
+{
+    std::string s = core::formatC("%.2f", v);
+    for (char& c : s)
+        if (c == '.')
+            c = ',';
+    return s;
+}
+
+// The window's simulated bench does what the user says was done: it takes the resistor, the
+// diaphragm, the microphone's distance and sensitivity from the settings, and at the
+// "Zusatzmasse ..." prompt asks whether the added mass or the box goes on, with the mass and
+// volume of the settings. A user rehearsing the T/S procedure gets the values entered.
+void followSettings(sim::Bench& bench, int stringId)
+{
+    const core::MeasurementSettings& s = core::settings();
+    bench.referenceResistorOhm = s.referenceResistorOhm;
+    bench.diaphragmDiameterMm = s.diaphragmDiameterMm;
+    bench.distanceMm = s.distanceMm;
+    bench.micSensitivityMvPerPa = s.micSensitivityMvPerPa;
+    if (stringId != 103)
+        return;
+    bench.addedMassG = s.addedMassG;
+    const std::string text = "Simulierte Messbox: eine Zusatzmasse von " +
+                             germanNumber(s.addedMassG) + " g anbringen?\n\nNein: im Gehäuse von " +
+                             germanNumber(s.boxVolumeL) + " l messen.";
+    const core::Answer a =
+        core::messageText(text, "Simulierte Messbox", core::Icon::Question, core::Buttons::YesNo);
+    bench.closedBoxL = a == core::Answer::Yes ? 0.0 : s.boxVolumeL;
+}
 } // namespace
 
 void UnconnectedPort::out(std::uint16_t, std::uint8_t) {}
-std::uint8_t UnconnectedPort::in(std::uint16_t) { return 0xFF; }
+std::uint8_t UnconnectedPort::in(std::uint16_t)
+{
+    return 0xFF;
+}
 void UnconnectedPort::sleepMs(int ms)
 {
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-PortAccess& portAccess() { return *g_port; }
-void setPortAccess(PortAccess* port) { g_port = port ? port : &g_unconnected; }
+PortAccess& portAccess()
+{
+    return *g_port;
+}
+void setPortAccess(PortAccess* port)
+{
+    g_port = port ? port : &g_unconnected;
+}
 
 std::uint16_t portBase(int parallelPort)
 {
@@ -81,8 +126,8 @@ PortSelection openConfiguredPort(int parallelPort)
         sel.soundCard =
             std::make_unique<SoundCardDevice>(loadSoundCardConfig(core::settingsStore()));
         if (!sel.soundCard->open(sel.error))
-            sel.description = sel.error.rfind("Soundkarte", 0) == 0 ? sel.error
-                                                                    : "Soundkarte: " + sel.error;
+            sel.description =
+                sel.error.rfind("Soundkarte", 0) == 0 ? sel.error : "Soundkarte: " + sel.error;
         else
             sel.description = sel.soundCard->description();
         return sel;
@@ -106,6 +151,7 @@ PortSelection openConfiguredPort(int parallelPort)
     }
     auto simBox = std::make_unique<sim::SimulatedBox>();
     simBox->setBase(portBase(parallelPort));
+    simBox->setWiringHook(followSettings);
     sel.port = std::move(simBox);
     sel.simulated = true;
     sel.description = "Simulierte Messbox";

@@ -6,9 +6,11 @@
 #include <memory>
 #include <string>
 
-namespace box {
+namespace box
+{
 
-class PortAccess {
+class PortAccess
+{
 public:
     virtual ~PortAccess() = default;
     // One real bus access each: the protocol relies on repeated status reads as settling time.
@@ -22,11 +24,20 @@ public:
     // ends, however it ends. Real hardware ignores it; the simulated bench takes the added
     // mass or the box off again.
     virtual void procedureEnded() {}
+    // Called before a capture with what the measurement method has the user's generator play
+    // into the box when it doesn't play its MLS: a pulse, or noise repeating every
+    // `noisePeriod` samples. Real hardware can't know; the simulated bench plays it.
+    virtual void generatorPlays(bool noise, int noisePeriod)
+    {
+        (void)noise;
+        (void)noisePeriod;
+    }
 };
 
 // A parallel port with no box attached: status lines float high, so the start handshake is
 // never answered and every acquisition ends with "Hardware nicht vorhanden". Sleeps are real.
-class UnconnectedPort : public PortAccess {
+class UnconnectedPort : public PortAccess
+{
 public:
     void out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t in(std::uint16_t port) override;

@@ -1,18 +1,22 @@
 #include "box/Runs.h"
 
 #include "box/Acquisition.h"
-#include "box/Render.h"
 #include "core/Display.h"
+#include "core/Renderer.h"
 #include "core/Settings.h"
-#include "core/Strings.h"
 #include "core/Store.h"
+#include "core/Strings.h"
 #include "core/Ui.h"
 #include "dsp/Impedance.h"
 #include "dsp/Response.h"
 
-namespace box {
+#include <vector>
 
-namespace {
+namespace box
+{
+
+namespace
+{
 
 // The averaging record: a second record of the timeRecord layout.
 core::TimeRecord g_averagingRecord;
@@ -29,40 +33,89 @@ void invalidateDiagrams()
     core::ui().requestRepaint(core::RepaintTarget::ZoomWindow);
 }
 
-void showTimeSignal()
+void showTimeSignal(core::Renderer& views)
 {
-    renderView(kRenderTime);
+    views.render(core::RenderCode::Time);
     core::ui().showView(1);
     invalidateDiagrams();
 }
 
-// One impedance run: Line1, real phase, into run buffer `run`.
-void impedanceRun(int run, bool snapshot)
+// How strongly the device's stimulus excited each bin of the grid of `fftLength` at
+// `rateCode`, against the box's own; empty when in full (the box itself, whose pulse and
+// noise come from the user's generator).
+std::vector<float> stimulusGains(int rateCode, int fftLength)
 {
-    core::MeasurementSettings& s = core::settings();
-    const int savedPhase = s.phaseMode;
-    const int savedInput = s.measuringInput;
-    s.phaseMode = 1;
-    s.measuringInput = 1;
-    measureAveraged();
+    const int n = (fftLength == 512 || fftLength == 1024 || fftLength == 2048) ? fftLength : 4096;
+    const double df = double(core::sampleRateHz(rateCode)) / n;
+    AcquisitionDevice& device = acquisitionDevice();
+    std::vector<float> gains(core::kCurveBins + 1);
+    bool partial = false;
+    for (std::size_t i = 0; i < gains.size(); ++i) {
+        gains[i] = static_cast<float>(device.stimulusGain(rateCode, double(i) * df));
+        partial = partial || gains[i] < 1.0f;
+    }
+    if (!partial)
+        gains.clear();
+    return gains;
+}
+
+// One impedance run into run buffer `run`; false (and the buffers as they were) when a
+// capture failed.
+bool impedanceRun(const core::MeasurementSettings& s, int run, bool snapshot, core::Renderer& views)
+{
+    if (!measureAveraged(impedanceAcquisition(s, s.fftLength), s.averages, views))
+        return false;
     if (snapshot)
-        core::takeSnapshot();
+        core::takeSnapshot(kWholeRecord);
     core::MeasurementStore& st = core::store();
-    dsp::impedanceRunActive = 1;
-    dsp::computeResponse(2, s.fftLength, 4, 1, st.impedanceRunAmplitude[run],
-                         st.impedanceRunPhase[run]);
-    dsp::impedanceRunActive = 0;
+    dsp::computeResponse(impedanceResponse(s, s.fftLength, core::Smoothing::Twelfth), st,
+                         st.impedanceRunAmplitude[run], st.impedanceRunPhase[run]);
+    if (run == 0)
+        dsp::computeResponse(impedanceResponse(s, s.fftLength, core::Smoothing::None), st,
+                             st.amplifierRunRawAmplitude, st.amplifierRunRawPhase);
     if (run == 1)
-        dsp::computeImpedance();
-    s.measuringInput = savedInput;
-    s.phaseMode = savedPhase;
+        dsp::computeImpedance(st, s.referenceResistorOhm, s.fftLength, s.sampleRate);
+    return true;
+}
+
+// A measurement that failed part-way: the time view shows the record as it was again.
+void restoreTimeRecord(const core::TimeRecord& before, core::Renderer& views)
+{
+    core::store().timeRecord = before;
+    showTimeSignal(views);
 }
 
 } // namespace
 
-int amplitudeAxisIndex() { return core::displaySettings().axisSets[1].x; }
+AcquisitionRequest impedanceAcquisition(const core::MeasurementSettings& s, int fftLength)
+{
+    AcquisitionRequest r = acquisitionRequest(s);
+    r.sampleCount = fftLength;
+    r.device.fftLength = fftLength;
+    r.input = core::Input::Line1;
+    return r;
+}
 
-void finishResponseRun()
+dsp::ResponseRequest impedanceResponse(const core::MeasurementSettings& s, int fftLength,
+                                       core::Smoothing smoothing)
+{
+    dsp::ResponseRequest r = dsp::responseRequest(s, core::ResponseMode::Measurement);
+    r.fftLength = fftLength;
+    r.recordFftLength = fftLength;
+    r.smoothing = smoothing;
+    r.phaseMode = core::PhaseMode::Real;
+    r.input = core::Input::Line1;
+    r.impedanceRun = true;
+    r.markers = kWholeRecord;
+    return r;
+}
+
+int amplitudeAxisIndex()
+{
+    return core::displaySettings().axisSets[1].x;
+}
+
+void finishResponseRun(core::Renderer& views)
 {
     core::MeasurementStore& st = core::store();
     st.slotOccupied[0] = 1;
@@ -72,8 +125,8 @@ void finishResponseRun()
             st.slotOccupied[k] = 0;
         st.overlayAxisIndex = axis;
     }
-    renderView(kRenderOverlay);
-    renderView(kRenderSum);
+    views.render(core::RenderCode::Overlay);
+    views.render(core::RenderCode::Sum);
     invalidateDiagrams();
 }
 
@@ -91,84 +144,105 @@ void rotateOverlaySlots()
     }
 }
 
-void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuffer& phase)
+void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuffer& phase,
+                       core::Renderer& views)
 {
     core::MeasurementStore& st = core::store();
     rotateOverlaySlots();
     st.amplitudeSlots[0] = amplitude;
     st.phaseSlots[0] = phase;
-    renderView(kRenderAmplitude);
-    renderView(kRenderAmplitudeImpedance);
-    finishResponseRun();
+    views.render(core::RenderCode::Amplitude);
+    views.render(core::RenderCode::AmplitudeImpedance);
+    finishResponseRun(views);
 }
 
-void measureAveraged()
+bool measureAveraged(const AcquisitionRequest& request, int averages, core::Renderer& views)
+{
+    core::MeasurementStore& st = core::store();
+    // A failed capture leaves its record as it was; the mean of the earlier ones is no
+    // measurement either.
+    const core::TimeRecord before = st.timeRecord;
+    if (!acquireRecord(request, st.timeRecord))
+        return false;
+    for (int i = 1; i < averages; ++i) {
+        acquisitionDevice().pauseMs(100);
+        if (!acquireRecord(request, g_averagingRecord)) {
+            restoreTimeRecord(before, views);
+            return false;
+        }
+        pairwiseMean(st.timeRecord, g_averagingRecord);
+        showTimeSignal(views);
+    }
+    return true;
+}
+
+void runReferenceMeasurement(core::Renderer& views)
 {
     const core::MeasurementSettings& s = core::settings();
     core::MeasurementStore& st = core::store();
-    acquireRecord(s.fftLength, s.measuringInput, s.sampleRate, s.window, st.timeRecord, 0);
-    for (int i = 1; i < s.averages; ++i) {
-        acquisitionDevice().pauseMs(100);
-        acquireRecord(s.fftLength, s.measuringInput, s.sampleRate, s.window, g_averagingRecord,
-                      0);
-        pairwiseMean(st.timeRecord, g_averagingRecord);
-        showTimeSignal();
-    }
-}
-
-void runReferenceMeasurement()
-{
-    core::MeasurementSettings& s = core::settings();
-    core::MeasurementStore& st = core::store();
-    rotateOverlaySlots();
-    const auto savedMarkers = s.markerPos;
-    s.markerPos = {0, 10000};
-    acquireRecord(4096, s.referenceInput, s.sampleRate, 1, st.timeRecord, 0);
+    const core::TimeRecord before = st.timeRecord;
+    // The reference is taken over the whole record, unwindowed, at 4096 points.
+    AcquisitionRequest capture = acquisitionRequest(s);
+    capture.sampleCount = 4096;
+    capture.input = core::inputFromCode(s.referenceInput);
+    capture.window = core::Window::Rectangle;
+    if (!acquireRecord(capture, st.timeRecord))
+        return restoreTimeRecord(before, views);
     // The reference takes one acquisition fewer than `averages` (at least one), and no pause.
     for (int i = 1; i < s.averages - 1; ++i) {
-        acquireRecord(4096, s.referenceInput, s.sampleRate, 1, g_averagingRecord, 0);
+        if (!acquireRecord(capture, g_averagingRecord))
+            return restoreTimeRecord(before, views);
         pairwiseMean(st.timeRecord, g_averagingRecord);
-        showTimeSignal();
+        showTimeSignal(views);
     }
-    dsp::computeResponse(1, 4096, 4, 1, st.amplitudeSlots[0], st.phaseSlots[0]);
+    rotateOverlaySlots();
+    const std::vector<float> gains = stimulusGains(s.sampleRate, 4096);
+    dsp::ResponseRequest response = dsp::responseRequest(s, core::ResponseMode::Reference);
+    response.fftLength = 4096;
+    response.smoothing = core::Smoothing::Twelfth;
+    response.phaseMode = core::PhaseMode::Real;
+    response.markers = kWholeRecord;
+    response.stimulusGain = gains;
+    dsp::computeResponse(response, st, st.amplitudeSlots[0], st.phaseSlots[0]);
     // Thin the 4096-point curves to the grid of the FFT-length setting; ascending order reads
     // every source bin before it is overwritten.
-    const int n = (s.fftLength == 512 || s.fftLength == 1024 || s.fftLength == 2048) ? s.fftLength
-                                                                                     : 4096;
+    const int n =
+        (s.fftLength == 512 || s.fftLength == 1024 || s.fftLength == 2048) ? s.fftLength : 4096;
     for (int i = 0; i < n / 2; ++i) {
         st.amplitudeSlots[0][i] = st.amplitudeSlots[0][i * 4096 / n];
         st.phaseSlots[0][i] = st.phaseSlots[0][i * 4096 / n];
     }
-    core::takeSnapshot();
-    s.markerPos = savedMarkers;
-    renderView(kRenderTime);
-    renderView(kRenderAmplitude);
-    finishResponseRun();
+    core::takeSnapshot(kWholeRecord);
+    views.render(core::RenderCode::Time);
+    views.render(core::RenderCode::Amplitude);
+    finishResponseRun(views);
 }
 
-void runAmplitudePhaseMeasurement()
+void runAmplitudePhaseMeasurement(core::Renderer& views)
 {
     const core::MeasurementSettings& s = core::settings();
     core::MeasurementStore& st = core::store();
+    if (!measureAveraged(acquisitionRequest(s), s.averages, views))
+        return;
     rotateOverlaySlots();
-    measureAveraged();
-    dsp::computeResponse(2, s.fftLength, s.smoothing, s.phaseMode, st.amplitudeSlots[0],
-                         st.phaseSlots[0]);
+    const std::vector<float> gains = stimulusGains(s.sampleRate, s.fftLength);
+    dsp::ResponseRequest response = dsp::responseRequest(s, core::ResponseMode::Measurement);
+    response.stimulusGain = gains;
+    dsp::computeResponse(response, st, st.amplitudeSlots[0], st.phaseSlots[0]);
     core::takeSnapshot();
-    renderView(kRenderTime);
-    renderView(kRenderAmplitude);
-    renderView(kRenderAmplitudeImpedance);
-    finishResponseRun();
+    views.render(core::RenderCode::Time);
+    views.render(core::RenderCode::Amplitude);
+    views.render(core::RenderCode::AmplitudeImpedance);
+    finishResponseRun(views);
 }
 
-void runImpedanceMeasurement()
+void runImpedanceMeasurement(core::Renderer& views)
 {
-    core::MeasurementSettings& s = core::settings();
+    const core::MeasurementSettings& s = core::settings();
     core::MeasurementStore& st = core::store();
-    const auto savedMarkers = s.markerPos;
-    s.markerPos = {0, 10000};
     const core::TimeRecord savedRecord = st.timeRecord;
     bool captured = false;
+    bool failed = false;
 
     auto ask = [](int id, core::Buttons b) {
         return core::messageText(core::str(id), " ", core::Icon::Question, b);
@@ -185,26 +259,26 @@ void runImpedanceMeasurement()
         }
         if (newAmplifierRun && ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
             acquisitionDevice().wiringConfirmed(21);
-            impedanceRun(0, true);
+            failed = !impedanceRun(s, 0, true, views);
             captured = true;
         }
         // Asked whatever the answer above: without a new amplifier-output run the earlier
-        // one is reused, as long as it fits this measurement.
-        if (amplifierRunFits() && ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
+        // one is reused, as long as it fits this measurement. A failed amplifier-output run
+        // ends the measurement.
+        if (!failed && amplifierRunFits() && ask(22, core::Buttons::OkCancel) == core::Answer::Ok) {
             acquisitionDevice().wiringConfirmed(22);
-            impedanceRun(1, false);
+            impedanceRun(s, 1, false, views);
             captured = true;
         }
     }
 
-    s.markerPos = savedMarkers;
     st.timeRecord = savedRecord;
     // The averaged captures drew the run's record into the time view; it shows the record
     // it holds again.
     if (captured)
-        renderView(kRenderTime);
-    renderView(kRenderAmplitudeImpedance);
-    renderView(kRenderImpedance);
+        views.render(core::RenderCode::Time);
+    views.render(core::RenderCode::AmplitudeImpedance);
+    views.render(core::RenderCode::Impedance);
     core::ui().showView(4);
     invalidateDiagrams();
 }

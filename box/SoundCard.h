@@ -26,7 +26,9 @@ struct SoundCardConfig {
     // default device. The output device defaults to the input device.
     std::string inputDevice;
     std::string outputDevice;
-    int deviceRateHz = 48000;
+    // The rate the device runs at; 0: the device's own (for a sound server, the rate the
+    // server runs), which is what a user who doesn't know the rate gets.
+    int deviceRateHz = 0;
     // Input channel (from 1) for Line1, Mic., Line2, Ref_Int; 0 for Ref_Int is the played
     // signal itself, an ideal internal path.
     std::array<int, 4> channel{1, 1, 2, 0};
@@ -65,10 +67,13 @@ std::string audioDevicesJson(const std::vector<AudioDeviceInfo>& devices);
 
 // Where the delay of the last capture came from.
 enum class TimingSource {
-    None,             // no capture yet, or no stimulus played
-    TimingChannel,    // the loopback channel recorded with the capture
-    Calibrated,       // the latency measured with "Latenz kalibrieren"
-    Reported,         // what the audio system reports: "ohne Zeitreferenz"
+    None,            // no capture yet, or no stimulus played
+    TimingChannel,   // the loopback channel recorded with the capture
+    MeasuredChannel, // no cable: the MLS found in the measured channel itself
+    // Earlier fallbacks, kept for their codes: a capture no longer takes the calibrated or
+    // reported latency as it is (it is only where the search on the measured channel starts).
+    Calibrated, // the latency measured with "Latenz kalibrieren"
+    Reported,   // what the audio system reports: "ohne Zeitreferenz"
 };
 
 // What the "Test" button shows.
@@ -98,17 +103,33 @@ public:
     int hardwareNumber(int parallelPort) override;
     // Averages take consecutive periods of the one running stream: no pause is needed.
     void pauseMs(int ms) override;
+    // The user has changed the wiring: the next capture takes only what is played after
+    // this moment.
+    void wiringConfirmed(int stringId) override;
+    // Every played stimulus is band-limited below the lower of the two Nyquist frequencies.
+    double stimulusGain(int rateCode, double hz) override;
+
+    // The rate the stream runs at, known once open() succeeded.
+    int rateHz() const;
+    // Set by open() when the rate the user set doesn't work on the device and its own rate
+    // is taken instead: one message that names both rates (German); empty otherwise. The
+    // first capture shows it.
+    std::string rateNotice() const;
 
     // "Soundkarte: <device>" for the title and the status bar.
     std::string description() const;
     // The device text with "(ohne Zeitreferenz)" when the last capture had no timing
-    // reference, for the status bar.
+    // reference, and "(übersteuert)" from an overloaded capture until the next measurement,
+    // for the status bar.
     std::string statusText() const;
     TimingSource lastTiming() const;
     // The reason of the last "Hardware nicht vorhanden" or "Hardware Fehler", German.
     std::string lastError() const;
-    // Stops and closes the stream (it also ends by itself about a second after the last
-    // capture, so the MLS doesn't go on playing).
+    // The same, naming the device, for the message of the failed measurement.
+    std::string failureText() const override;
+    // Stops and closes the stream. Until then it stays open: the MLS falls silent a second
+    // after the last capture, and the stream pauses itself a little later (an idle card
+    // costs nothing) and resumes at once for the next capture.
     void stop();
 
     // Plays the MLS at 51.2 kHz (converted) for about half a second and reports the inputs.
@@ -118,8 +139,6 @@ public:
     int calibrateLatency(std::string& error);
 
 private:
-    SoundCardTestResult testOnce();
-
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <random>
 
 namespace box::soundcard {
 
@@ -44,8 +45,10 @@ std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { return (a + b - 1) / b; }
 // band-limited first, with a raised-cosine edge (zero phase) between 91 % and 100 % of
 // 96.5 % of the lower Nyquist frequency: flat to 20 kHz at 51.2 kHz and to 2.8 kHz at 6.4 kHz,
 // and ringing short enough to decay within the room before the aligned impulse.
-std::vector<double> bandLimitedPeriod(const RateLink& link, double amplitude)
+std::vector<double> bandLimitedPeriod(const RateLink& link, const std::vector<double>& raw,
+                                      std::vector<double>& edge)
 {
+    const int p = static_cast<int>(raw.size());
     const double nyquist = 0.5 * std::min(link.programHz, link.deviceHz);
     const double f2 = kStimulusStopband * nyquist;
     const double f1 = kStimulusPassband * nyquist;
@@ -68,21 +71,55 @@ std::vector<double> bandLimitedPeriod(const RateLink& link, double amplitude)
         h[static_cast<std::size_t>(n + half)] = 2.0 * fc * sinc * rc * w;
         sum += h[static_cast<std::size_t>(n + half)];
     }
-    // The sequence as ±1, extended on both sides so the circular convolution runs straight.
-    std::vector<double> x(static_cast<std::size_t>(kMlsPeriod + 2 * half));
-    for (int i = 0; i < kMlsPeriod + 2 * half; ++i)
-        x[static_cast<std::size_t>(i)] =
-            mlsBit(((i - half) % kMlsPeriod + kMlsPeriod) % kMlsPeriod) ? 1.0 : -1.0;
-    std::vector<double> period(kMlsPeriod);
-    for (int n = 0; n < kMlsPeriod; ++n) {
+    edge.assign(h.begin() + half, h.end());
+    for (double& v : edge)
+        v /= sum;
+    // The period extended on both sides so the circular convolution runs straight.
+    std::vector<double> x(static_cast<std::size_t>(p + 2 * half));
+    for (int i = 0; i < p + 2 * half; ++i)
+        x[static_cast<std::size_t>(i)] = raw[static_cast<std::size_t>(((i - half) % p + p) % p)];
+    std::vector<double> period(static_cast<std::size_t>(p));
+    for (int n = 0; n < p; ++n) {
         // y(n) = sum over k of h(k) x(n − k), with x(n − k) at index n − k + half.
         double y = 0.0;
         const double* xn = x.data() + n + 2 * half;
         for (int k = 0; k <= 2 * half; ++k)
             y += h[static_cast<std::size_t>(k)] * xn[-k];
-        period[static_cast<std::size_t>(n)] = amplitude * y / sum;
+        period[static_cast<std::size_t>(n)] = y / sum;
     }
     return period;
+}
+
+// One period of the stimulus at unit level, before band-limiting: the sequence as ±1, a unit
+// pulse, or lines of unit peak.
+std::vector<double> rawPeriod(Excitation excitation, int noisePeriod)
+{
+    if (excitation == Excitation::Mls) {
+        std::vector<double> x(kMlsPeriod);
+        for (int i = 0; i < kMlsPeriod; ++i)
+            x[static_cast<std::size_t>(i)] = mlsBit(i) ? 1.0 : -1.0;
+        return x;
+    }
+    std::vector<double> x(4096, 0.0);
+    if (excitation == Excitation::Pulse) {
+        x[0] = 1.0;
+        return x;
+    }
+    // Line j sits on bin j of the noise period, i.e. every (4096 / period)-th bin of the
+    // record. The phases are random (a fixed sequence): then every part of a period holds
+    // every frequency, as in the MLS, and the delay found on any block of it is the same.
+    // Phases in a sweep (Schroeder's) would give a lower crest factor, but a block would hold
+    // only part of the band, and a filter's group delay would move the delay from block to
+    // block.
+    const int period = std::clamp(noisePeriod, 2, 4096);
+    const int count = period / 2 - 1;
+    std::mt19937 phases(4095);
+    for (int j = 1; j <= count; ++j) {
+        const double phase = 2.0 * kPi * (double(phases()) / 4294967296.0);
+        for (int n = 0; n < 4096; ++n)
+            x[static_cast<std::size_t>(n)] += std::cos(2.0 * kPi * j * (n % period) / period + phase);
+    }
+    return x;
 }
 
 } // namespace
@@ -118,19 +155,30 @@ std::int64_t converterMarginFrames(const RateLink& link)
 
 PlayedMls makePlayedMls(const RateLink& link, double amplitude)
 {
+    return makePlayedStimulus(link, amplitude, Excitation::Mls, 4096);
+}
+
+PlayedMls makePlayedStimulus(const RateLink& link, double amplitude, Excitation excitation,
+                             int noisePeriod)
+{
     PlayedMls played;
     played.link = link;
     played.amplitude = amplitude;
-    // Periods per cycle: the smallest p with p·4095·frameStep divisible by sampleStep.
-    const std::int64_t g = std::gcd<std::int64_t>(std::int64_t{kMlsPeriod} * link.frameStep,
-                                                  link.sampleStep);
+    played.excitation = excitation;
+    played.noisePeriod = noisePeriod;
+    const std::vector<double> raw = rawPeriod(excitation, noisePeriod);
+    const int p = static_cast<int>(raw.size());
+    played.periodSamples = p;
+    // Periods per cycle: the smallest count with count·p·frameStep divisible by sampleStep.
+    const std::int64_t g =
+        std::gcd<std::int64_t>(std::int64_t{p} * link.frameStep, link.sampleStep);
     played.periods = static_cast<int>(link.sampleStep / g);
-    const std::int64_t cycleSamples = std::int64_t{played.periods} * kMlsPeriod;
+    const std::int64_t cycleSamples = std::int64_t{played.periods} * p;
     const std::int64_t cycleFrames = cycleSamples * link.frameStep / link.sampleStep;
 
     // Convert three cycles of the periodic sequence and keep the middle one: the converter's
     // start and end transients fall into the outer two.
-    played.period = bandLimitedPeriod(link, 1.0);
+    played.period = bandLimitedPeriod(link, raw, played.edge);
     double peak = 0.0;
     for (double v : played.period)
         peak = std::max(peak, std::fabs(v));
@@ -139,13 +187,32 @@ PlayedMls makePlayedMls(const RateLink& link, double amplitude)
         v *= played.sequenceLevel;
     std::vector<float> in(static_cast<std::size_t>(3 * cycleSamples));
     for (std::size_t n = 0; n < in.size(); ++n)
-        in[n] = static_cast<float>(played.period[n % kMlsPeriod]);
+        in[n] = static_cast<float>(played.period[n % static_cast<std::size_t>(p)]);
     std::vector<float> out(static_cast<std::size_t>(3 * cycleFrames));
     std::size_t produced = 0;
     convert(link.programHz, link.deviceHz, in.data(), in.size(), out.data(), out.size(),
             produced);
     played.frames.assign(out.begin() + cycleFrames, out.begin() + 2 * cycleFrames);
     return played;
+}
+
+double stimulusGain(const PlayedMls& played, double hz)
+{
+    const double w = 2.0 * kPi * hz / played.link.programHz;
+    if (played.edge.empty() || hz < 0.0 || 2.0 * hz > played.link.programHz)
+        return 0.0;
+    // h(0) + 2 sum of h(n) cos(n w), the cosines by the recurrence cos((n+1)w) =
+    // 2 cos w cos(nw) - cos((n-1)w).
+    const double c1 = std::cos(w);
+    double previous = 1.0, current = c1;
+    double gain = played.edge[0];
+    for (std::size_t n = 1; n < played.edge.size(); ++n) {
+        gain += 2.0 * played.edge[n] * current;
+        const double next = 2.0 * c1 * current - previous;
+        previous = current;
+        current = next;
+    }
+    return gain;
 }
 
 bool toProgramRate(const RateLink& link, const float* frames, std::size_t frameCount,
@@ -167,9 +234,10 @@ bool toProgramRate(const RateLink& link, const float* frames, std::size_t frameC
     return true;
 }
 
-void alignMlsPeriod(const std::vector<double>& captured, std::int64_t firstSample, double* out)
+void alignMlsPeriod(const std::vector<double>& captured, std::int64_t firstSample, double* out,
+                    int period)
 {
-    const std::int64_t p = kMlsPeriod;
+    const std::int64_t p = period;
     for (std::int64_t n = 0; n < p; ++n) {
         std::int64_t k = (n - kAlignedDelaySamples - firstSample) % p;
         if (k < 0)
@@ -180,9 +248,9 @@ void alignMlsPeriod(const std::vector<double>& captured, std::int64_t firstSampl
 
 void digitalMlsPeriod(const PlayedMls& played, double* out)
 {
-    for (int n = 0; n < kMlsPeriod; ++n)
-        out[n] = played.period[static_cast<std::size_t>((n - kAlignedDelaySamples + kMlsPeriod) %
-                                                        kMlsPeriod)];
+    const int p = played.periodSamples;
+    for (int n = 0; n < p; ++n)
+        out[n] = played.period[static_cast<std::size_t>(((n - kAlignedDelaySamples) % p + p) % p)];
 }
 
 std::int64_t findOnset(const float* x, std::size_t count, int stride, double threshold,
@@ -212,13 +280,7 @@ LagMatch bestLag(const PlayedMls& played, const float* x, std::size_t count, int
         const double v = x[i * static_cast<std::size_t>(stride)];
         xx += v * v;
     }
-    // Every cycle frame has the same power on average: the MLS is flat.
-    double pp = 0.0;
-    for (float v : played.frames)
-        pp += double(v) * v;
-    pp = pp / static_cast<double>(cycle) * static_cast<double>(count);
-    const double norm = std::sqrt(xx * pp);
-    if (!(norm > 0.0))
+    if (!(xx > 0.0))
         return best;
     double bestValue = -1e300;
     for (std::int64_t lag = minLag; lag <= maxLag; ++lag) {
@@ -237,7 +299,20 @@ LagMatch bestLag(const PlayedMls& played, const float* x, std::size_t count, int
             best.lag = lag;
         }
     }
-    best.correlation = bestValue / norm;
+    // Normalised by the power of the played frames the block answers at that lag: noise
+    // (unlike the MLS) is not equally loud in every short block.
+    double pp = 0.0;
+    std::int64_t j = (firstFrame - best.lag) % cycle;
+    if (j < 0)
+        j += cycle;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = played.frames[static_cast<std::size_t>(j)];
+        pp += v * v;
+        if (++j == cycle)
+            j = 0;
+    }
+    const double norm = std::sqrt(xx * pp);
+    best.correlation = norm > 0.0 ? bestValue / norm : 0.0;
     return best;
 }
 

@@ -3,6 +3,9 @@
 // aligned on the sequence, and the search for the loop delay.
 #pragma once
 
+#include "box/Acquisition.h"
+#include "box/Mls.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -31,17 +34,34 @@ std::int64_t framesFor(const RateLink& link, std::int64_t samples);
 // whole number of device frames, so one cycle holds as many periods as make a whole number
 // of frames: 16 periods (61425 frames, 1.28 s) at 48 kHz for every program rate. Frame j of
 // the cycle is program sample j·sampleStep/frameStep of the sequence.
+//
+// The pulse and the periodic noise are played the same way, each with a period of one
+// record (4096 program samples; the noise repeats within it), which every usual device rate
+// makes a whole number of frames.
 struct PlayedMls {
     RateLink link;
+    Excitation excitation = Excitation::Mls;
+    int periodSamples = kMlsPeriod; // program samples of one period
+    int noisePeriod = 4096;         // the noise's own period within it
     double amplitude = 0.0;     // digital peak of what is played, 1.0 = full scale
     // The ±level of the sequence before band-limiting: band-limiting raises the peaks by
     // some 6 dB, so the sequence is played that much quieter to keep its peak at `amplitude`.
     double sequenceLevel = 0.0;
     int periods = 1;            // sequence periods in one cycle
     std::vector<double> period; // one period at the program's rate, band-limited
+    std::vector<double> edge;   // the band-limiting filter's taps from its centre, DC gain 1
     std::vector<float> frames;  // one cycle at the device's rate, one channel
 };
 PlayedMls makePlayedMls(const RateLink& link, double amplitude);
+// The pulse (one per period, at sample 0) or periodic noise (equal lines with Schroeder's
+// phases on every bin of `noisePeriod`, which divides 4096), band-limited like the MLS. Its
+// `sequenceLevel` is the digital level of a unit pulse, or of a line of unit peak.
+PlayedMls makePlayedStimulus(const RateLink& link, double amplitude, Excitation excitation,
+                             int noisePeriod);
+
+// The band-limiting filter's gain at `hz` (program rate): 1 in band, falling to 0 at 96.5 %
+// of the lower Nyquist frequency; 0 beyond the program's Nyquist frequency.
+double stimulusGain(const PlayedMls& played, double hz);
 
 // Frames the rate converter needs on either side of a captured span, so that its start and
 // end transients stay outside: a whole number of steps.
@@ -58,10 +78,11 @@ bool toProgramRate(const RateLink& link, const float* frames, std::size_t frameC
 // kAlignedDelaySamples: `captured[k]` answers program sample `firstSample + k` of the
 // sequence (k = 0..4094); out[n] receives the response to sample n − kAlignedDelaySamples.
 // out holds 4095 values.
-void alignMlsPeriod(const std::vector<double>& captured, std::int64_t firstSample, double* out);
+void alignMlsPeriod(const std::vector<double>& captured, std::int64_t firstSample, double* out,
+                    int period = kMlsPeriod);
 
 // The played sequence itself as a record in the sequence's phase, delayed like an aligned
-// capture: the ideal internal path. out holds 4095 values.
+// capture: the ideal internal path. out holds one period (4095 values for the MLS).
 void digitalMlsPeriod(const PlayedMls& played, double* out);
 
 // The first of `count` values (every `stride`-th float from `x`) whose magnitude reaches

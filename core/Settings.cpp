@@ -25,9 +25,11 @@ void resetSettings()
     installFolder.clear();
 }
 
-void takeSnapshot()
+void takeSnapshot() { takeSnapshot(g_settings.markerPos); }
+
+void takeSnapshot(const std::array<int, 2>& markers)
 {
-    g_snapshot.markerPos = g_settings.markerPos;
+    g_snapshot.markerPos = markers;
     g_snapshot.averages = g_settings.averages;
     g_snapshot.smoothing = g_settings.smoothing;
     g_snapshot.distanceMm = g_settings.distanceMm;
@@ -287,51 +289,63 @@ std::optional<double> parseTypedNumber(std::string_view text)
     return n.value;
 }
 
+bool rangeAccepts(RangeField field, double d)
+{
+    const double v = static_cast<double>(static_cast<float>(d));
+    // Bounds as the dialog compares them: most against the double, added mass and box volume
+    // against the value already converted to a 32-bit float.
+    switch (field) {
+    case RangeField::MicSensitivity:
+        return d > 0.0 && d < 100.0001;
+    case RangeField::DiaphragmDiameter:
+        return d >= 1.0 && d < 1000.0001;
+    case RangeField::AddedMass:
+        // float(0.1) is a little above the double 0.1, so an entered 0.1 passes.
+        return v > 0.1 && v < 100.0001;
+    case RangeField::BoxVolume:
+        return v > 0.1 && v < 200.0001;
+    case RangeField::ReferenceResistor:
+    case RangeField::DbsplSpeakerImpedance:
+        break;
+    }
+    const double hi = field == RangeField::ReferenceResistor ? 10000.0001 : 1000.0001;
+    return d >= 1.0 && d < hi;
+}
+
 RangeCheckResult checkSettingRange(RangeField field, const char* text)
 {
     RangeCheckResult r;
     const double d = parseTypedNumber(text == nullptr ? std::string_view() : std::string_view(text))
                          .value_or(0.0);
     r.value = static_cast<float>(d);
-    const float v = r.value;
-    // Bounds as the dialog compares them: most against the double, added mass and box volume
-    // against the value already converted to a 32-bit float.
+    r.ok = rangeAccepts(field, d);
+    if (r.ok)
+        return r;
     switch (field) {
     case RangeField::MicSensitivity:
-        r.ok = d > 0.0 && d < 100.0001;
         r.messageId = 51;
         r.captionId = 52;
         break;
     case RangeField::DiaphragmDiameter:
-        r.ok = d >= 1.0 && d < 1000.0001;
         r.messageId = 53;
         r.captionId = 54;
         break;
     case RangeField::AddedMass:
-        // float(0.1) is a little above the double 0.1, so an entered 0.1 passes.
-        r.ok = static_cast<double>(v) > 0.1 && static_cast<double>(v) < 100.0001;
         r.messageId = 51;
         r.captionId = 55;
         break;
     case RangeField::BoxVolume:
-        r.ok = static_cast<double>(v) > 0.1 && static_cast<double>(v) < 200.0001;
         r.messageId = 73;
         r.captionId = 74;
         break;
     case RangeField::ReferenceResistor:
-        r.ok = d >= 1.0 && d < 10000.0001;
         r.messageId = 104;
         r.captionId = 105;
         break;
     case RangeField::DbsplSpeakerImpedance:
-        r.ok = d >= 1.0 && d < 1000.0001;
         r.messageId = 53;
         r.captionId = 100;
         break;
-    }
-    if (r.ok) {
-        r.messageId = 0;
-        r.captionId = 0;
     }
     return r;
 }

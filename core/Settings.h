@@ -71,7 +71,10 @@ extern std::string installFolder;   // from the settings-store value `Pfad`
 enum class SnapshotField { Markers, Averages, Smoothing, Distance, Window, ReferenceResistor };
 std::vector<SnapshotField> implausibleSnapshotFields(const AcquisitionSnapshot& snapshot);
 
+// Records how the program measures (the settings the snapshot holds) with the markers the
+// measurement was taken with: a run that measures over the whole record says so.
 void takeSnapshot();
+void takeSnapshot(const std::array<int, 2>& markers);
 // Copies the snapshot into the settings; an implausible field gives its default instead.
 void restoreSnapshot();
 
@@ -121,5 +124,7 @@ struct RangeCheckResult {
     int captionId = 0;     // string number of the caption when !ok
 };
 RangeCheckResult checkSettingRange(RangeField field, const char* text);
+// Whether the check of `field` accepts the number `typed` (before its conversion to float).
+bool rangeAccepts(RangeField field, double typed);
 
 } // namespace core

@@ -4,7 +4,8 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 
-namespace core {
+namespace core
+{
 
 void chooseInitialXScales(int rateCode)
 {
@@ -39,6 +40,20 @@ void prepareRecordsForStart()
         st.phaseSlots[k].stamp(s.fftLength, s.sampleRate);
     }
     s.method = 1;
+}
+
+int rateCodeForBox(int rateCode, bool boxHasThreeKilohertz)
+{
+    return rateCode == 3 && !boxHasThreeKilohertz ? 2 : rateCode;
+}
+
+BoxRate rateForBox(int hardwareNumber, int rateCode)
+{
+    BoxRate r;
+    r.threeKilohertzAllowed = hardwareNumber == kThreeKilohertzHardwareNumber;
+    r.rateCode = rateCodeForBox(rateCode, r.threeKilohertzAllowed);
+    r.rateChanged = r.rateCode != rateCode;
+    return r;
 }
 
 } // namespace core

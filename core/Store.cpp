@@ -15,6 +15,54 @@ MeasurementStore& store() { return *g_store; }
 
 void resetStore() { *g_store = MeasurementStore{}; }
 
+namespace
+{
+// FNV-1a over the bytes of both impedance curves, trailers included.
+unsigned long long impedanceFingerprint()
+{
+    unsigned long long h = 14695981039346656037ull;
+    for (const CurveBuffer* c : {&g_store->impedanceMagnitude, &g_store->impedancePhase}) {
+        const auto* b = reinterpret_cast<const unsigned char*>(c->data());
+        for (std::size_t i = 0; i < sizeof c->v; ++i) {
+            h ^= b[i];
+            h *= 1099511628211ull;
+        }
+    }
+    return h;
+}
+} // namespace
+
+void labelImpedanceCurve(ImpedanceCurveKind kind, double peakHz)
+{
+    g_store->impedanceLabel = {kind, impedanceFingerprint(),
+                               kind == ImpedanceCurveKind::FreeAir ? peakHz : 0.0};
+}
+
+ImpedanceCurveKind impedanceCurveKind()
+{
+    const ImpedanceCurveLabel& l = g_store->impedanceLabel;
+    if (l.kind == ImpedanceCurveKind::Unlabelled || l.fingerprint != impedanceFingerprint())
+        return ImpedanceCurveKind::Unlabelled;
+    return l.kind;
+}
+
+const char* impedanceCurveText(ImpedanceCurveKind kind)
+{
+    switch (kind) {
+    case ImpedanceCurveKind::FreeAir:
+        return "in freier Luft";
+    case ImpedanceCurveKind::AddedMass:
+        return "mit Zusatzmasse";
+    case ImpedanceCurveKind::ClosedBox:
+        return "im Gehäuse";
+    case ImpedanceCurveKind::SecondRun:
+        return "mit Zusatzmasse oder im Gehäuse";
+    case ImpedanceCurveKind::Unlabelled:
+        break;
+    }
+    return "";
+}
+
 int safeTrailerN(float n)
 {
     if (n == 1024.0f || n == 2048.0f || n == 4096.0f)

@@ -4,7 +4,8 @@
 #include <array>
 #include <cstddef>
 
-namespace core {
+namespace core
+{
 
 // A bin or point without value; every consumer skips it and toDbspl passes it through.
 inline constexpr float NO_VALUE = 100000.0f;
@@ -64,16 +65,34 @@ bool isValidTrailer(float n, float rate);
 // Per-rate tables are indexed by rateTableIndex(code): 0 = 6.4 kHz, 1 = 51.2 kHz, 2 = 3.2 kHz.
 int rateTableIndex(int rateCode);
 
+// Which run of the T/S procedure the impedance curve is. The measurement file has no field
+// for it (its unused stretches hold whatever older versions left there), so the label is
+// kept in memory only, together with a fingerprint of the curve it was given to: any other
+// curve in the store (a new measurement, a load, an import) has no label.
+enum class ImpedanceCurveKind { Unlabelled, FreeAir, AddedMass, ClosedBox, SecondRun };
+
+struct ImpedanceCurveLabel {
+    ImpedanceCurveKind kind = ImpedanceCurveKind::Unlabelled;
+    unsigned long long fingerprint = 0;
+    double freeAirPeakHz = 0.0; // where the free-air curve peaked, for the second run's kind
+};
+
 struct MeasurementStore {
     TimeRecord timeRecord;
-    TimeRecord stepResponseCurve;           // 4096 floats + N + rate code
+    TimeRecord stepResponseCurve; // 4096 floats + N + rate code
     std::array<CurveBuffer, 5> phaseSlots;
     std::array<CurveBuffer, 5> amplitudeSlots;
     std::array<int, 5> slotOccupied{};
     int overlayAxisIndex = 0;
-    std::array<int, 2> overlayReserved{};   // written as -1 after start-up or import
+    std::array<int, 2> overlayReserved{}; // written as -1 after start-up or import
     std::array<CurveBuffer, 2> impedanceRunAmplitude;
     std::array<CurveBuffer, 2> impedanceRunPhase;
+    // The amplifier-output run [0] once more, unsmoothed. The T/S analysis fits the unsmoothed
+    // impedance, and the smoothing bends the run's delay phase (some 1.5 degrees at 60 Hz at
+    // 6.4 kHz), which a reused amplifier run would carry into the ratio. Filled wherever
+    // run [0] is; no file holds the runs.
+    CurveBuffer amplifierRunRawAmplitude;
+    CurveBuffer amplifierRunRawPhase;
     CurveBuffer impedanceMagnitude;
     CurveBuffer impedancePhase;
 
@@ -99,6 +118,7 @@ struct MeasurementStore {
     unsigned char importReservedByte = 0;
 
     std::array<char, kTsTextSize> tsResultText{};
+    ImpedanceCurveLabel impedanceLabel;
 
     // The shared FFT work arrays (the level worker has its own pair).
     std::array<float, kRecordSamples> fftRe{};
@@ -107,6 +127,15 @@ struct MeasurementStore {
 
 MeasurementStore& store();
 void resetStore(); // every buffer zero, slots unoccupied (tests)
+
+// The label for the impedance curves as they are now in the store; `peakHz` is kept for a
+// free-air curve.
+void labelImpedanceCurve(ImpedanceCurveKind kind, double peakHz = 0.0);
+// The label of the impedance curves in the store; Unlabelled once they have changed.
+ImpedanceCurveKind impedanceCurveKind();
+// German words for the view and the ZMA header: "in freier Luft", "mit Zusatzmasse",
+// "im Gehäuse", "mit Zusatzmasse oder im Gehäuse"; "" for Unlabelled.
+const char* impedanceCurveText(ImpedanceCurveKind kind);
 
 // Copies a text into tsResultText, NUL-terminated and cut to fit.
 void setTsResultText(const char* text);

@@ -9,11 +9,11 @@
 #include <array>
 #include <cmath>
 
-namespace dsp {
+namespace dsp
+{
 
-int impedanceRunActive = 0;
-
-namespace {
+namespace
+{
 
 constexpr int kBins = core::kCurveBins;
 
@@ -24,20 +24,6 @@ constexpr double kDegPerRad = 180.0 / 3.1415;
 // The five-point fades at the window edges take their values from the waterfall's edge taper.
 constexpr double kFadeIn[5] = {0.0488, 0.1502, 0.3332, 0.5799, 0.8247};
 constexpr double kFadeOut[5] = {0.0093, 0.0488, 0.1502, 0.3332, 0.5799};
-
-int userOctaveDivisor(int smoothingCode)
-{
-    switch (smoothingCode) {
-    case 2:
-        return 3;
-    case 3:
-        return 6;
-    case 4:
-        return 12;
-    default:
-        return 0; // no smoothing
-    }
-}
 
 // Running-offset unwrap: a jump from below -T to above +T (or back) between neighbours moves
 // every later bin by 360 degrees. The last bin has no successor.
@@ -75,12 +61,11 @@ void wrapPhase(float* v, int count, double limit, double addDeg)
 
 // Cuts the analysed part of the record out of re[0..N-1] and returns the first bin the
 // remaining time span can resolve.
-int applyTimeWindow(float* re, int N)
+int applyTimeWindow(float* re, int N, const std::array<int, 2>& markers)
 {
-    const core::MeasurementSettings& s = core::settings();
     // Markers from a file may lie anywhere; keep them on the time axis.
-    const int p0 = std::clamp(s.markerPos[0], 0, 10000);
-    const int p1 = std::clamp(s.markerPos[1], 0, 10000);
+    const int p0 = std::clamp(markers[0], 0, 10000);
+    const int p1 = std::clamp(markers[1], 0, 10000);
     // The divisors differ (10000 and 9999); that is how the program always placed the window.
     const int start = static_cast<int>(p0 / 10000.0 * (N - 1));
     const int end = std::min(static_cast<int>(p1 / 9999.0 * (N - 1)), N - 1);
@@ -106,51 +91,91 @@ int applyTimeWindow(float* re, int N)
 
 } // namespace
 
-void computeResponse(int mode, int N, int smoothingCode, int phaseMode,
-                     core::CurveBuffer& amplitudeOut, core::CurveBuffer& phaseOut)
+ResponseRequest responseRequest(const core::MeasurementSettings& s, core::ResponseMode mode)
 {
-    computeResponse(sharedFftWork(), mode, N, smoothingCode, phaseMode, amplitudeOut, phaseOut);
+    ResponseRequest r;
+    r.mode = mode;
+    r.fftLength = s.fftLength;
+    r.smoothing = core::smoothingFromCode(s.smoothing);
+    r.phaseMode = core::phaseModeFromCode(s.phaseMode);
+    r.markers = s.markerPos;
+    r.rateCode = s.sampleRate;
+    r.method = core::methodFromCode(s.method);
+    r.input = core::inputFromCode(s.measuringInput);
+    r.recordFftLength = s.fftLength;
+    r.preampGainDb = s.preampGainDb;
+    r.stepResponse = s.stepResponse == 1;
+    r.useReference = s.referenceComputation == 1;
+    r.useMicCorrection = s.micCorrection == 1;
+    r.distanceMm = s.distanceMm;
+    r.phaseOffsetDeg = s.phaseOffsetDeg;
+    return r;
 }
 
-void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phaseMode,
+void computeResponse(const ResponseRequest& request, core::MeasurementStore& store,
                      core::CurveBuffer& amplitudeOut, core::CurveBuffer& phaseOut)
 {
-    const core::MeasurementSettings& s = core::settings();
-    core::MeasurementStore& st = core::store();
+    computeResponse(sharedFftWork(), request, store, amplitudeOut, phaseOut);
+}
+
+void computeResponse(FftWork work, const ResponseRequest& request, core::MeasurementStore& st,
+                     core::CurveBuffer& amplitudeOut, core::CurveBuffer& phaseOut)
+{
+    const ResponseRequest& r = request;
+    const std::span<const float> stimulusGain = r.stimulusGain;
+    const bool reference = r.mode == core::ResponseMode::Reference;
     float* re = work.re;
     float* im = work.im;
 
-    const int order = fftOrderFor(N);
-    N = 1 << order;
+    const int order = fftOrderFor(r.fftLength);
+    const int N = 1 << order;
     const int half = N / 2;
     const int gridStep = kFftMaxSize / N;
-    const int fs = core::sampleRateHz(s.sampleRate);
-    const int q = s.sampleRate == 2 ? 1 : (s.sampleRate == 3 ? 16 : 8);
-    const int table = core::rateTableIndex(s.sampleRate);
-    const bool impedanceRun = impedanceRunActive != 0;
-    const int userA = userOctaveDivisor(smoothingCode);
-    const bool micInput = s.measuringInput == 2;
+    const int fs = core::sampleRateHz(r.rateCode);
+    const int q = r.rateCode == 2 ? 1 : (r.rateCode == 3 ? 16 : 8);
+    const int table = core::rateTableIndex(r.rateCode);
+    const bool impedanceRun = r.impedanceRun;
+    const int userA = core::octaveDivisor(r.smoothing);
+    const bool micInput = r.input == core::Input::Mic;
 
     std::copy(st.timeRecord.data(), st.timeRecord.data() + kFftMaxSize, re);
     std::fill(im, im + kFftMaxSize, 0.0f);
     int firstValidBin = 0;
     if (!impedanceRun)
-        firstValidBin = applyTimeWindow(re, N);
+        firstValidBin = applyTimeWindow(re, N, r.markers);
 
     fftForward(work, order);
 
     // Linear magnitude scaled by method. 72 and 393 bring the impulse and MLS excitations to
     // the level of the reference; 1.41 is the FFT analyser's peak-to-RMS factor.
     double scale = 1.41;
-    if (s.method == 0)
+    if (r.method == core::Method::Impulse)
         scale = N / 512.0 * 72.0;
-    else if (s.method == 1)
+    else if (r.method == core::Method::Mls)
         scale = N / 512.0 * 393.0;
     if (!impedanceRun)
-        scale /= std::pow(10.0, s.preampGainDb / 20.0) + kLogFloor;
+        scale /= std::pow(10.0, r.preampGainDb / 20.0) + kLogFloor;
     std::array<float, kFftMaxSize + 1> m{};
     for (int i = 0; i < N; ++i)
         m[i] = static_cast<float>(std::sqrt(double(re[i]) * re[i] + double(im[i]) * im[i]) * scale);
+
+    // A bin the stimulus excited weakly is divided by its strength. One it didn't excite
+    // carries no value; until then it holds the last measured value, so that the smoothing
+    // near the edge sees no cliff.
+    auto excited = [&](int i) {
+        return stimulusGain.empty() ||
+               (i < static_cast<int>(stimulusGain.size()) &&
+                stimulusGain[static_cast<std::size_t>(i)] >= kMinStimulusGain);
+    };
+    if (!stimulusGain.empty()) {
+        float held = m[0];
+        for (int i = 0; i <= half; ++i) {
+            if (excited(i))
+                held = m[i] = static_cast<float>(m[i] / stimulusGain[static_cast<std::size_t>(i)]);
+            else
+                m[i] = held;
+        }
+    }
 
     if (micInput)
         smoothProportional(m.data(), 24, 0, half);
@@ -160,7 +185,7 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
     // Step response: integrate the spectrum (divide by j i) and transform back.
     float* step = st.stepResponseCurve.data();
     std::fill(step, step + kFftMaxSize, 0.0f);
-    if (s.stepResponse == 1 && !impedanceRun) {
+    if (r.stepResponse && !impedanceRun) {
         std::array<float, kFftMaxSize> keepRe;
         std::array<float, kFftMaxSize> keepIm;
         std::copy(re, re + kFftMaxSize, keepRe.begin());
@@ -168,9 +193,9 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
         re[0] *= 0.5f;
         im[0] *= 0.5f;
         for (int i = 1; i < kFftMaxSize; ++i) {
-            const float r = re[i];
+            const float real = re[i];
             re[i] = im[i] / static_cast<float>(i);
-            im[i] = -r / static_cast<float>(i);
+            im[i] = -real / static_cast<float>(i);
         }
         fftInverse(work, order);
         for (int i = 0; i < N; ++i)
@@ -190,15 +215,15 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
     auto& refPhase = st.referencePhase[table];
     const auto& micAmp = st.micCorrectionAmplitude[table];
     const auto& micPhase = st.micCorrectionPhase[table];
-    const bool useRef = s.referenceComputation == 1;
-    const bool useMic = s.micCorrection == 1;
+    const bool useRef = r.useReference;
+    const bool useMic = r.useMicCorrection;
 
     // Amplitude A[0..2048]; bin 2048 is needed by the minimum phase.
     std::array<float, kBins + 1> amp;
-    if (mode == 1) {
+    if (reference) {
         for (int i = 0; i < kBins; ++i) {
             refAmp[i] = static_cast<float>(20.0 * std::log10(m[i] + kLogFloor) - level0);
-            amplitudeOut[i] = refAmp[i];
+            amplitudeOut[i] = excited(i) ? refAmp[i] : core::NO_VALUE;
         }
     } else {
         for (int i = 0; i <= kBins; ++i) {
@@ -213,7 +238,7 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
             amp[i] = static_cast<float>(a);
         }
         for (int i = 0; i < kBins; ++i)
-            amplitudeOut[i] = i < firstValidBin ? core::NO_VALUE : amp[i];
+            amplitudeOut[i] = (i < firstValidBin || !excited(i)) ? core::NO_VALUE : amp[i];
     }
 
     // Raw phase and its unwrapped form over 2049 bins (the extra bin only feeds the smoothing
@@ -222,17 +247,18 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
     for (int i = 0; i <= kBins; ++i)
         raw[i] = static_cast<float>(std::atan2(double(im[i]), double(re[i])) * kDegPerRad);
     std::array<float, kBins + 1> u;
-    unwrapPhase(raw.data(), u.data(), kBins + 1, (mode == 2 && phaseMode == 2) ? 85.0 : 90.0);
+    unwrapPhase(raw.data(), u.data(), kBins + 1,
+                (!reference && r.phaseMode == core::PhaseMode::RealDelayCompensated) ? 85.0 : 90.0);
 
-    if (mode == 1) {
+    if (reference) {
         for (int i = 0; i < half; ++i) {
             refPhase[i] = u[i];
-            phaseOut[i] = raw[i];
+            phaseOut[i] = excited(i) ? raw[i] : core::NO_VALUE;
         }
-    } else if (phaseMode == 2) {
+    } else if (r.phaseMode == core::PhaseMode::RealDelayCompensated) {
         // Real phase with the sound's travel time over distanceMm taken out: 3.76 / 3440 is
         // the program's degrees per Hz and mm, 12.5 / q the 4096-grid bin spacing.
-        const double delta = (12.5 / q) * (s.distanceMm * 3.76 / 3440.0);
+        const double delta = (12.5 / q) * (r.distanceMm * 3.76 / 3440.0);
         std::array<float, kBins + 1> v{};
         for (int i = 0; i < half; ++i) {
             const int g = i * gridStep;
@@ -245,12 +271,12 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
                 x += g * delta;
             v[i] = static_cast<float>(x);
         }
-        wrapPhase(v.data(), half, 181.0, s.phaseOffsetDeg);
+        wrapPhase(v.data(), half, 181.0, r.phaseOffsetDeg);
         if (userA != 0)
             smoothProportional(v.data(), 4 * userA, 0, half);
         for (int i = 0; i < kBins; ++i)
-            phaseOut[i] = (i < firstValidBin || i >= half) ? core::NO_VALUE : v[i];
-    } else if (phaseMode == 3) {
+            phaseOut[i] = (i < firstValidBin || i >= half || !excited(i)) ? core::NO_VALUE : v[i];
+    } else if (r.phaseMode == core::PhaseMode::Minimum) {
         // Minimum phase: the Hilbert transform of the log magnitude. 2.1 x 3.14 is the
         // program's own factor from dB to degrees (close to 180 ln10 / (20 pi)).
         for (int i = 0; i <= half; ++i)
@@ -271,11 +297,11 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
         if (useMic)
             for (int i = 0; i < half; ++i)
                 v[i] -= micPhase[i * gridStep];
-        wrapPhase(v.data(), half, 180.0, s.phaseOffsetDeg);
+        wrapPhase(v.data(), half, 180.0, r.phaseOffsetDeg);
         for (int i = 0; i < kBins; ++i)
-            phaseOut[i] = (i < firstValidBin || i >= half) ? core::NO_VALUE : v[i];
+            phaseOut[i] = (i < firstValidBin || i >= half || !excited(i)) ? core::NO_VALUE : v[i];
     } else {
-        // Real phase (1, and any unknown code from a damaged configuration).
+        // Real phase.
         for (int i = 0; i < kBins; ++i) {
             const int g = i * gridStep;
             if (useMic && g < core::kMicTableSize)
@@ -294,13 +320,13 @@ void computeResponse(FftWork work, int mode, int N, int smoothingCode, int phase
             std::array<float, kBins + 1> v = u;
             wrapPhase(v.data(), kBins, 180.0, 0.0);
             for (int i = 0; i < kBins; ++i)
-                phaseOut[i] = i < firstValidBin ? core::NO_VALUE : v[i];
+                phaseOut[i] = (i < firstValidBin || !excited(i)) ? core::NO_VALUE : v[i];
         }
     }
 
-    amplitudeOut.stamp(s.fftLength, s.sampleRate);
-    phaseOut.stamp(s.fftLength, s.sampleRate);
-    st.stepResponseCurve.stamp(s.fftLength, s.sampleRate);
+    amplitudeOut.stamp(r.recordFftLength, r.rateCode);
+    phaseOut.stamp(r.recordFftLength, r.rateCode);
+    st.stepResponseCurve.stamp(r.recordFftLength, r.rateCode);
 }
 
 float toDbspl(float db)

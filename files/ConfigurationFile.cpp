@@ -189,8 +189,10 @@ void applyConfigurationImage(const unsigned char* b)
 FileStatus readConfigurationFile(const std::string& path)
 {
     long long length = 0;
-    if (!fileLength(path, length))
+    if (!fileLength(path, length)) {
+        showOpenFailure(path);
         return FileStatus::CannotOpen;
+    }
     if (length != static_cast<long long>(kConfigurationFileSize)) {
         core::message(107, 106, core::Icon::Error);
         return FileStatus::WrongLength;
@@ -198,7 +200,7 @@ FileStatus readConfigurationFile(const std::string& path)
     Bytes image;
     if (readFileStart(path, kConfigurationFileSize, image) != ReadStatus::Ok ||
         image.size() != kConfigurationFileSize) {
-        core::message(116, 0, core::Icon::Error);
+        showOpenFailure(path, 116);
         return FileStatus::ReadError;
     }
     applyConfigurationImage(image.data());
@@ -208,12 +210,11 @@ FileStatus readConfigurationFile(const std::string& path)
 
 WriteStatus writeConfigurationFile(const std::string& path)
 {
-    const WriteStatus s = writeFileReplacing(path, configurationImage());
+    const SaveResult s = saveReplacing(path, configurationImage());
     // Nothing is passed over in silence: a file that could not be created is a failed save
     // as much as a short write.
-    if (s != WriteStatus::Written)
-        core::message(117, 0, core::Icon::Error);
-    return s;
+    showSaveFailure(path, s, 117);
+    return s.status;
 }
 
 int loadConfigurationFile()

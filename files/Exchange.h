@@ -34,15 +34,22 @@ struct TableReadResult {
     FrequencyTable table;
     int line = 0;       // 1-based line the refusal is about; 0 = the file as a whole
     std::string reason; // German, UTF-8, without the line number
+    int mergedRows = 0; // rows that repeated the frequency of the row before them
+    // The header named the third column a group delay, and the rows had one: it is not
+    // taken as a phase, and the table has none.
+    bool groupDelayLeftOut = false;
 };
 
 // The one entry point for file contents of any origin: blank-, tab-, comma- or
 // semicolon-separated columns; comment lines starting with '*', '#' or ';'; text lines before
 // the first numeric row are taken as a header; a decimal comma where the column separator is
 // not a comma; two or more columns (the third is the phase, further ones are ignored).
+// A header that names the third column a group delay ("Group Delay (sec)", "GD [ms]",
+// "Gruppenlaufzeit") before any phase leaves that column out. Consecutive rows of the same
+// frequency become one row with the mean of their values.
 // Refuses (ok false) a file without numeric rows, a row that is not numbers, a non-finite or
 // out-of-range value, a missing phase in a file that has one elsewhere, a negative frequency
-// and frequencies that do not rise.
+// and frequencies that fall.
 TableReadResult parseFrequencyTable(std::string_view bytes);
 
 // Curves on the bin grid of N and a rate code, with the trailer stamped. Bins below the
@@ -60,21 +67,59 @@ struct GridCurves {
 // wrapped into -180..180 degrees as the program stores phases.
 GridCurves resampleToGrid(const FrequencyTable& table, ExchangeFormat format, int n, int rateCode);
 
+// What of a file's frequency range a grid leaves out: rows below its first bin (rate/N) or
+// above its last (N/2 - 1 bins up).
+struct GridCut {
+    int n = 512;
+    int rateCode = 1;
+    double fileFirstHz = 0.0; // the file's first and last frequency above 0 Hz
+    double fileLastHz = 0.0;
+    double keptFirstHz = 0.0; // the first and last bin that received a value
+    double keptLastHz = 0.0;
+    double gridFirstHz = 0.0; // bin 1 and bin N/2 - 1 of the grid
+    double gridLastHz = 0.0;
+    bool below = false;
+    bool above = false;
+    bool any() const { return below || above; }
+};
+
 struct ExchangeImport {
     bool ok = false;
     GridCurves curves;
+    // The file's own rows, for analyses that work on its points rather than on the grid.
+    FrequencyTable table;
     std::string message; // German, UTF-8, the whole text of the refusal when !ok
+    std::string notice;  // German, UTF-8, what was read differently from the file when ok
+    GridCut cut;         // when ok
 };
 
 // Reads a file and brings it onto the grid; refuses (with the line where there is one) what
 // parseFrequencyTable refuses, a file too large to be a curve, a ZMA with negative ohm
-// values, and a file of which no value falls on the grid. Shows nothing.
+// values, and a file of which no value falls on the grid. Shows nothing. The notice says
+// that a group-delay column was left out.
 ExchangeImport readExchangeFile(const std::string& path, ExchangeFormat format, int n,
                                 int rateCode);
 
-// The same with the refusal shown as an error box (caption "FRD-Import" or "ZMA-Import").
+// The same with the refusal shown as an error box (caption "FRD-Import" or "ZMA-Import"), and
+// a notice as an information box.
 ExchangeImport importExchangeFile(const std::string& path, ExchangeFormat format, int n,
                                   int rateCode);
+
+// The German sentence that names the part of the file the grid leaves out ("" when nothing
+// is left out), with decimal commas.
+std::string gridCutNote(const GridCut& cut);
+
+// The grid (rate code and N) that holds the cut file best: every row if one can (the lowest
+// rate, then the N nearest the current one), otherwise the widest part of it. ok is false when
+// no grid holds more of the file than the current one. Rate code 3 (3.2 kHz) only when
+// `threeKilohertzAllowed`.
+struct GridOffer {
+    bool ok = false;
+    int rateCode = 1;
+    int n = 512;
+    bool holdsAll = false;
+};
+GridOffer gridHoldingFile(const GridCut& cut, bool threeKilohertzAllowed);
 
 // FRD values are taken in the unit the amplitude axis shows, as the FRD export writes them:
 // with a dB SPL axis the file holds dB SPL, and the stored curve gets the dB from which the
@@ -103,7 +148,8 @@ ExchangeText buildZma();
 ExchangeText buildViewCsv(int view, bool dbspl);
 
 // Writes through the replacing write. A text that cannot be built shows its reason (error icon)
-// and returns CannotCreate without touching the file; a failed write shows message 27.
+// and returns WriteFailed without touching the file; a failed write shows message 27 with the
+// file's name and the reason.
 WriteStatus writeExchangeText(const ExchangeText& t, const std::string& path, const char* caption);
 
 } // namespace files

@@ -161,13 +161,12 @@ std::string buildExport(ExportKind kind)
 WriteStatus writeExportFile(ExportKind kind, const std::string& path)
 {
     const std::string content = buildExport(kind);
-    const WriteStatus s = writeFileReplacing(
+    const SaveResult s = saveReplacing(
         path, reinterpret_cast<const unsigned char*>(content.data()), content.size());
     // Nothing is passed over in silence: a file that could not be created is a failed save
     // as much as a short write.
-    if (s != WriteStatus::Written)
-        core::message(27, 0, core::Icon::Error);
-    return s;
+    showSaveFailure(path, s);
+    return s.status;
 }
 
 int exportFile(ExportKind kind)

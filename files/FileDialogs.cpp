@@ -4,7 +4,8 @@
 #include "core/Strings.h"
 #include "core/Ui.h"
 
-namespace files {
+namespace files
+{
 
 bool fileDialog(bool save, const std::string& title, const char* extension, std::string& path)
 {
@@ -30,6 +31,17 @@ bool openDialog(int titleId, const char* extension, std::string& path)
 bool saveDialog(int titleId, const char* extension, std::string& path)
 {
     return fileDialog(true, core::str(titleId), extension, path);
+}
+
+void showSaveFailure(const std::string& path, const SaveResult& result, int captionId)
+{
+    if (result.status != WriteStatus::Written)
+        core::messageText(saveFailureText(path, result), core::str(captionId), core::Icon::Error);
+}
+
+void showOpenFailure(const std::string& path, int captionId)
+{
+    core::messageText(openFailureText(path), core::str(captionId), core::Icon::Error);
 }
 
 } // namespace files

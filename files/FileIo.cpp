@@ -11,16 +11,20 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #else
 #include <io.h>
 #endif
 
-namespace files {
+namespace files
+{
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 std::atomic<long long> g_writeLimit{-1};
 std::atomic<unsigned> g_tempCounter{0};
 
@@ -67,8 +71,7 @@ std::uint32_t randomWord()
     }
     const auto ticks = static_cast<std::uint64_t>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    return r ^ static_cast<std::uint32_t>(ticks ^ (ticks >> 32)) ^
-           (g_tempCounter++ * 2654435761u);
+    return r ^ static_cast<std::uint32_t>(ticks ^ (ticks >> 32)) ^ (g_tempCounter++ * 2654435761u);
 }
 
 bool startsWith(const std::string& s, const std::string& prefix)
@@ -156,6 +159,20 @@ std::size_t limitedSize(std::size_t size)
     return size;
 }
 
+// The in-place write takes the file for itself; the program's own loads wait for it, so a
+// load never sees a file half old and half new. Advisory only: other programs that don't
+// ask for the lock may still see the moment in between.
+void lockFile(std::FILE* f, bool exclusive)
+{
+#ifndef _WIN32
+    while (::flock(::fileno(f), exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+    }
+#else
+    (void)f;
+    (void)exclusive;
+#endif
+}
+
 bool syncFile(std::FILE* f)
 {
 #ifndef _WIN32
@@ -213,10 +230,27 @@ std::FILE* createTemporary(const fs::path& target, std::string& temp, int& error
     return nullptr;
 }
 
+SaveResult failure(WriteStatus status, int error)
+{
+    SaveResult r;
+    r.status = status;
+    r.systemError = error;
+    return r;
+}
+
+// errno after a write that came short; a simulated short write stands for a full disk.
+int writeError(std::size_t written, std::size_t wanted)
+{
+    if (written == wanted && errno == 0)
+        return EIO;
+    return errno != 0 ? errno : ENOSPC;
+}
+
 // For a folder that takes no new file (no write permission for the user, a single file
 // mounted into a container) while the file itself may be written: the data goes over the
 // file itself. The old content is kept in memory and written back when the write fails.
-WriteStatus writeInPlace(const fs::path& target, const unsigned char* data, std::size_t size)
+SaveResult writeInPlace(const fs::path& target, const unsigned char* data, std::size_t size,
+                        int folderError)
 {
     Bytes old;
     long long oldLength = 0;
@@ -224,13 +258,21 @@ WriteStatus writeInPlace(const fs::path& target, const unsigned char* data, std:
         readFileStart(target.string(), static_cast<std::size_t>(oldLength), old) !=
             ReadStatus::Ok ||
         static_cast<long long>(old.size()) != oldLength)
-        return WriteStatus::CannotCreate;
+        return failure(WriteStatus::CannotCreate, folderError);
+    errno = 0;
     std::FILE* f = std::fopen(target.string().c_str(), "r+b");
     if (f == nullptr)
-        return WriteStatus::CannotCreate;
+        return failure(WriteStatus::CannotCreate, errno != 0 ? errno : folderError);
+    // The new image is complete in memory (`data`); it goes over the file in one write while
+    // the file is locked. Writing over the old bytes first and cutting the rest off after
+    // keeps the old blocks until the new ones are written, so a full disk cannot strike a
+    // file that was already emptied.
+    lockFile(f, true);
     const std::size_t toWrite = limitedSize(size);
+    errno = 0;
     const std::size_t written = toWrite ? std::fwrite(data, 1, toWrite, f) : 0;
     bool ok = written == size && std::fflush(f) == 0 && truncateFile(f, size) && syncFile(f);
+    const int error = ok ? 0 : writeError(written, size);
     if (!ok) {
         std::clearerr(f);
         std::rewind(f);
@@ -239,8 +281,33 @@ WriteStatus writeInPlace(const fs::path& target, const unsigned char* data, std:
             truncateFile(f, old.size());
         syncFile(f);
     }
-    ok = (std::fclose(f) == 0) && ok;
-    return ok ? WriteStatus::Written : WriteStatus::WriteFailed;
+    const bool closed = std::fclose(f) == 0;
+    if (ok && !closed)
+        return failure(WriteStatus::WriteFailed, errno != 0 ? errno : EIO);
+    return ok ? SaveResult{WriteStatus::Written, 0, TargetKind::None}
+              : failure(WriteStatus::WriteFailed, error);
+}
+
+TargetKind kindOf(const fs::file_status& st)
+{
+    switch (st.type()) {
+    case fs::file_type::not_found:
+    case fs::file_type::none:
+        return TargetKind::None;
+    case fs::file_type::regular:
+        return TargetKind::RegularFile;
+    case fs::file_type::directory:
+        return TargetKind::Folder;
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return TargetKind::Device;
+    case fs::file_type::fifo:
+        return TargetKind::Fifo;
+    case fs::file_type::socket:
+        return TargetKind::Socket;
+    default:
+        return TargetKind::Other;
+    }
 }
 } // namespace
 
@@ -273,6 +340,15 @@ ReadStatus readFileStart(const std::string& path, std::size_t maxBytes, Bytes& o
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         return ReadStatus::CannotOpen;
+    // Waits for an in-place save of the program to this file to finish; the length is taken
+    // again then, as that save may have changed it.
+    lockFile(f, false);
+#ifndef _WIN32
+    struct stat st {
+    };
+    if (::fstat(::fileno(f), &st) == 0)
+        length = static_cast<long long>(st.st_size);
+#endif
     const std::size_t wanted =
         length < static_cast<long long>(maxBytes) ? static_cast<std::size_t>(length) : maxBytes;
     out.assign(wanted, 0);
@@ -289,19 +365,27 @@ bool fileExists(const std::string& path)
     return fs::exists(path, ec);
 }
 
-WriteStatus writeFileReplacing(const std::string& path, const unsigned char* data, std::size_t size)
+SaveResult saveReplacing(const std::string& path, const unsigned char* data, std::size_t size)
 {
     const fs::path target = replacedFile(path);
     if (target.empty())
-        return WriteStatus::CannotCreate;
+        return failure(WriteStatus::CannotCreate, ELOOP);
     std::error_code ec;
     const fs::file_status existing = fs::status(target, ec);
-    const bool replacing = fs::is_regular_file(existing);
+    const TargetKind kind = kindOf(existing);
+    // A device, a pipe, a socket or a folder is never replaced by a file: renaming over
+    // /dev/null, say, would take the device away from every other program.
+    if (kind != TargetKind::None && kind != TargetKind::RegularFile) {
+        SaveResult r = failure(WriteStatus::CannotCreate, 0);
+        r.refusedTarget = kind;
+        return r;
+    }
+    const bool replacing = kind == TargetKind::RegularFile;
 #ifndef _WIN32
     // A file the user may not write is not replaced behind his back: opening it for writing
     // would fail, so it counts as a file that cannot be created.
     if (replacing && ::access(target.c_str(), W_OK) != 0)
-        return WriteStatus::CannotCreate;
+        return failure(WriteStatus::CannotCreate, errno);
 #endif
     removeStaleTemporaries(target);
     std::string temp;
@@ -310,30 +394,151 @@ WriteStatus writeFileReplacing(const std::string& path, const unsigned char* dat
     if (f == nullptr) {
         // Every name taken is not a folder that refuses new files.
         if (replacing && createError != EEXIST)
-            return writeInPlace(target, data, size);
-        return WriteStatus::CannotCreate;
+            return writeInPlace(target, data, size, createError);
+        return failure(WriteStatus::CannotCreate, createError);
     }
     const std::size_t toWrite = limitedSize(size);
+    errno = 0;
     const std::size_t written = toWrite ? std::fwrite(data, 1, toWrite, f) : 0;
     bool ok = written == size && std::fflush(f) == 0 && syncFile(f);
-    ok = (std::fclose(f) == 0) && ok;
+    int error = ok ? 0 : writeError(written, size);
+    errno = 0;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        error = errno != 0 ? errno : EIO;
+    }
     // The replaced file keeps its permissions.
     if (ok && replacing)
         fs::permissions(temp, existing.permissions(), ec);
     if (!ok) {
         fs::remove(temp, ec);
-        return WriteStatus::WriteFailed;
+        return failure(WriteStatus::WriteFailed, error);
     }
     fs::rename(temp, target, ec);
     if (ec) {
+        const int renameError = ec.value();
         fs::remove(temp, ec);
         // A file that cannot be renamed over (a single file mounted into a container, a
         // folder with the sticky bit) can still be written where it is.
-        return replacing ? writeInPlace(target, data, size) : WriteStatus::WriteFailed;
+        return replacing ? writeInPlace(target, data, size, renameError)
+                         : failure(WriteStatus::WriteFailed, renameError);
     }
-    return syncFolder(target) ? WriteStatus::Written : WriteStatus::WriteFailed;
+    if (!syncFolder(target))
+        return failure(WriteStatus::WriteFailed, errno != 0 ? errno : EIO);
+    return SaveResult{WriteStatus::Written, 0, TargetKind::None};
 }
 
-void simulateShortWrite(long long maxBytes) { g_writeLimit = maxBytes; }
+WriteStatus writeFileReplacing(const std::string& path, const unsigned char* data, std::size_t size)
+{
+    return saveReplacing(path, data, size).status;
+}
+
+std::string systemReasonText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return "der Datenträger ist voll";
+    case EFBIG:
+        return "die Datei wird zu groß für den Datenträger";
+    case EACCES:
+    case EPERM:
+        return "keine Berechtigung";
+    case EROFS:
+        return "der Datenträger ist schreibgeschützt";
+    case ENAMETOOLONG:
+        return "der Name ist zu lang";
+    case ENOENT:
+        return "die Datei oder der Ordner existiert nicht";
+    case ENOTDIR:
+        return "ein Teil des Pfades ist kein Ordner";
+    case EISDIR:
+        return "das ist ein Ordner";
+    case ELOOP:
+        return "die Verknüpfungen bilden eine Schleife";
+    case EIO:
+        return "Ein-/Ausgabefehler des Datenträgers";
+    case EMFILE:
+    case ENFILE:
+        return "zu viele offene Dateien";
+    case EBUSY:
+    case ETXTBSY:
+        return "die Datei ist in Benutzung";
+    default:
+        return "Systemfehler Nr. " + std::to_string(error);
+    }
+}
+
+std::string targetKindText(TargetKind kind)
+{
+    switch (kind) {
+    case TargetKind::Folder:
+        return "das ist ein Ordner";
+    case TargetKind::Device:
+        return "das ist ein Gerät, keine gewöhnliche Datei";
+    case TargetKind::Fifo:
+        return "das ist eine benannte Pipe (FIFO), keine gewöhnliche Datei";
+    case TargetKind::Socket:
+        return "das ist ein Socket, keine gewöhnliche Datei";
+    case TargetKind::Other:
+        return "das ist keine gewöhnliche Datei";
+    case TargetKind::None:
+    case TargetKind::RegularFile:
+        break;
+    }
+    return {};
+}
+
+std::string saveFailureText(const std::string& path, const SaveResult& result)
+{
+    std::string why;
+    if (result.refusedTarget != TargetKind::None)
+        why = targetKindText(result.refusedTarget) + "; sie wird nicht überschrieben";
+    else if (result.systemError != 0)
+        why = systemReasonText(result.systemError);
+    else
+        why = "die Datei wurde nicht vollständig geschrieben";
+    return "„" + path + "“ (" + why + ")";
+}
+
+std::string openFailureText(const std::string& path)
+{
+    return "„" + path + "“ (" + openFailureReason(path) + ")";
+}
+
+std::string openFailureReason(const std::string& path)
+{
+    std::string why;
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    const TargetKind kind = kindOf(st);
+    if (path.empty()) {
+        why = "kein Dateiname angegeben";
+    } else if (kind == TargetKind::None) {
+        // The reason the system gives for a missing file, a name that is too long, a loop.
+        const int error = ec ? ec.value() : ENOENT;
+        why = error == ENOENT ? std::string("die Datei existiert nicht") : systemReasonText(error);
+    } else if (kind != TargetKind::RegularFile) {
+        why = targetKindText(kind);
+    } else {
+        errno = 0;
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        const int error = errno;
+        if (f != nullptr) {
+            std::fclose(f);
+            why = "die Datei kann nicht gelesen werden";
+        } else {
+            why = systemReasonText(error != 0 ? error : EIO);
+        }
+    }
+    return why;
+}
+
+void simulateShortWrite(long long maxBytes)
+{
+    g_writeLimit = maxBytes;
+}
 
 } // namespace files

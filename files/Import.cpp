@@ -4,11 +4,14 @@
 
 #include "core/Settings.h"
 #include "core/Store.h"
+#include "core/Strings.h"
 #include "core/Ui.h"
 
-namespace files {
+namespace files
+{
 
-namespace {
+namespace
+{
 
 constexpr std::size_t kCurveBytes = 8200;
 constexpr std::size_t kRecordBytes = 16392;
@@ -17,10 +20,10 @@ constexpr std::size_t kCsdBytes = 65540;
 
 // Where the blocks after the step response lie in an older layout.
 struct OldLayout {
-    std::size_t slotCount;       // overlay slots the layout carries
+    std::size_t slotCount; // overlay slots the layout carries
     std::size_t phaseSlots;
     std::size_t amplitudeSlots;
-    std::size_t slotOccupied;    // 0: the layout has no occupied flags
+    std::size_t slotOccupied; // 0: the layout has no occupied flags
     std::size_t impedancePhase;
     std::size_t impedanceMagnitude;
     std::size_t levels;
@@ -47,7 +50,8 @@ void copyImage(const unsigned char* b, const OldLayout& l)
     getF32s(b, 20, st.timeRecord.data(), st.timeRecord.v.size());
     getF32s(b, 20 + kRecordBytes, st.stepResponseCurve.data(), st.stepResponseCurve.v.size());
     for (std::size_t k = 0; k < l.slotCount; ++k) {
-        getF32s(b, l.phaseSlots + k * kCurveBytes, st.phaseSlots[k].data(), st.phaseSlots[k].v.size());
+        getF32s(b, l.phaseSlots + k * kCurveBytes, st.phaseSlots[k].data(),
+                st.phaseSlots[k].v.size());
         getF32s(b, l.amplitudeSlots + k * kCurveBytes, st.amplitudeSlots[k].data(),
                 st.amplitudeSlots[k].v.size());
     }
@@ -73,30 +77,35 @@ FileStatus importFile(const std::string& path, std::size_t fileSize, std::size_t
 {
     long long length = 0;
     if (!fileLength(path, length)) {
-        core::message(0, 29, core::Icon::Error);
+        showOpenFailure(path);
         return FileStatus::CannotOpen;
     }
     Bytes scratch;
     const ReadStatus r = readFileStart(path, readSize, scratch);
     if (r == ReadStatus::CannotOpen) {
-        core::message(0, 29, core::Icon::Error);
+        showOpenFailure(path);
         return FileStatus::CannotOpen;
     }
-    if (r != ReadStatus::Ok || scratch.size() != readSize ||
-        length != static_cast<long long>(fileSize)) {
-        core::message(0, 28, core::Icon::Error);
+    if (length != static_cast<long long>(fileSize)) {
+        core::messageText("„" + path + "“ (die Datei hat " + std::to_string(length) +
+                              " Bytes statt " + std::to_string(fileSize) + ")",
+                          core::str(28), core::Icon::Error);
+        return FileStatus::ReadError;
+    }
+    if (r != ReadStatus::Ok || scratch.size() != readSize) {
+        showOpenFailure(path, 28);
         return FileStatus::ReadError;
     }
     apply(scratch.data());
     return FileStatus::Loaded;
 }
 
-LoadResult importWithDialog(int titleId, FileStatus (*import)(const std::string&))
+LoadOutcome importWithDialog(int titleId, FileStatus (*import)(const std::string&))
 {
     std::string path;
     if (!openDialog(titleId, "mes", path))
-        return LoadResult::Cancelled;
-    return import(path) == FileStatus::Loaded ? LoadResult::Loaded : LoadResult::Failed;
+        return LoadOutcome::Cancelled;
+    return import(path) == FileStatus::Loaded ? LoadOutcome::Loaded : LoadOutcome::Failed;
 }
 
 } // namespace
@@ -111,7 +120,10 @@ void applyVersion133Image(const unsigned char* image)
 }
 
 // The overlay axis index and its reserved words keep their values.
-void applyVersion21Image(const unsigned char* image) { copyImage(image, kLayout21); }
+void applyVersion21Image(const unsigned char* image)
+{
+    copyImage(image, kLayout21);
+}
 
 FileStatus importVersion133File(const std::string& path)
 {
@@ -123,7 +135,13 @@ FileStatus importVersion21File(const std::string& path)
     return importFile(path, kVersion21FileSize, kVersion21FileSize, applyVersion21Image);
 }
 
-LoadResult importVersion133() { return importWithDialog(93, importVersion133File); }
-LoadResult importVersion21() { return importWithDialog(111, importVersion21File); }
+LoadOutcome importVersion133()
+{
+    return importWithDialog(93, importVersion133File);
+}
+LoadOutcome importVersion21()
+{
+    return importWithDialog(111, importVersion21File);
+}
 
 } // namespace files

@@ -5,7 +5,8 @@
 
 #include <string>
 
-namespace files {
+namespace files
+{
 
 inline constexpr std::size_t kVersion133FileSize = 263012;
 inline constexpr std::size_t kVersion133ReadSize = 262712; // the last 300 bytes are not read
@@ -24,7 +25,7 @@ void applyVersion133Image(const unsigned char* image);
 void applyVersion21Image(const unsigned char* image);
 
 // The menu commands: open dialog, then the import.
-LoadResult importVersion133();
-LoadResult importVersion21();
+LoadOutcome importVersion133();
+LoadOutcome importVersion21();
 
 } // namespace files

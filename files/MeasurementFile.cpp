@@ -11,9 +11,11 @@
 
 #include <memory>
 
-namespace files {
+namespace files
+{
 
-namespace detail {
+namespace detail
+{
 FileExtras& extras()
 {
     static std::unique_ptr<FileExtras> e = std::make_unique<FileExtras>();
@@ -21,9 +23,13 @@ FileExtras& extras()
 }
 } // namespace detail
 
-void resetFileExtras() { detail::extras() = detail::FileExtras{}; }
+void resetFileExtras()
+{
+    detail::extras() = detail::FileExtras{};
+}
 
-namespace {
+namespace
+{
 
 using namespace mes;
 
@@ -193,7 +199,7 @@ FileStatus readMeasurementFile(const std::string& path)
 {
     long long length = 0;
     if (!fileLength(path, length)) {
-        core::message(0, 29, core::Icon::Error);
+        showOpenFailure(path);
         return FileStatus::CannotOpen;
     }
     if (length != static_cast<long long>(kMeasurementFileSize)) {
@@ -203,7 +209,7 @@ FileStatus readMeasurementFile(const std::string& path)
     Bytes image;
     if (readFileStart(path, kMeasurementFileSize, image) != ReadStatus::Ok ||
         image.size() != kMeasurementFileSize) {
-        core::message(0, 28, core::Icon::Error);
+        showOpenFailure(path, 28);
         return FileStatus::ReadError;
     }
     applyMeasurementImage(image.data());
@@ -219,20 +225,20 @@ FileStatus readMeasurementFile(const std::string& path)
 
 WriteStatus writeMeasurementFile(const std::string& path)
 {
-    const WriteStatus s = writeFileReplacing(path, measurementImage());
+    const SaveResult s = saveReplacing(path, measurementImage());
     // Nothing is passed over in silence: a file that could not be created is a failed save
     // as much as a short write.
-    if (s != WriteStatus::Written)
-        core::message(27, 0, core::Icon::Error);
-    return s;
+    showSaveFailure(path, s);
+    return s.status;
 }
 
-LoadResult loadMeasurementFile()
+LoadOutcome loadMeasurementFile()
 {
     std::string path;
     if (!openDialog(41, "mes", path))
-        return LoadResult::Cancelled;
-    return readMeasurementFile(path) == FileStatus::Loaded ? LoadResult::Loaded : LoadResult::Failed;
+        return LoadOutcome::Cancelled;
+    return readMeasurementFile(path) == FileStatus::Loaded ? LoadOutcome::Loaded
+                                                           : LoadOutcome::Failed;
 }
 
 int saveMeasurementFile()
@@ -246,6 +252,9 @@ int saveMeasurementFile()
     return writeMeasurementFile(path) == WriteStatus::Written ? 1 : 0;
 }
 
-void showReadFailure() { core::message(116, 0, core::Icon::Error); }
+void showReadFailure()
+{
+    core::message(116, 0, core::Icon::Error);
+}
 
 } // namespace files

@@ -4,6 +4,7 @@
 
 #include "files/ByteImage.h"
 #include "files/FileIo.h"
+#include "files/LoadOutcome.h"
 
 #include "core/Settings.h"
 
@@ -11,12 +12,14 @@
 #include <string>
 #include <vector>
 
-namespace files {
+namespace files
+{
 
 inline constexpr std::size_t kMeasurementFileSize = 331448;
 
 // Offsets of the blocks in the measurement file.
-namespace mes {
+namespace mes
+{
 inline constexpr std::size_t kMarker1 = 0;
 inline constexpr std::size_t kMarker2 = 4;
 inline constexpr std::size_t kAverages = 8;
@@ -98,10 +101,8 @@ FileStatus readMeasurementFile(const std::string& path);
 // all could be written.
 WriteStatus writeMeasurementFile(const std::string& path);
 
-enum class LoadResult { Loaded, Failed, Cancelled };
-
 // "Messdatei laden": open dialog, then readMeasurementFile.
-LoadResult loadMeasurementFile();
+LoadOutcome loadMeasurementFile();
 // "Messdaten speichern unter..": 0 after a cancel or a failed save (the
 // file could not be created or written); 1 after a declined overwrite or a complete write.
 int saveMeasurementFile();

@@ -204,6 +204,14 @@ void drawFrame(Picture& p, int family)
     p.text(axisScale(family, 'x').unitText, 4000, 200 + kAxisFont.height, 11900, 200, kAxisFont,
            color(core::textColor), alignRight | alignBottom | singleLine | noClip);
 
+    // An impedance curve the T/S procedure left is named below the plot, on the left (the
+    // unit stands on the right).
+    if (family == 2 || family == 3)
+        if (const core::ImpedanceCurveKind kind = core::impedanceCurveKind();
+            kind != core::ImpedanceCurveKind::Unlabelled)
+            textOnLine(p, std::string("Impedanz: T/S-Messung ") + core::impedanceCurveText(kind),
+                       1500, 100, kAxisFont, color(core::impedanceColor));
+
     drawValueAxes(p, family);
     drawXAxis(p, family == 2 ? axisScale(1, 'x') : axisScale(family, 'x'));
 }

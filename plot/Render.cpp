@@ -8,9 +8,11 @@
 #include <array>
 #include <mutex>
 
-namespace plot {
+namespace plot
+{
 
-namespace {
+namespace
+{
 
 #include "plot/StartImageData.inc"
 
@@ -118,42 +120,71 @@ std::shared_ptr<const Bitmap> startBitmap()
     return bitmap;
 }
 
-void renderView(int code)
+void renderView(core::RenderCode code)
 {
+    using core::RenderCode;
     const core::DisplaySettings& d = core::displaySettings();
     switch (code) {
-    case 0:
+    case RenderCode::Start:
         renderStart();
         break;
-    case 1:
+    case RenderCode::Time:
         renderTime();
         break;
-    case 2:
+    case RenderCode::Amplitude:
         renderCurves(2, 1, d.showAmplitude, 2, d.showPhase, 3, 1);
         break;
-    case 3:
+    case RenderCode::AmplitudeImpedance:
         renderCurves(3, 2, 1, 10, 0, 0, 5);
         break;
-    case 4:
+    case RenderCode::Impedance:
         renderCurves(4, 3, d.showImpedance, 4, d.showImpedancePhase, 5, 4);
         break;
-    case 5:
+    case RenderCode::Level:
         renderLevel();
         break;
-    case 6:
+    case RenderCode::Waterfall:
         renderWaterfall();
         break;
-    case 20:
+    case RenderCode::Overlay:
         renderCurves(7, 20, d.showAmplitude, 20, d.showPhase, 30, 2);
         // The overlays now stand under this frequency scale.
         core::store().overlayAxisIndex = d.axisSets[1].x;
         break;
-    case 40:
+    case RenderCode::Sum:
         renderCurves(8, 40, d.showAmplitude, 40, d.showPhase, 50, 3);
         break;
-    case 100:
-        for (int c : {0, 1, 2, 3, 4, 5, 6, 20, 40})
+    case RenderCode::All:
+        for (RenderCode c :
+             {RenderCode::Start, RenderCode::Time, RenderCode::Amplitude,
+              RenderCode::AmplitudeImpedance, RenderCode::Impedance, RenderCode::Level,
+              RenderCode::Waterfall, RenderCode::Overlay, RenderCode::Sum})
             renderView(c);
+        break;
+    }
+}
+
+ViewRenderer& viewRenderer()
+{
+    static ViewRenderer renderer;
+    return renderer;
+}
+
+void renderView(int code)
+{
+    using core::RenderCode;
+    switch (code) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 20:
+    case 40:
+    case 100:
+        renderView(static_cast<RenderCode>(code));
         break;
     default:
         break;

@@ -2,15 +2,34 @@
 // replay of a view (view 11 composes three pictures).
 #pragma once
 
+#include "core/Renderer.h"
 #include "plot/Picture.h"
 
 #include <memory>
 
-namespace plot {
+namespace plot
+{
 
-// Render codes: 0 start, 1..6 views 1..6, 20 overlay (view 7), 40 sum (view 8), 100 all nine.
-// Any other code builds nothing. Code 5 may be called from the level worker thread.
+// The sides of a picture written to a file, in pixels: large enough to read, small enough
+// that one image (4 bytes a pixel, 256 MiB at the most) is drawn in a few seconds.
+inline constexpr int kMinPictureSide = 16;
+inline constexpr int kMaxPictureSide = 8192;
+
+// Records the picture of a view (All: all nine). The level picture may be recorded from the
+// level worker thread.
+void renderView(core::RenderCode code);
+// The same by the number of a RenderCode (the window's commands carry numbers); any other
+// number records nothing.
 void renderView(int code);
+
+// The renderer the measurement layer is given where the views are shown: it records the
+// pictures above. It holds nothing, so one serves every caller.
+class ViewRenderer final : public core::Renderer
+{
+public:
+    void render(core::RenderCode code) override { renderView(code); }
+};
+ViewRenderer& viewRenderer();
 
 // The current picture of a DiagramKind 0..8. Never null: a view never rendered (and any
 // other kind) gives an empty picture. The returned picture stays valid while it is held,

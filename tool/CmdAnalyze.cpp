@@ -1,6 +1,5 @@
 #include "tool/ToolSupport.h"
 
-#include "box/Render.h"
 #include "box/Runs.h"
 #include "core/Settings.h"
 #include "core/Store.h"
@@ -13,16 +12,19 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 int runAnalyze(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 3 || (ctx.args[0] != "response" && ctx.args[0] != "csd"))
-        return tool::usageError("analyze takes: response|csd IN.mes OUT.mes");
+        return tool::usageError("analyze nimmt: response|csd IN.mes OUT.mes");
     if (!ctx.inPath.empty())
-        return tool::usageError("analyze: give the measurement file as IN, not with --in");
+        return tool::usageError("analyze: die Messdatei als IN angeben, nicht mit --in");
     const bool csd = ctx.args[0] == "csd";
 
+    if (const int bad = tool::checkSettingsAssignments(ctx); bad != tool::kExitOk)
+        return bad;
     if (!ctx.configPath.empty() && tool::loadConfigurationForTool(ctx.configPath) != tool::kExitOk)
         return tool::kExitFailed;
     if (tool::loadMeasurementForTool(ctx.args[1]) != tool::kExitOk)
@@ -49,16 +51,15 @@ int runAnalyze(tool::ToolContext& ctx)
     } else {
         // As the amplitude/phase run finishes: the views are rendered, so the amplitude view's
         // frequency axis follows the new curve and decides which overlays stay.
-        box::setRenderFunction(plot::renderView);
+        core::Renderer& views = plot::viewRenderer();
         box::rotateOverlaySlots();
-        dsp::computeResponse(2, s.fftLength, s.smoothing, s.phaseMode, st.amplitudeSlots[0],
-                             st.phaseSlots[0]);
+        dsp::computeResponse(dsp::responseRequest(s, core::ResponseMode::Measurement), st,
+                             st.amplitudeSlots[0], st.phaseSlots[0]);
         core::takeSnapshot();
-        box::renderView(box::kRenderTime);
-        box::renderView(box::kRenderAmplitude);
-        box::renderView(box::kRenderAmplitudeImpedance);
-        box::finishResponseRun();
-        box::setRenderFunction(nullptr);
+        views.render(core::RenderCode::Time);
+        views.render(core::RenderCode::Amplitude);
+        views.render(core::RenderCode::AmplitudeImpedance);
+        box::finishResponseRun(views);
     }
     return tool::saveStatus(files::writeMeasurementFile(ctx.args[2]), ctx.args[2]);
 }

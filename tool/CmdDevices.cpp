@@ -10,7 +10,7 @@ namespace {
 int runDevices(tool::ToolContext& ctx)
 {
     if (!ctx.args.empty())
-        return tool::usageError("devices takes no arguments");
+        return tool::usageError("devices nimmt keine Argumente");
     if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
         return bad;
     std::fputs(box::audioDevicesJson(box::listAudioDevices()).c_str(), stdout);

@@ -37,7 +37,7 @@ bool smallNumber(const std::string& text, int lo, int hi, int& value)
 int runExport(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 3)
-        return tool::usageError("export takes three arguments: KIND FILE.mes OUT");
+        return tool::usageError("export nimmt drei Argumente: ART DATEI.mes AUS");
     const KindName* kind = nullptr;
     for (const KindName& k : kKinds)
         if (ctx.args[0] == k.name)
@@ -48,11 +48,11 @@ int runExport(tool::ToolContext& ctx)
     else if (ctx.args[0] == "csv")
         exchange = ExchangeKind::Csv;
     else if (ctx.args[0] != "frd" && kind == nullptr)
-        return tool::usageError("export: unknown KIND '" + ctx.args[0] +
-                                "' (amp, amp-ternovax, pha-ternovax, imp, imp-ternovax, "
+        return tool::usageError("export: unbekannte ART „" + ctx.args[0] +
+                                "“ (amp, amp-ternovax, pha-ternovax, imp, imp-ternovax, "
                                 "phe-ternovax, tsp, frd, zma, csv)");
     if (!ctx.inPath.empty())
-        return tool::usageError("export: give the measurement file as FILE.mes, not with --in");
+        return tool::usageError("export: die Messdatei als DATEI.mes angeben, nicht mit --in");
     int slot = 0;
     int view = 2;
     if (kind != nullptr) {
@@ -63,13 +63,13 @@ int runExport(tool::ToolContext& ctx)
             return bad;
         if (auto it = ctx.options.find("slot");
             it != ctx.options.end() && !smallNumber(it->second, 0, 4, slot))
-            return tool::usageError("--slot takes an overlay slot 0..4");
+            return tool::usageError("--slot nimmt einen Überlagerungsplatz 0 bis 4");
     } else if (exchange == ExchangeKind::Csv) {
         if (const int bad = tool::checkOptions(ctx, true, {"view"}); bad != tool::kExitOk)
             return bad;
         if (auto it = ctx.options.find("view");
             it != ctx.options.end() && !smallNumber(it->second, 0, 11, view))
-            return tool::usageError("--view takes a view 1..8 or 11");
+            return tool::usageError("--view nimmt eine Ansicht 1 bis 8 oder 11");
     } else if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk) {
         return bad;
     }

@@ -6,10 +6,13 @@
 #include "files/Import.h"
 #include "files/MeasurementFile.h"
 
+#include "core/Renderer.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
+#include "core/Ui.h"
 
-namespace {
+namespace
+{
 
 // Imports an older measurement file as the menu command does (import, snapshot restore) and
 // saves the result in the current layout. The records start as the program has them after
@@ -33,19 +36,27 @@ int importExchange(tool::ToolContext& ctx, files::ExchangeFormat format)
         files::importExchangeFile(ctx.args[1], format, s.fftLength, s.sampleRate);
     if (!imp.ok)
         return tool::kExitFailed;
+    // What the grid leaves out is said, and the import goes on: another rate or N is the
+    // user's choice (--set).
+    if (const std::string note = files::gridCutNote(imp.cut); !note.empty())
+        core::messageText(note, format == files::ExchangeFormat::Frd ? "FRD-Import" : "ZMA-Import",
+                          core::Icon::Information);
     if (format == files::ExchangeFormat::Frd && files::amplitudeAxisIsDbspl())
         files::convertFromDbspl(imp.curves.value);
-    if (format == files::ExchangeFormat::Frd)
-        box::takeResponseCurve(imp.curves.value, imp.curves.phase);
-    else
+    if (format == files::ExchangeFormat::Frd) {
+        // The saved file is all an import makes here; no pictures are recorded.
+        core::NoRenderer noViews;
+        box::takeResponseCurve(imp.curves.value, imp.curves.phase, noViews);
+    } else {
         files::applyImpedanceImport(imp.curves);
+    }
     return tool::saveStatus(files::writeMeasurementFile(ctx.args[2]), ctx.args[2]);
 }
 
 int runImport(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 3)
-        return tool::usageError("import takes three arguments: VERSION OLD OUT.mes");
+        return tool::usageError("import nimmt drei Argumente: VERSION ALT AUS.mes");
     const std::string& version = ctx.args[0];
     if (version == "frd" || version == "zma") {
         if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
@@ -54,7 +65,7 @@ int runImport(tool::ToolContext& ctx)
                                                     : files::ExchangeFormat::Zma);
     }
     if (version != "1.33" && version != "2.1")
-        return tool::usageError("import: VERSION is 1.33, 2.1, frd or zma");
+        return tool::usageError("import: VERSION ist 1.33, 2.1, frd oder zma");
     if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
         return bad;
     core::prepareRecordsForStart();

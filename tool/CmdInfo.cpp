@@ -237,7 +237,7 @@ void configurationJson(Json& j)
 int runInfo(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 1)
-        return tool::usageError("info takes one argument: FILE (.mes or .cfg)");
+        return tool::usageError("info nimmt ein Argument: DATEI (.mes oder .cfg)");
     if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
         return bad;
     const std::string& path = ctx.args[0];

@@ -7,7 +7,6 @@
 #include "box/Level.h"
 #include "box/PortAccess.h"
 #include "box/PpdevPort.h"
-#include "box/Render.h"
 #include "box/Runs.h"
 #include "box/SoundCard.h"
 #include "box/sim/SimulatedBox.h"
@@ -20,7 +19,9 @@
 #include "files/MeasurementFile.h"
 #include "plot/Render.h"
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -28,9 +29,11 @@
 #include <string>
 #include <vector>
 
-namespace tool {
+namespace tool
+{
 
-namespace {
+namespace
+{
 
 std::vector<MeasureRun>& runs()
 {
@@ -51,21 +54,28 @@ int failed(const char* what)
     return kExitFailed;
 }
 
-int runReference(MeasureContext&)
+// A run stopped by a signal saves nothing; the status is the shell's for that signal.
+int stopped(int sig)
 {
-    box::runReferenceMeasurement();
+    std::fprintf(stderr, "orvo-tool: abgebrochen (Signal %d), nichts gespeichert\n", sig);
+    return 128 + sig;
+}
+
+int runReference(MeasureContext& mc)
+{
+    box::runReferenceMeasurement(mc.views);
     return kExitOk;
 }
 
-int runResponse(MeasureContext&)
+int runResponse(MeasureContext& mc)
 {
-    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement(mc.views);
     return kExitOk;
 }
 
-int runImpedance(MeasureContext&)
+int runImpedance(MeasureContext& mc)
 {
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(mc.views);
     return kExitOk;
 }
 
@@ -76,7 +86,7 @@ int runLevel(MeasureContext& mc)
     if (it != mc.ctx.options.end()) {
         double v = 0;
         if (!parseNumber(it->second, v) || v < 1 || v > 100000 || v != std::floor(v))
-            return usageError("--passes takes a whole number from 1 to 100000");
+            return usageError("--passes nimmt eine ganze Zahl von 1 bis 100000");
         passes = static_cast<int>(v);
     }
     const int rate = core::settings().sampleRate;
@@ -84,35 +94,52 @@ int runLevel(MeasureContext& mc)
         core::message(115, 0, core::Icon::Stop);
         return kExitFailed;
     }
-    // The passes of a series, one after another, as the worker takes them.
+    // The passes of a series, one after another, as the worker takes them. A long series
+    // says how far it is (at most twice a second) and stops between two passes when asked.
+    auto lastNote = std::chrono::steady_clock::now();
     for (int i = 0; i < passes; ++i) {
         box::measureLevels(i);
         core::ui().setStatusText(0, core::formatC("%s %i", core::str(96), i + 1));
+        const auto now = std::chrono::steady_clock::now();
+        if (passes > 1 && (i + 1 == passes || now - lastNote >= std::chrono::milliseconds(500))) {
+            std::fprintf(stderr, "orvo-tool: Pegelmessung, Durchgang %d von %d\n", i + 1, passes);
+            lastNote = now;
+        }
+        if (const int sig = takeStopSignal(); sig != 0)
+            return stopped(sig);
     }
     return kExitOk;
 }
 
-int runCsd(MeasureContext&)
+int runCsd(MeasureContext& mc)
 {
     if (core::settings().sampleRate != 2) {
         core::messageText(core::str(84), " ", core::Icon::Information);
         return kExitFailed;
     }
-    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement(mc.views);
     dsp::computeWaterfall(core::safeTrailerN(core::store().timeRecord.trailerN()));
     return kExitOk;
 }
 
 const bool builtIns = [] {
-    registerMeasureRun({"reference", "reference measurement (all samples, no window)",
-                        runReference});
+    registerMeasureRun(
+        {"reference", "reference measurement (all samples, no window)", runReference});
     registerMeasureRun({"response", "amplitude/phase measurement", runResponse});
-    registerMeasureRun({"impedance", "impedance measurement (prompts 32, 20, 21, 22)",
-                        runImpedance});
+    registerMeasureRun(
+        {"impedance", "impedance measurement (prompts 32, 20, 21, 22)", runImpedance});
     registerMeasureRun({"level", "third-octave levels, --passes K passes (default 1)", runLevel});
     registerMeasureRun({"csd", "amplitude/phase measurement and waterfall (51.2 kHz)", runCsd});
     return true;
 }();
+
+// A hardware message is the string itself, or the string with the device's reason after a
+// colon.
+bool isMessage(const std::string& text, int id)
+{
+    const std::string& s = core::str(id);
+    return text.compare(0, s.size(), s) == 0 && (text.size() == s.size() || text[s.size()] == ':');
+}
 
 int countHardwareFailures()
 {
@@ -121,7 +148,21 @@ int countHardwareFailures()
         return 0;
     int n = 0;
     for (const auto& m : scripted->messages())
-        if (m.text == core::str(15) || m.text == core::str(16))
+        if (isMessage(m.text, 15) || isMessage(m.text, 16))
+            ++n;
+    return n;
+}
+
+// Captures that reached the limit of the input ("Signal zu groß"): a curve from them is
+// several dB off, so it is not saved.
+int countOverloads()
+{
+    auto* scripted = dynamic_cast<core::ScriptedUi*>(&core::ui());
+    if (!scripted)
+        return 0;
+    int n = 0;
+    for (const auto& m : scripted->messages())
+        if (isMessage(m.text, 18))
             ++n;
     return n;
 }
@@ -129,22 +170,22 @@ int countHardwareFailures()
 int runMeasure(ToolContext& ctx)
 {
     if (ctx.args.size() != 1)
-        return usageError("measure takes one run: reference, response, impedance, level, csd");
+        return usageError("measure nimmt eine Messung: reference, response, impedance, level, csd");
     const MeasureRun* run = findMeasureRun(ctx.args[0].c_str());
     if (!run)
-        return usageError("measure: unknown run '" + ctx.args[0] + "'");
+        return usageError("measure: unbekannte Messung „" + ctx.args[0] + "“");
     const auto outIt = ctx.options.find("out");
     if (outIt == ctx.options.end() || outIt->second.empty())
-        return usageError("measure needs --out FILE.mes");
+        return usageError("measure braucht --out DATEI.mes");
     const std::string out = outIt->second;
     if (extensionOf(out) != "mes")
-        return usageError("measure: --out must name a .mes file");
+        return usageError("measure: --out muss eine .mes-Datei nennen");
     std::string portKind = "sim";
     if (auto p = ctx.options.find("port"); p != ctx.options.end())
         portKind = p->second;
     if (portKind != "sim" && portKind != "simulator" && portKind != "ppdev" &&
         portKind != "soundcard")
-        return usageError("--port takes sim, ppdev or soundcard");
+        return usageError("--port nimmt sim, ppdev oder soundcard");
     box::SoundCardConfig soundConfig;
     {
         std::string error;
@@ -153,7 +194,7 @@ int runMeasure(ToolContext& ctx)
         if (portKind != "soundcard") {
             for (const auto& [key, value] : ctx.options)
                 if (key.rfind("sound-", 0) == 0)
-                    return usageError("--" + key + " needs --port soundcard");
+                    return usageError("--" + key + " braucht --port soundcard");
         }
     }
 
@@ -197,24 +238,24 @@ int runMeasure(ToolContext& ctx)
     box::setPortAccess(port.get());
 
     // As at start-up: only box number 9 samples at 3.2 kHz.
-    core::threeKilohertzAllowed = box::readHardwareNumber() == 9 ? 1 : 0;
-    if (!core::threeKilohertzAllowed) {
+    const core::BoxRate rate = core::rateForBox(box::readHardwareNumber(), s.sampleRate);
+    core::threeKilohertzAllowed = rate.threeKilohertzAllowed ? 1 : 0;
+    if (!rate.threeKilohertzAllowed)
         core::message(120, 0, core::Icon::Error);
-        if (s.sampleRate == 3)
-            s.sampleRate = 2;
-    }
+    s.sampleRate = rate.rateCode;
 
-    // The runs render the views they change, as in the program: rendering the amplitude view
-    // also moves its frequency axis, which decides whether the older overlays stay.
-    box::setRenderFunction(plot::renderView);
-    MeasureContext mc{ctx, sim};
+    MeasureContext mc{ctx, sim, plot::viewRenderer()};
+    // Ctrl+C while the run goes on stops it between two of its steps, and never cuts off the
+    // save.
+    const HeldStopSignals held;
     rc = run->run(mc);
     const int hardwareFailures = countHardwareFailures();
-    box::setRenderFunction(nullptr);
+    const int overloads = countOverloads();
     box::setPortAccess(nullptr);
     box::setAcquisitionDevice(nullptr);
     if (card) {
-        if (card->lastTiming() == box::TimingSource::Reported)
+        if (card->lastTiming() == box::TimingSource::Reported ||
+            card->lastTiming() == box::TimingSource::MeasuredChannel)
             std::fprintf(stderr, "orvo-tool: %s\n", card->statusText().c_str());
         if (hardwareFailures > 0 && !card->lastError().empty())
             std::fprintf(stderr, "orvo-tool: %s\n", card->lastError().c_str());
@@ -222,8 +263,12 @@ int runMeasure(ToolContext& ctx)
     }
     if (rc != kExitOk)
         return rc;
+    if (const int sig = takeStopSignal(); sig != 0)
+        return stopped(sig);
     if (hardwareFailures > 0)
-        return failed("the box failed; nothing was saved");
+        return failed("Die Messbox hat versagt; nichts wurde gespeichert.");
+    if (overloads > 0)
+        return failed("Der Eingang war übersteuert; nichts wurde gespeichert.");
     return saveStatus(files::writeMeasurementFile(out), out);
 }
 
@@ -237,9 +282,10 @@ const bool registered = registerCommand(
      "      --sound-device NAME              sound card: part of the device's name (both\n"
      "                                       directions; default: the system's default)\n"
      "      --sound-output NAME              output device, when it is another one\n"
-     "      --sound-rate HZ                  the device's rate (default 48000)\n"
+     "      --sound-rate HZ                  the device's rate (default: its own)\n"
      "      --sound-inputs L1,MIC,L2,REF     input channels from 1 for Line1, Mic., Line2,\n"
-     "                                       Ref_Int; REF may be `digital` (default 1,1,2,digital)\n"
+     "                                       Ref_Int; REF may be `digital` (default "
+     "1,1,2,digital)\n"
      "      --sound-timing CH|none           loopback channel that times every capture\n"
      "                                       (default none)\n"
      "      --sound-level DBFS               MLS peak level (default -10)\n"
@@ -273,7 +319,8 @@ const MeasureRun* findMeasureRun(const char* name)
     return nullptr;
 }
 
-namespace {
+namespace
+{
 // False with a message when an option of the family `prefix` ("sim-", "sound-") is not one
 // of `known`.
 bool onlyKnownOptions(const ToolContext& ctx, const std::string& prefix,
@@ -287,7 +334,7 @@ bool onlyKnownOptions(const ToolContext& ctx, const std::string& prefix,
         for (const char* k : known)
             ok = ok || key == k;
         if (!ok) {
-            error = "unknown option --" + key;
+            error = "unbekannte Option --" + key;
             return false;
         }
     }
@@ -295,8 +342,7 @@ bool onlyKnownOptions(const ToolContext& ctx, const std::string& prefix,
 }
 } // namespace
 
-bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
-                        std::string& error)
+bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config, std::string& error)
 {
     const auto option = [&](const char* key) -> const std::string* {
         const auto it = ctx.options.find(key);
@@ -309,14 +355,14 @@ bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
     double x = 0;
     if (const std::string* v = option("sound-rate")) {
         if (!parseNumber(*v, x) || x < 8000 || x > 384000 || x != std::floor(x)) {
-            error = "--sound-rate takes a whole number of Hz from 8000 to 384000";
+            error = "--sound-rate nimmt eine ganze Zahl in Hz von 8000 bis 384000";
             return false;
         }
         config.deviceRateHz = static_cast<int>(x);
     }
     if (const std::string* v = option("sound-inputs")) {
         if (!box::parseInputMap(*v, config.channel)) {
-            error = "--sound-inputs takes four channels L1,MIC,L2,REF (from 1; REF may be digital)";
+            error = "--sound-inputs nimmt vier Kanäle L1,MIC,L2,REF (ab 1; REF darf digital sein)";
             return false;
         }
     }
@@ -324,7 +370,7 @@ bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
         if (*v == "none") {
             config.timingChannel = 0;
         } else if (!parseNumber(*v, x) || x < 1 || x > 64 || x != std::floor(x)) {
-            error = "--sound-timing takes a channel from 1 to 64 or none";
+            error = "--sound-timing nimmt einen Kanal von 1 bis 64 oder none";
             return false;
         } else {
             config.timingChannel = static_cast<int>(x);
@@ -332,14 +378,14 @@ bool configureSoundCard(const ToolContext& ctx, box::SoundCardConfig& config,
     }
     if (const std::string* v = option("sound-level")) {
         if (!parseNumber(*v, x) || x < -60 || x > 0) {
-            error = "--sound-level takes dBFS from -60 to 0";
+            error = "--sound-level nimmt dBFS von -60 bis 0";
             return false;
         }
         config.outputLevelDbfs = x;
     }
     if (const std::string* v = option("sound-latency")) {
         if (!parseNumber(*v, x) || x < 0 || x > 10000000 || x != std::floor(x)) {
-            error = "--sound-latency takes a whole number of frames";
+            error = "--sound-latency nimmt eine ganze Zahl von Frames";
             return false;
         }
         config.calibratedLatencyFrames = static_cast<int>(x);
@@ -364,7 +410,7 @@ bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string&
         if (it == ctx.options.end())
             return true;
         if (!parseNumber(it->second, out) || out < lo || out > hi) {
-            error = std::string("--") + key + ": '" + it->second + "' is out of range";
+            error = std::string("--") + key + ": „" + it->second + "“ liegt außerhalb des Bereichs";
             return false;
         }
         return true;
@@ -380,20 +426,20 @@ bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string&
         return false;
     if (auto it = ctx.options.find("sim-driver"); it != ctx.options.end()) {
         if (!box::sim::parseDriver(it->second, bench.driver)) {
-            error = "--sim-driver takes six positive numbers: Re,LeMh,fs,Qms,Qes,VasL";
+            error = "--sim-driver nimmt sechs positive Zahlen: Re,LeMh,fs,Qms,Qes,VasL";
             return false;
         }
     }
     if (auto it = ctx.options.find("sim-fault"); it != ctx.options.end()) {
         if (!box::sim::parseFault(it->second, bench.fault)) {
-            error = "--sim-fault takes absent, stuck, clip or none";
+            error = "--sim-fault nimmt absent, stuck, clip oder none";
             return false;
         }
     }
-    return onlyKnownOptions(ctx, "sim-",
-                            {"sim-hw", "sim-noise", "sim-gain", "sim-driver", "sim-fault",
-                             "sim-box-l", "sim-mass-g"},
-                            error);
+    return onlyKnownOptions(
+        ctx, "sim-",
+        {"sim-hw", "sim-noise", "sim-gain", "sim-driver", "sim-fault", "sim-box-l", "sim-mass-g"},
+        error);
 }
 
 } // namespace tool

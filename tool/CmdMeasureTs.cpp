@@ -7,7 +7,7 @@
 #include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
-#include "dsp/ts/TsProcedure.h"
+#include "box/TsProcedure.h"
 
 #include <cmath>
 #include <cstdio>
@@ -35,7 +35,7 @@ int runTs(tool::MeasureContext& mc)
         char* end = nullptr;
         const double v = std::strtod(it->second.c_str(), &end);
         if (it->second.empty() || *end != '\0' || !std::isfinite(v) || v <= 0.0)
-            return tool::usageError("--dc-ohm takes a resistance in ohm");
+            return tool::usageError("--dc-ohm nimmt einen Widerstand in Ohm");
         if (scripted)
             scripted->queueDcResistance(static_cast<float>(v));
     }
@@ -45,7 +45,7 @@ int runTs(tool::MeasureContext& mc)
     if (mc.sim && mc.sim->bench().closedBoxL > 0.0 && !hasSetting(ctx, "boxVolumeL"))
         core::settings().boxVolumeL = static_cast<float>(mc.sim->bench().closedBoxL);
 
-    if (ts::measureTsParameters() != 1)
+    if (ts::measureTsParameters(mc.views) != 1)
         return tool::kExitFailed;
     // The stored text keeps its CR LF line ends; the terminal gets plain ones.
     const auto& stored = core::store().tsResultText;

@@ -16,7 +16,7 @@ namespace {
 int runMic(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 2)
-        return tool::usageError("mic takes two arguments: FILE.mic OUT.cfg");
+        return tool::usageError("mic nimmt zwei Argumente: DATEI.mic AUS.cfg");
     if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
         return bad;
     core::prepareRecordsForStart();

@@ -12,11 +12,11 @@ namespace {
 int runNew(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 1)
-        return tool::usageError("new takes one argument: OUT.mes or OUT.cfg");
+        return tool::usageError("new nimmt ein Argument: AUS.mes oder AUS.cfg");
     const std::string& out = ctx.args[0];
     const std::string ext = tool::extensionOf(out);
     if (ext != "mes" && ext != "cfg")
-        return tool::usageError("new: OUT must end in .mes or .cfg");
+        return tool::usageError("new: AUS muss auf .mes oder .cfg enden");
     if (const int bad = tool::checkOptions(ctx, true); bad != tool::kExitOk)
         return bad;
     const int rc = tool::applyCommonOptions(ctx);

@@ -8,12 +8,12 @@ namespace {
 int runResave(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 2)
-        return tool::usageError("resave takes two arguments: IN OUT");
+        return tool::usageError("resave nimmt zwei Argumente: EIN AUS");
     const std::string& in = ctx.args[0];
     const std::string& out = ctx.args[1];
     const std::string ext = tool::extensionOf(in);
     if (ext != "mes" && ext != "cfg")
-        return tool::usageError("resave: IN must end in .mes or .cfg");
+        return tool::usageError("resave: EIN muss auf .mes oder .cfg enden");
     if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
         return bad;
     files::WriteStatus s = files::WriteStatus::WriteFailed;

@@ -14,9 +14,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace
 {
+
+std::vector<ts::ImpedancePoint> points(const files::ExchangeImport& imp)
+{
+    return ts::impedancePoints(imp.table.frequencyHz, imp.table.value, imp.table.phaseDeg);
+}
 
 // A positive number from an option; false when it is missing or not one.
 bool positiveOption(const tool::ToolContext& ctx, const char* name, float& value)
@@ -35,7 +41,7 @@ bool positiveOption(const tool::ToolContext& ctx, const char* name, float& value
 int runTs(tool::ToolContext& ctx)
 {
     if (ctx.args.size() != 2)
-        return tool::usageError("ts takes two arguments: FREE.zma LOADED.zma");
+        return tool::usageError("ts nimmt zwei Argumente: FREI.zma BELASTET.zma");
     if (const int bad = tool::checkOptions(
             ctx, false, {"dc-ohm", "diameter-mm", "added-mass-g", "box-l", "out"});
         bad != tool::kExitOk)
@@ -44,16 +50,16 @@ int runTs(tool::ToolContext& ctx)
     const bool mass = ctx.options.count("added-mass-g") != 0;
     const bool box = ctx.options.count("box-l") != 0;
     if (mass == box)
-        return tool::usageError("ts: give either --added-mass-g G or --box-l L");
+        return tool::usageError("ts: entweder --added-mass-g G oder --box-l L angeben");
     if (mass && !positiveOption(ctx, "added-mass-g", in.addedMassG))
-        return tool::usageError("--added-mass-g takes a mass in gram");
+        return tool::usageError("--added-mass-g nimmt eine Masse in Gramm");
     if (box && !positiveOption(ctx, "box-l", in.boxVolumeL))
-        return tool::usageError("--box-l takes a volume in litre");
+        return tool::usageError("--box-l nimmt ein Volumen in Liter");
     in.second = mass ? ts::SecondRun::AddedMass : ts::SecondRun::ClosedBox;
     if (!positiveOption(ctx, "diameter-mm", in.diaphragmDiameterMm))
-        return tool::usageError("ts: --diameter-mm D (effective diaphragm diameter) is needed");
+        return tool::usageError("ts: --diameter-mm D (wirksamer Membrandurchmesser) fehlt");
     if (ctx.options.count("dc-ohm") && !positiveOption(ctx, "dc-ohm", in.dcResistanceOhm))
-        return tool::usageError("--dc-ohm takes a resistance in ohm");
+        return tool::usageError("--dc-ohm nimmt einen Widerstand in Ohm");
 
     core::prepareRecordsForStart();
     const files::ExchangeImport freeAir = files::importExchangeFile(
@@ -64,8 +70,7 @@ int runTs(tool::ToolContext& ctx)
         ctx.args[1], files::ExchangeFormat::Zma, ts::kTsFftLength, ts::kTsFileRateCode);
     if (!loaded.ok)
         return tool::kExitFailed;
-    if (ts::tsFromImpedanceCurves(freeAir.curves.value, freeAir.curves.phase, loaded.curves.value,
-                                  loaded.curves.phase, in) != 1)
+    if (ts::tsFromImpedanceCurves(points(freeAir), points(loaded), in) != 1)
         return tool::kExitFailed;
 
     // The stored text keeps its CR LF line ends; the terminal gets plain ones.
@@ -83,8 +88,8 @@ const bool registered = tool::registerCommand(
      "  ts FREE.zma LOADED.zma --diameter-mm D (--added-mass-g G | --box-l L)\n"
      "     [--dc-ohm R] [--out FILE.mes]     Thiele-Small parameters from impedance files\n"
      "                                       (free air; with added mass or in a closed box),\n"
-     "                                       brought onto 6.4 kHz, N 4096; without --dc-ohm\n"
-     "                                       the proposal 0.95 x the minimum above fs is taken;\n"
+     "                                       analysed on the files' own points; without\n"
+     "                                       --dc-ohm the fitted model's Re is taken;\n"
      "                                       --out saves the result text in a measurement file",
      runTs});
 

@@ -7,7 +7,7 @@ namespace {
 int runVersion(tool::ToolContext& ctx)
 {
     if (!ctx.args.empty())
-        return tool::usageError("version takes no arguments");
+        return tool::usageError("version nimmt keine Argumente");
     if (const int bad = tool::checkOptions(ctx, false); bad != tool::kExitOk)
         return bad;
     std::printf("OrvoPro 2.3 (orvo-tool)\n");

@@ -5,28 +5,36 @@
 //         {"ts", "Thiele-Small parameters (two impedance runs)", runTs});
 #pragma once
 
+#include "core/Renderer.h"
 #include "tool/ToolCommand.h"
 
-namespace box {
+namespace box
+{
 struct SoundCardConfig;
 }
-namespace box::sim {
+namespace box::sim
+{
 class SimulatedBox;
 struct Bench;
-}
+} // namespace box::sim
 
-namespace tool {
+namespace tool
+{
 
 struct MeasureContext {
     ToolContext& ctx;
     // The simulated box the run talks to, or null on a real port (--port ppdev). Its bench
     // is set up from the --sim-... options before the run starts.
     box::sim::SimulatedBox* sim;
+    // Records the pictures of the views a run changes, as in the program: rendering the
+    // amplitude view also moves its frequency axis, which decides whether the older overlays
+    // stay.
+    core::Renderer& views;
 };
 
 struct MeasureRun {
     const char* name;
-    const char* help;  // one line for --help
+    const char* help; // one line for --help
     // Runs on the records after the common options and the start-up steps; returns kExitOk,
     // kExitFailed or kExitUsage. The records are saved to --out afterwards when it returns
     // kExitOk and no box failure ("Hardware nicht vorhanden", "Hardware Fehler") was shown.

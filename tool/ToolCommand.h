@@ -19,6 +19,7 @@ struct ToolContext {
     std::vector<std::string> sets;               // --set FIELD=VALUE, in order
     std::string answers;                         // --answers LIST
     std::map<std::string, std::string> options;  // any other --name VALUE, without the dashes
+    std::vector<std::string> commandLine;        // every word as given, the program's first
 };
 
 struct ToolCommand {

@@ -1,76 +1,29 @@
 #include "tool/ToolSupport.h"
 
 #include "files/ConfigurationFile.h"
+#include "files/FileDialogs.h"
 #include "files/MeasurementFile.h"
 
 #include "core/Settings.h"
+#include "core/SettingsFields.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
-namespace tool {
+#include <signal.h>
 
-namespace {
-
-struct FieldRef {
-    const char* name;
-    int* i;
-    float* f;
-};
-
-std::vector<FieldRef> fieldTable()
+namespace tool
 {
-    core::MeasurementSettings& s = core::settings();
-    return {
-        {"parallelPort", &s.parallelPort, nullptr},
-        {"window", &s.window, nullptr},
-        {"smoothing", &s.smoothing, nullptr},
-        {"averages", &s.averages, nullptr},
-        {"markerPos[0]", &s.markerPos[0], nullptr},
-        {"markerPos[1]", &s.markerPos[1], nullptr},
-        {"markerDragging[0]", &s.markerDragging[0], nullptr},
-        {"markerDragging[1]", &s.markerDragging[1], nullptr},
-        {"sampleRate", &s.sampleRate, nullptr},
-        {"dbsplSpeakerImpedanceOhm", nullptr, &s.dbsplSpeakerImpedanceOhm},
-        {"fftLength", &s.fftLength, nullptr},
-        {"measuringInput", &s.measuringInput, nullptr},
-        {"referenceInput", &s.referenceInput, nullptr},
-        {"distanceMm", &s.distanceMm, nullptr},
-        {"dbsplRealDistance", &s.dbsplRealDistance, nullptr},
-        {"phaseMode", &s.phaseMode, nullptr},
-        {"referenceResistorOhm", nullptr, &s.referenceResistorOhm},
-        {"preampGainDb", nullptr, &s.preampGainDb},
-        {"referenceComputation", &s.referenceComputation, nullptr},
-        {"phaseOffsetDeg", nullptr, &s.phaseOffsetDeg},
-        {"stepResponse", &s.stepResponse, nullptr},
-        {"micCorrection", &s.micCorrection, nullptr},
-        {"micPhase0Deg", &s.micPhase0Deg, nullptr},
-        {"method", &s.method, nullptr},
-        {"addedMassG", nullptr, &s.addedMassG},
-        {"diaphragmDiameterMm", nullptr, &s.diaphragmDiameterMm},
-        {"micSensitivityMvPerPa", nullptr, &s.micSensitivityMvPerPa},
-        {"boxVolumeL", nullptr, &s.boxVolumeL},
-        {"levelCount", &s.levelCount, nullptr},
-        {"levelCalculation", &s.levelCalculation, nullptr},
-        {"levelWindow", &s.levelWindow, nullptr},
-        {"levelWeighting", &s.levelWeighting, nullptr},
-        {"levelMethod", &s.levelMethod, nullptr},
-        {"levelCountLimited", &s.levelCountLimited, nullptr},
-        {"sumMode", &s.sumMode, nullptr},
-        {"levelAveraging", &s.levelAveraging, nullptr},
-    };
-}
-
-} // namespace
 
 std::vector<std::string> settingsFieldNames()
 {
     std::vector<std::string> names;
-    for (const FieldRef& f : fieldTable())
+    for (const core::SettingsFieldRange& f : core::settingsFieldRanges())
         names.emplace_back(f.name);
     return names;
 }
@@ -79,38 +32,30 @@ bool setSettingsField(const std::string& assignment, std::string& error)
 {
     const auto eq = assignment.find('=');
     if (eq == std::string::npos) {
-        error = "--set needs FIELD=VALUE, got '" + assignment + "'";
+        error = "--set braucht FELD=WERT, nicht „" + assignment + "“";
         return false;
     }
-    const std::string name = assignment.substr(0, eq);
-    const std::string value = assignment.substr(eq + 1);
-    for (const FieldRef& f : fieldTable()) {
-        if (name != f.name)
-            continue;
-        // The tool runs in the "C" locale, so strtol/strtod read a decimal point only.
-        const char* begin = value.c_str();
-        char* end = nullptr;
-        errno = 0;
-        if (f.i != nullptr) {
-            const long v = std::strtol(begin, &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || v < -2147483647L - 1 ||
-                v > 2147483647L) {
-                error = "--set " + name + " needs a whole number, got '" + value + "'";
-                return false;
-            }
-            *f.i = static_cast<int>(v);
-        } else {
-            const double v = std::strtod(begin, &end);
-            if (value.empty() || *end != '\0' || !std::isfinite(v)) {
-                error = "--set " + name + " needs a number, got '" + value + "'";
-                return false;
-            }
-            *f.f = static_cast<float>(v);
-        }
-        return true;
+    const core::FieldAssignment r =
+        core::assignSettingsField(core::settings(), std::string_view(assignment).substr(0, eq),
+                                  std::string_view(assignment).substr(eq + 1));
+    error = r.message;
+    return r.check == core::FieldCheck::Ok;
+}
+
+int checkSettingsAssignments(const ToolContext& ctx)
+{
+    core::MeasurementSettings scratch = core::settings();
+    std::string error;
+    for (const std::string& a : ctx.sets) {
+        const auto eq = a.find('=');
+        if (eq == std::string::npos)
+            return usageError("--set braucht FELD=WERT, nicht „" + a + "“");
+        const core::FieldAssignment r = core::assignSettingsField(
+            scratch, std::string_view(a).substr(0, eq), std::string_view(a).substr(eq + 1));
+        if (r.check != core::FieldCheck::Ok)
+            return usageError(r.message);
     }
-    error = "--set: unknown settings field '" + name + "'";
-    return false;
+    return kExitOk;
 }
 
 std::string extensionOf(const std::string& path)
@@ -127,11 +72,11 @@ int checkOptions(const ToolContext& ctx, bool common, std::initializer_list<cons
 {
     if (!common) {
         if (!ctx.configPath.empty())
-            return usageError("this command takes no --config");
+            return usageError("dieser Befehl nimmt kein --config");
         if (!ctx.inPath.empty())
-            return usageError("this command takes no --in");
+            return usageError("dieser Befehl nimmt kein --in");
         if (!ctx.sets.empty())
-            return usageError("this command takes no --set");
+            return usageError("dieser Befehl nimmt kein --set");
     }
     for (const auto& [key, value] : ctx.options) {
         (void)value;
@@ -139,20 +84,72 @@ int checkOptions(const ToolContext& ctx, bool common, std::initializer_list<cons
         for (const char* e : extra)
             known = known || key == e;
         if (!known)
-            return usageError("unknown option --" + key + " (see --help)");
+            return usageError("unbekannte Option --" + key + " (siehe --help)");
     }
     return kExitOk;
 }
 
 int saveStatus(files::WriteStatus status, const std::string& path)
 {
-    if (status == files::WriteStatus::Written)
-        return kExitOk;
-    if (status == files::WriteStatus::CannotCreate)
-        std::fprintf(stderr, "orvo-tool: cannot create %s\n", path.c_str());
-    else
-        std::fprintf(stderr, "orvo-tool: cannot write %s\n", path.c_str());
-    return kExitFailed;
+    (void)path;
+    return status == files::WriteStatus::Written ? kExitOk : kExitFailed;
+}
+
+int saveStatus(const files::SaveResult& result, const std::string& path)
+{
+    files::showSaveFailure(path, result);
+    return saveStatus(result.status, path);
+}
+
+namespace
+{
+sigset_t stopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+} // namespace
+
+static_assert(sizeof(sigset_t) <= 128, "the saved signal mask must fit");
+
+HeldStopSignals::HeldStopSignals()
+{
+    const sigset_t set = stopSignals();
+    sigset_t old;
+    sigemptyset(&old);
+    sigprocmask(SIG_BLOCK, &set, &old);
+    std::memcpy(saved_, &old, sizeof old);
+}
+
+HeldStopSignals::~HeldStopSignals()
+{
+    sigset_t old;
+    std::memcpy(&old, saved_, sizeof old);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+int takeStopSignal()
+{
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0)
+        return 0;
+    const sigset_t set = stopSignals();
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        if (sigismember(&pending, sig) == 1 && sigismember(&set, sig) == 1) {
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, sig);
+            int got = 0;
+            sigwait(&one, &got);
+            return got;
+        }
+    }
+    return 0;
 }
 
 int loadMeasurementForTool(const std::string& path)
@@ -176,16 +173,10 @@ int loadConfigurationForTool(const std::string& path)
 
 int applyCommonOptions(ToolContext& ctx)
 {
-    // Unknown fields are found before any file is touched.
+    // Unknown fields and values out of range are found before any file is touched.
+    if (const int bad = checkSettingsAssignments(ctx); bad != kExitOk)
+        return bad;
     std::string error;
-    const core::MeasurementSettings saved = core::settings();
-    for (const std::string& a : ctx.sets) {
-        if (!setSettingsField(a, error)) {
-            core::settings() = saved;
-            return usageError(error);
-        }
-    }
-    core::settings() = saved;
 
     if (!ctx.configPath.empty()) {
         const int rc = loadConfigurationForTool(ctx.configPath);

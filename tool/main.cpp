@@ -7,10 +7,13 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-namespace tool {
+namespace tool
+{
 
-namespace {
+namespace
+{
 std::vector<ToolCommand>& registry()
 {
     static std::vector<ToolCommand> r;
@@ -20,19 +23,21 @@ std::vector<ToolCommand>& registry()
 void printHelp(std::FILE* to)
 {
     std::fprintf(to, "orvo-tool: the measurement program's work without a window\n\n"
-                "usage: orvo-tool COMMAND [ARGS] [OPTIONS]\n\ncommands:\n");
+                     "usage: orvo-tool COMMAND [ARGS] [OPTIONS]\n\ncommands:\n");
     auto list = registry();
-    std::sort(list.begin(), list.end(),
-              [](const ToolCommand& a, const ToolCommand& b) { return std::strcmp(a.name, b.name) < 0; });
+    std::sort(list.begin(), list.end(), [](const ToolCommand& a, const ToolCommand& b) {
+        return std::strcmp(a.name, b.name) < 0;
+    });
     for (const ToolCommand& c : list)
         std::fprintf(to, "%s\n", c.usage);
-    std::fprintf(to, "\ncommon options:\n"
-                "  --config FILE.cfg   load settings, display settings and tables first\n"
-                "  --in FILE.mes       load a measurement file first\n"
-                "  --set FIELD=VALUE   set a measurement setting by its field name (repeatable)\n"
-                "  --answers LIST      answers to prompts in order: yes,no,ok,cancel\n"
-                "  --help              this text\n\n"
-                "exit status: 0 success, 1 the operation failed (message on stderr), 2 usage error\n");
+    std::fprintf(
+        to, "\ncommon options:\n"
+            "  --config FILE.cfg   load settings, display settings and tables first\n"
+            "  --in FILE.mes       load a measurement file first\n"
+            "  --set FIELD=VALUE   set a measurement setting by its field name (repeatable)\n"
+            "  --answers LIST      answers to prompts in order: yes,no,ok,cancel\n"
+            "  --help              this text\n\n"
+            "exit status: 0 success, 1 the operation failed (message on stderr), 2 usage error\n");
 }
 } // namespace
 
@@ -42,7 +47,10 @@ bool registerCommand(const ToolCommand& command)
     return true;
 }
 
-const std::vector<ToolCommand>& commands() { return registry(); }
+const std::vector<ToolCommand>& commands()
+{
+    return registry();
+}
 
 int usageError(const std::string& message)
 {
@@ -69,9 +77,10 @@ int main(int argc, char** argv)
     auto it = std::find_if(cmds.begin(), cmds.end(),
                            [&](const ToolCommand& c) { return name == c.name; });
     if (it == cmds.end())
-        return usageError("unknown command '" + name + "' (see --help)");
+        return usageError("unbekannter Befehl „" + name + "“ (siehe --help)");
 
     ToolContext ctx;
+    ctx.commandLine.assign(argv, argv + argc);
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help") {
@@ -87,7 +96,7 @@ int main(int argc, char** argv)
                 key = key.substr(0, eq);
             } else {
                 if (i + 1 >= argc)
-                    return usageError("option --" + key + " needs a value");
+                    return usageError("Option --" + key + " braucht einen Wert");
                 value = argv[++i];
             }
             if (key == "config")
@@ -101,12 +110,16 @@ int main(int argc, char** argv)
             else
                 ctx.options[key] = value;
         } else {
+            // An empty word is a file name a script forgot (an unset variable), not a name.
+            if (a.empty())
+                return usageError("Argument " + std::to_string(ctx.args.size() + 1) +
+                                  " ist leer (ein Dateiname fehlt?)");
             ctx.args.push_back(a);
         }
     }
     core::NonInteractiveUi ui(true);
     if (!ui.setAnswers(ctx.answers))
-        return usageError("--answers takes yes,no,ok,cancel separated by commas");
+        return usageError("--answers nimmt yes,no,ok,cancel, durch Kommas getrennt");
     core::setUi(&ui);
     const int rc = it->run(ctx);
     core::setUi(nullptr);

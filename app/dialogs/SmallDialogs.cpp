@@ -8,17 +8,19 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLinearGradient>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace app::dialogs {
+namespace app::dialogs
+{
 
-namespace {
+namespace
+{
 
 // The information box's picture: a loudspeaker and its response, drawn rather than shipped.
 QPixmap infoPicture()
@@ -108,6 +110,13 @@ DcResistanceDialog::DcResistanceDialog(float proposalOhm, QWidget* owner)
     auto* text = new QLabel(QStringLiteral("Bitte Gleichstromwiderstand, falls \n"
                                            "erforderlich, korrigieren !"),
                             this);
+    // The proposal comes from the impedance model fitted to the free-air run; it is close,
+    // but a lead or a contact adds to what the curve shows.
+    auto* note = new QLabel(QStringLiteral("Der Vorschlag ist eine Schätzung aus der "
+                                           "Impedanzkurve.\nBesser ist der mit einem Ohmmeter "
+                                           "gemessene Wert."),
+                            this);
+    note->setObjectName(QStringLiteral("dcEstimateNote"));
 
     edit_ = new QLineEdit(this);
     edit_->setObjectName(controlName(1181));
@@ -132,6 +141,7 @@ DcResistanceDialog::DcResistanceDialog(float proposalOhm, QWidget* owner)
     outer->setContentsMargins(14, 14, 14, 12);
     outer->setSpacing(10);
     outer->addWidget(text);
+    outer->addWidget(note);
     outer->addWidget(group);
     outer->addLayout(buttons);
 

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -35,6 +36,14 @@ QString german(double value, int decimals)
     return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
+// The spin boxes take and show numbers as the read-outs do, whatever the desktop's locale.
+QLocale germanLocale()
+{
+    QLocale l(QLocale::German, QLocale::Germany);
+    l.setNumberOptions(QLocale::OmitGroupSeparator);
+    return l;
+}
+
 class WaitCursor {
 public:
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -43,19 +52,48 @@ public:
 
 } // namespace
 
-SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release)
-    : QDialog(owner), release_(std::move(release))
+QString timingConflict(const box::SoundCardConfig& config)
+{
+    if (config.timingChannel <= 0)
+        return {};
+    QStringList inputs;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (config.channel[i] == config.timingChannel)
+            inputs << QString::fromUtf8(kInputNames[i]);
+    if (inputs.isEmpty())
+        return {};
+    const QString names = inputs.size() == 1
+                              ? inputs.front()
+                              : QStringList(inputs.mid(0, inputs.size() - 1)).join(", ") +
+                                    QStringLiteral(" und ") + inputs.back();
+    return QStringLiteral("Kanal %1 ist für %2 und zugleich als Zeitreferenz eingestellt.\n"
+                          "Die Zeitreferenz bekommt über ein Kabel das gespielte Signal zurück\n"
+                          "und kann nicht zugleich Messeingang sein: bitte für die\n"
+                          "Zeitreferenz einen freien Kanal wählen oder „keine“.")
+        .arg(config.timingChannel)
+        .arg(names);
+}
+
+SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release, AutoBox autoBox)
+    : QDialog(owner), release_(std::move(release)), autoBox_(autoBox)
 {
     setWindowTitle(QStringLiteral("Soundkarte"));
     setObjectName(QStringLiteral("dialogSoundCard"));
     auto* top = new QVBoxLayout(this);
 
     auto* box = new QGroupBox(QStringLiteral("Messbox"), this);
-    auto* boxRow = new QHBoxLayout(box);
+    auto* boxRow = new QHBoxLayout;
     driver_ = new RadioGroup(this);
     boxRow->addWidget(driver_->add(1, QStringLiteral("Parallelport"), kParallel, box));
     boxRow->addWidget(driver_->add(2, QStringLiteral("Soundkarte"), kSoundCard, box));
     boxRow->addWidget(driver_->add(3, QStringLiteral("Simulierte Messbox"), kSimulator, box));
+    auto* boxLayout = new QVBoxLayout;
+    boxLayout->addLayout(boxRow);
+    inUse_ = new QLabel(box);
+    inUse_->setObjectName(QStringLiteral("boxInUse"));
+    inUse_->setWordWrap(true);
+    boxLayout->addWidget(inUse_);
+    box->setLayout(boxLayout);
     top->addWidget(box);
 
     auto* devices = new QGroupBox(QStringLiteral("Geräte"), this);
@@ -78,6 +116,7 @@ SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release)
     }
     rate_ = new QComboBox(devices);
     rate_->setObjectName(QStringLiteral("deviceRate"));
+    rate_->addItem(QStringLiteral("wie das Gerät"), 0);
     for (int hz : {44100, 48000, 88200, 96000, 192000})
         rate_->addItem(QStringLiteral("%1 Hz").arg(hz), hz);
     devForm->addRow(QStringLiteral("Eingabe:"), inputDevice_);
@@ -108,21 +147,41 @@ SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release)
         fullScale_[i]->setDecimals(4);
         fullScale_[i]->setRange(0.0001, 999.0);
         fullScale_[i]->setSuffix(QStringLiteral(" V"));
+        fullScale_[i]->setLocale(germanLocale());
         grid->addWidget(fullScale_[i], i + 1, 2);
     }
+    refNote_ = new QLabel(QStringLiteral("digital: ohne Spannung"), inputs);
+    refNote_->setObjectName(QStringLiteral("refIntNote"));
+    refNote_->setStyleSheet(QStringLiteral("color: #606060"));
+    grid->addWidget(refNote_, 4, 3);
     grid->addWidget(new QLabel(QStringLiteral("Zeitreferenz (Schleife)"), inputs), 5, 0);
     timing_ = new QSpinBox(inputs);
     timing_->setObjectName(QStringLiteral("timingChannel"));
     timing_->setRange(0, 64);
     timing_->setSpecialValueText(QStringLiteral("keine"));
     grid->addWidget(timing_, 5, 1);
+    conflict_ = new QLabel(inputs);
+    conflict_->setObjectName(QStringLiteral("timingConflict"));
+    conflict_->setStyleSheet(QStringLiteral("color: #a00000"));
     grid->addWidget(new QLabel(QStringLiteral("Ausgangspegel (MLS)"), inputs), 6, 0);
     level_ = new QDoubleSpinBox(inputs);
     level_->setObjectName(QStringLiteral("outputLevel"));
     level_->setRange(-60.0, 0.0);
     level_->setDecimals(1);
     level_->setSuffix(QStringLiteral(" dBFS"));
+    level_->setLocale(germanLocale());
     grid->addWidget(level_, 6, 1);
+    grid->addWidget(conflict_, 7, 0, 1, 4);
+    auto* explanation = new QLabel(
+        QStringLiteral("Zeitreferenz: ein Kabel von einem Ausgangskanal zurück auf einen\n"
+                       "freien Eingang. Mit ihr liegt jede Messung auf das Sample genau an\n"
+                       "derselben Stelle. Ohne Zeitreferenz sucht das Programm das Signal\n"
+                       "im gemessenen Kanal selbst. „Latenz kalibrieren“ misst die Laufzeit\n"
+                       "der Schleife einmal und speichert sie für das Gerät."),
+        inputs);
+    explanation->setObjectName(QStringLiteral("timingExplanation"));
+    // Broken by hand: a wrapping label in a grid is cut off when the dialog takes its size.
+    grid->addWidget(explanation, 8, 0, 1, 4);
     top->addWidget(inputs);
 
     auto* test = new QGroupBox(QStringLiteral("Test"), this);
@@ -159,16 +218,16 @@ SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release)
 
     connect(testButton, &QPushButton::clicked, this, [this] { runTest(); });
     connect(latencyButton, &QPushButton::clicked, this, [this] { runLatencyCalibration(); });
-    connect(ok, &QPushButton::clicked, this, [this] {
-        store();
-        accept();
-    });
+    connect(ok, &QPushButton::clicked, this, [this] { confirm(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(inputDevice_, &QComboBox::currentIndexChanged, this, [this] {
         calibratedLatency_ = -1;
         updateWarning();
     });
     connect(outputDevice_, &QComboBox::currentIndexChanged, this, [this] { updateWarning(); });
+    for (QSpinBox* spin : channel_)
+        connect(spin, &QSpinBox::valueChanged, this, [this] { updateInputs(); });
+    connect(timing_, &QSpinBox::valueChanged, this, [this] { updateInputs(); });
     installHelpKey(this, QStringLiteral("Dialog Soundkarte"));
     load();
 }
@@ -177,9 +236,16 @@ void SoundCardDialog::load()
 {
     const box::PortDriver d = box::configuredPortDriver();
     loadedDriver_ = d;
-    driver_->select(d == box::PortDriver::SoundCard   ? kSoundCard
-                    : d == box::PortDriver::Simulator ? kSimulator
-                                                      : kParallel);
+    // "auto" shows the box it has given: the simulated one where no port could be opened.
+    const bool autoSimulated = d == box::PortDriver::Auto && autoBox_ == AutoBox::Simulator;
+    shownDriver_ = d == box::PortDriver::SoundCard                    ? kSoundCard
+                   : d == box::PortDriver::Simulator || autoSimulated ? kSimulator
+                                                                      : kParallel;
+    driver_->select(shownDriver_);
+    inUse_->setText(autoSimulated ? QStringLiteral("Kein Parallelport gefunden: gemessen wird "
+                                                   "mit der simulierten Messbox.")
+                                  : QString());
+    inUse_->setVisible(autoSimulated);
     const box::SoundCardConfig c = box::loadSoundCardConfig(core::settingsStore());
     auto choose = [](QComboBox* combo, const std::string& name) {
         int i = combo->findData(qs(name));
@@ -205,6 +271,7 @@ void SoundCardDialog::load()
     timing_->setValue(c.timingChannel);
     level_->setValue(c.outputLevelDbfs);
     calibratedLatency_ = c.calibratedLatencyFrames;
+    updateInputs();
     latency_->setText(calibratedLatency_ >= 0
                           ? QStringLiteral("Kalibrierte Latenz: %1 Frames").arg(calibratedLatency_)
                           : QStringLiteral("Latenz nicht kalibriert"));
@@ -229,17 +296,51 @@ box::SoundCardConfig SoundCardDialog::config() const
 
 box::PortDriver SoundCardDialog::driver() const
 {
-    switch (driver_->valueOr(kParallel)) {
+    const int chosen = driver_->valueOr(shownDriver_);
+    // "auto" stays as long as the user keeps the box it has given; choosing another one
+    // stores that one.
+    if (loadedDriver_ == box::PortDriver::Auto && chosen == shownDriver_)
+        return box::PortDriver::Auto;
+    switch (chosen) {
     case kSoundCard:
         return box::PortDriver::SoundCard;
     case kSimulator:
         return box::PortDriver::Simulator;
     default:
-        // "auto" also means the parallel port (with the simulated box where there is none);
-        // it stays as it was unless the user chose the port instead of something else.
-        return loadedDriver_ == box::PortDriver::Auto ? box::PortDriver::Auto
-                                                      : box::PortDriver::Ppdev;
+        return box::PortDriver::Ppdev;
     }
+}
+
+void SoundCardDialog::updateInputs()
+{
+    // Ref_Int "digital" is the played signal itself: no input voltage stands behind its full
+    // scale, so its calibration is kept but can't be edited.
+    const bool digital = channel_[3]->value() == 0;
+    fullScale_[3]->setEnabled(!digital);
+    fullScale_[3]->setToolTip(
+        digital ? QStringLiteral("Ref_Int ist „digital“, das gespielte Signal selbst: dort gibt "
+                                 "es keine Eingangsspannung. Mit einem Kanal (Kabel vom Ausgang) "
+                                 "gilt der Wert wieder.")
+                : QString());
+    refNote_->setVisible(digital);
+    conflict_->setText(timingConflict(config()));
+    conflict_->setVisible(!conflict_->text().isEmpty());
+}
+
+bool SoundCardDialog::confirm()
+{
+    const QString why = timingConflict(config());
+    if (!why.isEmpty()) {
+        conflict_->setText(why);
+        conflict_->setVisible(true);
+        timing_->setFocus();
+        timing_->selectAll();
+        QApplication::beep();
+        return false;
+    }
+    store();
+    accept();
+    return true;
 }
 
 void SoundCardDialog::updateWarning()
@@ -314,7 +415,7 @@ void SoundCardDialog::runLatencyCalibration()
     }
     calibratedLatency_ = frames;
     latency_->setText(QStringLiteral("Kalibrierte Latenz: %1 ms (%2 Frames)")
-                          .arg(german(1000.0 * frames / config().deviceRateHz, 1))
+                          .arg(german(1000.0 * frames / card.rateHz(), 1))
                           .arg(frames));
 }
 
@@ -328,9 +429,9 @@ void SoundCardDialog::store()
     st.setValue("PortDriver", box::portDriverName(driver()));
 }
 
-bool runSoundCardDialog(QWidget* owner, const std::function<void()>& release)
+bool runSoundCardDialog(QWidget* owner, const std::function<void()>& release, AutoBox autoBox)
 {
-    SoundCardDialog dialog(owner, release);
+    SoundCardDialog dialog(owner, release, autoBox);
     return dialog.exec() == QDialog::Accepted;
 }
 

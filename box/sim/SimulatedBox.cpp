@@ -1,17 +1,20 @@
 #include "box/sim/SimulatedBox.h"
 
+#include "box/Acquisition.h"
 #include "box/Mls.h"
 #include "core/Settings.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <charconv>
 #include <sstream>
 
-namespace box::sim {
+namespace box::sim
+{
 
-namespace {
+namespace
+{
 
 using cd = std::complex<double>;
 constexpr double kPi = 3.14159265358979323846;
@@ -102,31 +105,6 @@ double antiAliasFilter(double rel)
 
 } // namespace
 
-// Air load of the cone at low frequencies (ka << 1), with a the radius of the diaphragm:
-// - Free air: the cone is a disk open on both sides. A disk moving broadside carries
-//   8 rho a^3 / 3 of air in all (Lamb, Hydrodynamics, 6th ed. 1932, par. 108: the added mass
-//   of a circular disk in an ideal fluid). The driver's parameters, measured in free air,
-//   already hold this mass in Mms.
-// - On a closed box the front radiates from the box's baffle: 8 rho a^3 / 3 on that side
-//   alone, the low-frequency limit of the radiation reactance of a piston in a baffle
-//   (Rayleigh, Theory of Sound, par. 302; Beranek, Acoustics, 1954, ch. 5). The rear works
-//   into the box's air; we take the same 8 rho a^3 / 3 for it, the usual engineering
-//   assumption of two baffled sides for a driver in a box of ordinary shape (Beranek's
-//   treatment of a piston in one wall of a closed box puts it somewhat lower, depending on
-//   the box's proportions; the program's evaluation assumes 0.85 of it).
-// So mounting on the box adds 8 rho a^3 / 3 to the moving mass as well as the box's air
-// spring to the suspension.
-double freeAirLoadKg(double sdM2)
-{
-    const double a = std::sqrt(sdM2 / kPi);
-    return 8.0 / 3.0 * kRho * a * a * a;
-}
-
-double closedBoxAirLoadKg(double sdM2)
-{
-    return 2.0 * freeAirLoadKg(sdM2);
-}
-
 DriverModel driverModel(const Bench& bench)
 {
     const DriverParameters& d = bench.driver;
@@ -142,9 +120,9 @@ DriverModel driverModel(const Bench& bench)
     m.bl = std::sqrt(ws * m.mms * d.reOhm / d.qes);
     if (bench.massOrBoxApplied) {
         if (bench.closedBoxL > 0.0) {
-            const double cb = bench.closedBoxL * 1e-3 / (kRhoC2 * m.sd * m.sd);
+            const double cb = ts::boxComplianceMPerN(bench.closedBoxL, m.sd);
             m.cms = 1.0 / (1.0 / m.cms + 1.0 / cb);
-            m.mms += closedBoxAirLoadKg(m.sd) - freeAirLoadKg(m.sd);
+            m.mms += ts::boxAirMassIncrementKg(m.sd);
         } else {
             m.mms += bench.addedMassG * 1e-3;
         }
@@ -152,7 +130,8 @@ DriverModel driverModel(const Bench& bench)
     return m;
 }
 
-namespace {
+namespace
+{
 // Mechanical impedance of the moving system, N s/m; infinite at DC (the suspension).
 cd mechanicalImpedance(const DriverModel& m, double w)
 {
@@ -255,6 +234,8 @@ void SimulatedBox::sleepMs(int ms)
 
 void SimulatedBox::wiringConfirmed(int stringId)
 {
+    if (wiringHook_)
+        wiringHook_(bench_, stringId);
     switch (stringId) {
     case 21: // "Vebindung LINE1  Eingang mit Verstärkerausgang !"
         bench_.line1 = Wiring::AmplifierOutput;
@@ -387,7 +368,10 @@ std::uint8_t SimulatedBox::in(std::uint16_t port)
     return v;
 }
 
-double SimulatedBox::signalVoltsScale(int input) const { return input == 2 ? 12800.0 : 1280.0; }
+double SimulatedBox::signalVoltsScale(int input) const
+{
+    return input == 2 ? 12800.0 : 1280.0;
+}
 
 void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus,
                                       int noisePeriod, std::vector<double>& volts)
@@ -457,6 +441,12 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus st
         volts[n] = y[(n + p - lat) % p].real() / static_cast<double>(p);
 }
 
+void SimulatedBox::generatorPlays(bool noise, int noisePeriod)
+{
+    generatorNoise_ = noise;
+    generatorNoisePeriod_ = noisePeriod;
+}
+
 void SimulatedBox::startCapture()
 {
     if (bench_.fault == Fault::Absent)
@@ -495,11 +485,8 @@ void SimulatedBox::startCapture()
         Stimulus stimulus = bench_.stimulus;
         int noisePeriod = 4096;
         if (stimulus == Stimulus::ForMethod) {
-            const core::MeasurementSettings& s = core::settings();
-            stimulus = s.method == 2 ? Stimulus::Noise : Stimulus::Impulse;
-            noisePeriod = 512;
-            while (noisePeriod < 4096 && noisePeriod < s.fftLength)
-                noisePeriod *= 2;
+            stimulus = generatorNoise_ ? Stimulus::Noise : Stimulus::Impulse;
+            noisePeriod = generatorNoisePeriod_;
         }
         const CleanKey key{input, rate, mls, stimulus, noisePeriod, bench_};
         if (!cleanValid_ || !(key == cleanKey_)) {

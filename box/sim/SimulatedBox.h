@@ -5,14 +5,17 @@
 #pragma once
 
 #include "box/PortAccess.h"
+#include "dsp/ts/DriverPhysics.h"
 
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
-namespace box::sim {
+namespace box::sim
+{
 
 // Electrical and mechanical model of a moving-coil driver from its small-signal parameters.
 struct DriverParameters {
@@ -27,17 +30,17 @@ struct DriverParameters {
 
 // What a line input (or the microphone input) is connected to.
 enum class Wiring {
-    Open,               // nothing: noise only
-    AmplifierOutput,    // the amplifier's output terminals
-    SpeakerSide,        // the loudspeaker side of the reference resistor
-    Microphone,         // a measuring microphone in front of the driver
+    Open,            // nothing: noise only
+    AmplifierOutput, // the amplifier's output terminals
+    SpeakerSide,     // the loudspeaker side of the reference resistor
+    Microphone,      // a measuring microphone in front of the driver
 };
 
 enum class Fault {
     None,
-    Absent,     // no box on the port: the start is never acknowledged
-    Stuck,      // the capture starts but never finishes
-    Clip,       // the input stage is overdriven: every capture clips
+    Absent, // no box on the port: the start is never acknowledged
+    Stuck,  // the capture starts but never finishes
+    Clip,   // the input stage is overdriven: every capture clips
 };
 
 // Generator when the box's MLS is off. Impulse: one sample (the method Impuls). Noise:
@@ -110,20 +113,17 @@ struct Bench {
     bool operator==(const Bench&) const = default;
 };
 
-// rho * c^2 of air as the Thiele-Small formulas take it, Pa.
-inline constexpr double kRhoC2 = 1.42e5;
-inline constexpr double kRho = 1.18;
-inline constexpr double kSpeedOfSound = 343.0;
+// The air's constants and loads are those of the T/S evaluation (dsp/ts/DriverPhysics.h).
+using ts::kRho;
+using ts::kRhoC2;
+using ts::kSpeedOfSound;
 
 // Mechanical values derived from the parameters (SI units).
 struct DriverModel {
     double re, le, bl, mms, cms, rms, sd;
 };
-// Air moving with the cone at low frequencies, kg, for a diaphragm of area sdM2: in free air
-// (both sides of an unbaffled disk) and mounted on a closed box (front from the baffle, rear
-// into the box). The definitions explain the model and its sources.
-double freeAirLoadKg(double sdM2);
-double closedBoxAirLoadKg(double sdM2);
+using ts::closedBoxAirLoadKg;
+using ts::freeAirLoadKg;
 DriverModel driverModel(const Bench& bench);
 // Electrical impedance of the driver as mounted on the bench (mass or box included when
 // applied), ohm.
@@ -143,7 +143,8 @@ struct TraceEntry {
     int value; // byte written or read, or milliseconds slept
 };
 
-class SimulatedBox : public PortAccess {
+class SimulatedBox : public PortAccess
+{
 public:
     explicit SimulatedBox(const Bench& bench = Bench());
 
@@ -152,9 +153,16 @@ public:
     void sleepMs(int ms) override;
     void wiringConfirmed(int stringId) override;
     void procedureEnded() override;
+    void generatorPlays(bool noise, int noisePeriod) override;
 
     Bench& bench() { return bench_; }
     const Bench& bench() const { return bench_; }
+
+    // Called with the bench when a wiring prompt has been confirmed, before the bench follows
+    // the prompt: lets the program's window tell the bench what the user set up (the added
+    // mass or the box, the resistor, the diaphragm). Without it the bench stays as built.
+    using WiringHook = std::function<void(Bench&, int stringId)>;
+    void setWiringHook(WiringHook hook) { wiringHook_ = std::move(hook); }
 
     // The port base the box listens on (0x378 by default); accesses elsewhere hit nothing.
     void setBase(std::uint16_t base) { base_ = base; }
@@ -190,10 +198,11 @@ private:
                             std::vector<double>& volts);
 
     Bench bench_;
+    WiringHook wiringHook_;
     std::uint16_t base_ = 0x378;
     std::uint8_t control_ = 0;
     std::uint8_t lastData_ = 0x3F;
-    int startStep_ = 0;          // progress through 0x3F, 0x37, 0x33, 0x13
+    int startStep_ = 0; // progress through 0x3F, 0x37, 0x33, 0x13
     int startsSeen_ = 0;
     bool capturing_ = false;
     std::int64_t captureEndUs_ = 0;
@@ -220,6 +229,9 @@ private:
     int lastInput_ = 0;
     int lastRate_ = 0;
     bool lastMls_ = false;
+    // What the method's generator plays (Stimulus::ForMethod): a pulse until told otherwise.
+    bool generatorNoise_ = false;
+    int generatorNoisePeriod_ = 4096;
     std::mt19937 rng_{12345};
 
     // The clean signal of the last capture and what it was computed for: repeated captures

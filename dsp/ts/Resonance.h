@@ -1,50 +1,62 @@
-// Resonance analysis of an impedance curve: locates the impedance peak of a drive unit and
-// models its flanks, for the Thiele-Small evaluation.
+// Resonance analysis of a drive unit's impedance: the impedance model fitted to the
+// unsmoothed points around the resonance, for the Thiele-Small evaluation.
 #pragma once
 
 #include "core/Store.h"
+#include "dsp/ts/ImpedanceFit.h"
 
-#include <array>
+#include <optional>
+#include <vector>
 
 namespace ts
 {
 
 // Every T/S measurement uses this FFT length; the bin spacing follows the sample rate.
 inline constexpr int kTsFftLength = 4096;
-// Only these bins are searched for the resonance.
-inline constexpr int kFirstSearchBin = 10;
+// The resonance is searched up to this bin of a measurement.
 inline constexpr int kLastSearchBin = 1279;
 
 struct ResonanceResult {
-    int resonanceBin = 0;
-    float resonanceHz = 0.0f;
-    float resonanceOhm = 0.0f;
-    float minOhmAbove = 0.0f;
-    // Degree-4 polynomials in Hz, highest power first; the sixth value is never read.
-    std::array<float, 6> lowerFlankCoef{};
-    std::array<float, 6> upperFlankCoef{};
-    float lowerFlankStartHz = 0.0f;
-    float upperFlankEndHz = 0.0f;
+    float resonanceHz = 0.0f;  // the fitted fs
+    float resonanceOhm = 0.0f; // the fitted model's peak, Re + Res
+    ImpedanceFit fit;
 };
 
 // Bin spacing in Hz of a T/S curve measured at the given rate code (N = 4096).
 float tsBinHz(int rateCode);
 
-// Analyses the store's impedanceMagnitude/impedancePhase, fills `result` and smooths the
-// magnitude curve near the resonance with the fitted models. Returns 0 on success, 1 after
-// showing message 85, 86 or 87.
-int analyzeResonance(ResonanceResult& result);
-// The same on any pair of curves (N = 4096, rate from the magnitude curve's trailer); `z` is
-// smoothed near the resonance as the store's curve would be.
-int analyzeResonance(core::CurveBuffer& z, const core::CurveBuffer& phase,
+// The frequency at which the result names the voice coil's inductance, and its label: 1 kHz
+// at 6.4 kHz, 10 kHz at 51.2 kHz, 500 Hz at 3.2 kHz.
+struct InductanceSample {
+    float hz;
+    const char* label;
+};
+InductanceSample inductanceSample(int rateCode);
+
+// The points of a T/S run's impedance curves (N = 4096, rate from the magnitude's trailer)
+// that the measurement can use, and the fit request that goes with them.
+std::vector<ImpedancePoint> measuredPoints(const core::CurveBuffer& magnitude,
+                                           const core::CurveBuffer& phase);
+FitRequest measuredFitRequest(int rateCode, std::optional<double> fixedReOhm = std::nullopt);
+// For the points of an impedance file, which carry the true phase at their own frequencies;
+// rateCode decides the inductance's frequency as for a measurement.
+FitRequest fileFitRequest(int rateCode, std::optional<double> fixedReOhm = std::nullopt);
+
+// The result of a successful fit: fs and the model's peak, with the fit itself.
+ResonanceResult resonanceResultOf(const ImpedanceFit& fit);
+
+// Fits the impedance model and fills `result`. Returns 0 on success, 1 after showing message
+// 85 (no resonance in the range, or at its upper end), 86 (at its lower end) or 87 (too few
+// points around it).
+int analyzeResonance(const std::vector<ImpedancePoint>& points, const FitRequest& request,
                      ResonanceResult& result);
 
-// Least-squares polynomial of the given degree through `count` points, coefficients highest
-// power first (degree + 1 of them). Returns 1, or 0 when the normal equations were singular;
-// the coefficients are written either way.
-int polyFit(const float* x, const float* y, int count, int degree, float* coef);
-
-// Sum over i = 0..degree of coef[i] * x^(degree - i).
-float polyEval(const float* coef, float x, int degree);
+// The free-air analysis again with the DC resistance the user confirmed held fixed, so that
+// Qes and the motional values belong to that Re. Shows nothing: a value the peak does not
+// stand clearly above, or a fit that fails with it, gives back `freeFit`, and the evaluation
+// then says what is wrong with the value.
+ResonanceResult refitWithDcResistance(const std::vector<ImpedancePoint>& points,
+                                      const FitRequest& request, const ResonanceResult& freeFit,
+                                      float reOhm);
 
 } // namespace ts

@@ -4,7 +4,7 @@
 #include "core/Strings.h"
 #include "core/Ui.h"
 #include "dsp/ts/Resonance.h"
-#include "dsp/ts/TsProcedure.h"
+#include "dsp/ts/TsPrompts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,61 +31,76 @@ std::string germanNumber(const char* format, double v)
     return s;
 }
 
-bool hasValue(float v)
+std::string hz(double v)
 {
-    return v != core::NO_VALUE && std::isfinite(v);
+    return germanNumber(v < 100.0 ? "%.1f" : "%.0f", v) + " Hz";
 }
 
-// Every bin the analysis reads must hold a number: the searched bins and the bin of the
-// reactance sample.
-bool coversAnalysis(const core::CurveBuffer& mag, const core::CurveBuffer& phase)
+// Fits one curve; on failure says what the curve lacks, in the words of the file.
+bool analyzeFile(const std::vector<ImpedancePoint>& points, const char* name,
+                 const FitRequest& request, ResonanceResult& result)
 {
-    if (core::safeTrailerN(mag.trailerN()) != kTsFftLength ||
-        core::safeTrailerRate(mag.trailerRate()) != kTsFileRateCode)
-        return false;
-    for (int b = kFirstSearchBin; b <= kLastSearchBin; ++b)
-        if (!hasValue(mag[b]) || !hasValue(phase[b]))
-            return false;
-    return hasValue(mag[640]) && hasValue(phase[640]);
+    const ImpedanceFit fit = fitImpedanceModel(points, request);
+    if (fit.failure == FitFailure::None) {
+        result = resonanceResultOf(fit);
+        return true;
+    }
+    const std::string curve = std::string("Die Impedanzkurve ") + name;
+    std::string range = " hat keine Werte";
+    if (!points.empty())
+        range = " reicht von " + hz(points.front().frequencyHz) + " bis " +
+                hz(points.back().frequencyHz);
+    switch (fit.failure) {
+    case FitFailure::NoResonance:
+        refuse(curve + range + " und zeigt bis " + hz(request.searchHighHz) +
+               " keine Resonanz (kein Maximum, nach dem die Impedanz wieder fällt).");
+        break;
+    case FitFailure::ResonanceAtLowEnd:
+        refuse(curve + range +
+               ": ihre Resonanz liegt am Anfang der Kurve oder darunter.\n"
+               "Die Auswertung braucht Werte ab der halben Resonanzfrequenz.");
+        break;
+    default:
+        refuse(curve + range + ": um die Resonanz bei " + hz(fit.peakHz) +
+               " hat sie zu wenig Werte.\nDie Auswertung braucht von " + hz(fit.peakHz / 2.0) +
+               " bis " + hz(fit.peakHz * 2.0) +
+               " mindestens 8 Werte, je 3 unter und über der Resonanz.");
+        break;
+    }
+    return false;
 }
 
 } // namespace
 
-int tsFromImpedanceCurves(const core::CurveBuffer& freeMagnitude,
-                          const core::CurveBuffer& freePhase,
-                          const core::CurveBuffer& loadedMagnitude,
-                          const core::CurveBuffer& loadedPhase, const TsCurveInputs& in,
+std::vector<ImpedancePoint> impedancePoints(const std::vector<double>& frequencyHz,
+                                            const std::vector<double>& ohm,
+                                            const std::vector<double>& phaseDeg)
+{
+    std::vector<ImpedancePoint> points;
+    const std::size_t n = std::min(frequencyHz.size(), ohm.size());
+    points.reserve(n);
+    const bool withPhase = phaseDeg.size() >= n && !phaseDeg.empty();
+    for (std::size_t i = 0; i < n; ++i)
+        points.push_back({frequencyHz[i], ohm[i], withPhase ? phaseDeg[i] : 0.0, withPhase});
+    return points;
+}
+
+int tsFromImpedanceCurves(const std::vector<ImpedancePoint>& freeAir,
+                          const std::vector<ImpedancePoint>& loaded, const TsCurveInputs& in,
                           TsParameters* out)
 {
-    const float binHz = tsBinHz(kTsFileRateCode);
-    const std::string range = germanNumber("%.1f", kFirstSearchBin * binHz) + " Hz bis " +
-                              germanNumber("%.1f", kLastSearchBin * binHz) + " Hz";
     const char* secondName = in.second == SecondRun::AddedMass ? "mit Zusatzmasse" : "im Gehäuse";
-    if (!coversAnalysis(freeMagnitude, freePhase)) {
-        refuse("Die Impedanzkurve in freier Luft hat nicht von " + range +
-               " Werte mit Phase; die Auswertung braucht diesen Bereich.");
-        return 0;
-    }
-    if (!coversAnalysis(loadedMagnitude, loadedPhase)) {
-        refuse(std::string("Die Impedanzkurve ") + secondName + " hat nicht von " + range +
-               " Werte mit Phase; die Auswertung braucht diesen Bereich.");
-        return 0;
-    }
     if (in.dcResistanceOhm != 0.0f && !acceptDcResistance(in.dcResistanceOhm))
         return 0;
 
-    // The analysis smooths the magnitude near the resonance; it works on copies.
-    core::CurveBuffer zA = freeMagnitude;
+    const FitRequest request = fileFitRequest(kTsFileRateCode);
     ResonanceResult a;
-    if (analyzeResonance(zA, freePhase, a) != 0)
+    if (!analyzeFile(freeAir, "in freier Luft", request, a))
         return 0;
     showResonanceNotice(a, true);
-    // The file holds the phase as it is: no correction of the program's own MLS phase.
-    const float x = reactanceSample(zA, freePhase, kTsFileRateCode, 1.0f);
 
-    core::CurveBuffer zB = loadedMagnitude;
     ResonanceResult b;
-    if (analyzeResonance(zB, loadedPhase, b) != 0)
+    if (!analyzeFile(loaded, secondName, request, b))
         return 0;
     showResonanceNotice(b, false);
 
@@ -104,15 +119,15 @@ int tsFromImpedanceCurves(const core::CurveBuffer& freeMagnitude,
         return 0;
     }
 
-    const float reOhm = in.dcResistanceOhm != 0.0f
-                            ? in.dcResistanceOhm
-                            : confirmDcResistance(dcResistanceProposal(a.minOhmAbove));
+    const float reOhm = in.dcResistanceOhm != 0.0f ? in.dcResistanceOhm
+                                                   : confirmDcResistance(dcResistanceProposal(a));
     TsEvaluationInputs ev;
     ev.rateCode = kTsFileRateCode;
     ev.diaphragmDiameterMm = in.diaphragmDiameterMm;
     ev.addedMassG = in.addedMassG;
     ev.boxVolumeL = in.boxVolumeL;
-    return computeTsParameters(ev, a, b, reOhm, x, out);
+    return computeTsParameters(ev, refitWithDcResistance(freeAir, request, a, reOhm), b, reOhm,
+                               out);
 }
 
 } // namespace ts

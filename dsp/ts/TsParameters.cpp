@@ -4,7 +4,9 @@
 #include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
+#include "dsp/ts/DriverPhysics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -13,6 +15,8 @@ namespace ts
 
 namespace
 {
+
+constexpr double kPi = 3.14159265358979323846;
 
 void showEvaluationMessage(int id)
 {
@@ -29,32 +33,40 @@ bool allFinite(const TsParameters& p)
     return true;
 }
 
+std::string resultText(const TsParameters& p, const char* label)
+{
+    auto n = [](int width, int decimals, float v) { return formatSignificant(width, decimals, v); };
+    return "Sd=" + n(5, 4, p.sdM2) + " m\xC2\xB2    Mms=" + n(4, 2, p.mmsG) +
+           " g   Re=" + n(4, 2, p.reOhm) + " Ohm   Cms=" + n(6, 5, p.cmsMPerN) +
+           " m/N  \r\n"
+           "Qe=" +
+           n(3, 2, p.qe) + "   Qm=" + n(3, 2, p.qm) + "   Qt=" + n(3, 2, p.qt) +
+           "   Vas=" + n(5, 2, p.vasL) + " l    " + label + "=" + n(5, 4, p.inductanceMh) +
+           " mH \r\n"
+           "fs=" +
+           n(5, 1, p.fsHz) + " Hz   BL=" + n(3, 1, p.blTm) + " N/A   Rms=" + n(3, 1, p.rmsKgPerS) +
+           " kg/s  \r\n";
+}
+
+// How well the model fitted, shown below the result. It is not part of the stored text: the
+// text export holds 200 bytes, which the three lines nearly fill.
+std::string fitText(const ImpedanceFit& fit)
+{
+    const char* coil =
+        fit.model.coil == CoilModel::SemiInductance ? "Semi-Induktivität" : "Induktivität";
+    return core::formatC("Modell: Restfehler %.2f %%, %d Werte %.1f-%.0f Hz, Schwingspule als %s",
+                         fit.residualPercent, fit.points, fit.lowHz, fit.highHz, coil);
+}
+
 } // namespace
 
-float measuredPhaseFactor()
+std::string formatSignificant(int width, int decimals, double v)
 {
-    const auto& s = core::settings();
-    // The factors compensate the phase the MLS excitation adds at the two low rates; they are
-    // the system's measured corrections, not derived values.
-    if (s.method == 1 && s.sampleRate == 1)
-        return 1.2f;
-    if (s.method == 1 && s.sampleRate == 3)
-        return 1.4f;
-    return 1.0f;
-}
-
-float reactanceSample()
-{
-    const auto& st = core::store();
-    return reactanceSample(st.impedanceMagnitude, st.impedancePhase, core::settings().sampleRate,
-                           measuredPhaseFactor());
-}
-
-float reactanceSample(const core::CurveBuffer& magnitude, const core::CurveBuffer& phase,
-                      int rateCode, float phaseFactor)
-{
-    const int k = rateCode == 2 ? 800 : 640;
-    return magnitude[k] * std::sin(phase[k] * 0.01745f * phaseFactor);
+    if (std::isfinite(v) && v != 0.0) {
+        const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(v))));
+        decimals = std::max(decimals, 2 - magnitude);
+    }
+    return core::formatC("%*.*f", width, decimals, v);
 }
 
 TsEvaluationInputs evaluationInputsFromSettings()
@@ -68,162 +80,80 @@ TsEvaluationInputs evaluationInputsFromSettings()
     return in;
 }
 
-int computeTsParameters(const ResonanceResult& a, const ResonanceResult& b, float reOhm, float x,
-                        TsParameters* out)
-{
-    return computeTsParameters(evaluationInputsFromSettings(), a, b, reOhm, x, out);
-}
-
 int computeTsParameters(const TsEvaluationInputs& s, const ResonanceResult& a,
-                        const ResonanceResult& b, float reOhm, float x, TsParameters* out)
+                        const ResonanceResult& b, float reOhm, TsParameters* out)
 {
-    const float binHz = tsBinHz(s.rateCode);
-
-    // 2*pi appears as 6.283, 6.2815 and 6.28318 below; the differences are the system's own.
-    float f1 = a.resonanceHz;
-    if (a.resonanceHz / binHz == 0.0f)
-        f1 = 0.00001f * binHz;
-    const float f2 = b.resonanceHz;
-    const float zMax = a.resonanceOhm;
-    const float res = zMax - reOhm;
-
-    const float sd = std::pow(s.diaphragmDiameterMm / 2.0f * 0.001f, 2.0f) * 3.14159f;
-    const float ma = 0.575f * std::pow(sd, 1.5f);
-
+    const ImpedanceModel& m = a.fit.model;
+    const double f1 = m.fsHz;
+    const double f2 = b.fit.model.fsHz;
     if (f2 == f1)
         return 0;
-    float mms; // grams
-    float cms; // m/N
+
+    // Written so that NaN fails the checks as well: the peak must stand clearly above the DC
+    // resistance, and the resonance must lie where a driver's can.
+    const double r0 = a.resonanceOhm / reOhm;
+    if (!(r0 > 1.0 / 0.7) || !(a.resonanceOhm - reOhm >= 0.1) || !(f1 >= 10.0) || !(f2 > 0.0) ||
+        !(m.qms > 0.0) || !(m.resOhm > 0.0)) {
+        showEvaluationMessage(118);
+        return 0;
+    }
+
+    const double radius = s.diaphragmDiameterMm / 2.0 * 0.001;
+    const double sd = kPi * radius * radius;
+    const double w1 = (2.0 * kPi * f1) * (2.0 * kPi * f1);
+    const double w2 = (2.0 * kPi * f2) * (2.0 * kPi * f2);
+
+    double mmsKg;
     if (f2 < f1) {
-        // Added mass: the same compliance resonates lower with the extra mass.
-        const float ratio = f1 / f2;
-        mms = s.addedMassG / (ratio * ratio - 1.0f) + ma + 1e-9f;
-        cms = 1.0f / ((6.283f * f1) * (6.283f * f1) * mms / 1000.0f);
+        // Added mass: the same compliance resonates lower with the extra mass, which is all
+        // the mass that changes (the free-air load is part of Mms already).
+        mmsKg = s.addedMassG * 1e-3 / (w1 / w2 - 1.0);
     } else {
-        // Closed box: the air spring of the box raises the resonance.
-        const float cb = s.boxVolumeL / (1.42e8f * sd * sd);
-        const float w1 = (6.283f * f1) * (6.283f * f1);
-        const float w2 = (6.283f * f2) * (6.283f * f2);
-        const float mPrime = (1.0f / cb - (1.85f * w2 - w1) * ma) / (w2 - w1);
-        const float mmsKg = ma / 1000.0f + mPrime + 1e-9f;
-        cms = 1.0f / (w1 * mmsKg);
-        mms = mmsKg * 1000.0f;
+        // Closed box: the box's air spring stiffens the suspension and its air adds to the
+        // moving mass, w2 (Mms + dM) = w1 Mms + 1 / Cb.
+        const double cb = boxComplianceMPerN(s.boxVolumeL, sd);
+        mmsKg = (1.0 / cb - w2 * boxAirMassIncrementKg(sd)) / (w2 - w1);
     }
-    const float vas = 142000.0f * sd * sd * cms;
+    const double cms = 1.0 / (w1 * mmsKg);
+    const double vas = kRhoC2 * sd * sd * cms;
 
-    const float r0 = zMax / reOhm;
-    const float rt = 0.7f * r0;
-    const float level = rt * reOhm;
-
-    // Band edges where the flank models cross 0.7 x Zmax, searched in 0.1 Hz steps.
-    float fa = 0.0f;
-    bool found = false;
-    {
-        float xs = static_cast<float>(a.resonanceBin - 1) * binHz;
-        do {
-            const float y = polyEval(a.lowerFlankCoef.data(), xs, 4);
-            xs -= 0.1f;
-            if (y < level) {
-                fa = xs;
-                found = true;
-                break;
-            }
-        } while (xs > a.lowerFlankStartHz && xs > 6.0f * binHz);
-    }
-    if (!found) {
-        showEvaluationMessage(121);
-        return 0;
-    }
-    float fb = 0.0f;
-    found = false;
-    {
-        float xs = static_cast<float>(a.resonanceBin + 1) * binHz;
-        do {
-            const float y = polyEval(a.upperFlankCoef.data(), xs, 4);
-            xs += 0.1f;
-            if (y < level) {
-                fb = xs;
-                found = true;
-                break;
-            }
-        } while (xs < a.upperFlankEndHz && xs < 1600.0f * binHz);
-    }
-    if (!found) {
-        showEvaluationMessage(122);
-        return 0;
-    }
-
-    // Written so that NaN fails the checks as well.
-    if (!(r0 > 1.0f) || !(rt > 1.0f) || !(res >= 0.1f) || !(f1 >= 10.0f)) {
+    const double qm = m.qms;
+    const double qe = m.qes();
+    const double qt = m.qts();
+    const double blSquared = 2.0 * kPi * f1 * mmsKg * reOhm / qe;
+    if (!(blSquared > 0.0) || !(mmsKg > 0.0)) {
         showEvaluationMessage(118);
         return 0;
     }
-
-    const float qt =
-        (1.0f / r0) * f1 / (fb - fa) * std::sqrt((r0 * r0 - rt * rt) / (rt * rt - 1.0f));
-    const float qe = qt * r0 / (r0 - 1.0f);
-    const float qm = 1.0f / (1.0f / qt - 1.0f / qe);
-
-    const float blSquared = reOhm / (6.283f * f1 * cms * qe);
-    if (!(blSquared > 0.0f)) {
-        showEvaluationMessage(118);
-        return 0;
-    }
-    const float bl = std::sqrt(blSquared);
-    const float rms = 6.28318f * f1 * mms / 1000.0f / qm;
-
-    // Voice-coil inductance: the measured reactance minus that of the motional parallel
-    // circuit (Res, Lm, Cm) at the same frequency.
-    float fl = 1000.0f;
-    const char* label = "L @ 1kHz";
-    if (s.rateCode == 2) {
-        fl = 10000.0f;
-        label = "L @ 10kHz";
-    } else if (s.rateCode == 3) {
-        fl = 500.0f;
-        label = "L @ 500Hz";
-    }
-    const float lm = res / (6.2815f * f1 * qm);
-    const float cm = qm / (res * 6.2815f * f1);
-    const float wl = 6.2815f * fl;
-    const float yb = wl * cm - 1.0f / (wl * lm);
-    const float g = 1.0f / res;
-    const float ymag = std::sqrt(yb * yb + g * g);
-    const float theta = std::atan(yb / g);
-    const float xm = std::sin(-theta) / ymag;
-    const float inductance = (x - xm) / (6.283f * fl);
+    const double rms = 2.0 * kPi * f1 * mmsKg / qm;
+    const InductanceSample sample = inductanceSample(s.rateCode);
 
     TsParameters p;
-    p.sdM2 = sd;
-    p.mmsG = mms;
+    p.sdM2 = static_cast<float>(sd);
+    p.mmsG = static_cast<float>(mmsKg * 1000.0);
     p.reOhm = reOhm;
-    p.cmsMPerN = cms;
-    p.qe = qe;
-    p.qm = qm;
-    p.qt = qt;
-    p.vasL = vas * 1000.0f;
-    p.inductanceMh = inductance * 1000.0f;
-    p.fsHz = f1;
-    p.blTm = bl;
-    p.rmsKgPerS = rms;
-    // Degenerate flank models can still produce infinities here; showing them as parameters
-    // would report a failed evaluation as a result.
+    p.cmsMPerN = static_cast<float>(cms);
+    p.qe = static_cast<float>(qe);
+    p.qm = static_cast<float>(qm);
+    p.qt = static_cast<float>(qt);
+    p.vasL = static_cast<float>(vas * 1000.0);
+    p.inductanceMh = static_cast<float>(m.inductanceH(sample.hz) * 1000.0);
+    p.fsHz = static_cast<float>(f1);
+    p.blTm = static_cast<float>(std::sqrt(blSquared));
+    p.rmsKgPerS = static_cast<float>(rms);
+    p.residualPercent = static_cast<float>(a.fit.residualPercent);
+    // A degenerate fit can still produce infinities here; showing them as parameters would
+    // report a failed evaluation as a result.
     if (!allFinite(p)) {
         showEvaluationMessage(118);
         return 0;
     }
 
-    // The rate's label is the only difference between the three layouts.
-    const std::string text =
-        core::formatC("Sd=%5.4f m\xC2\xB2    Mms=%4.2f g   Re=%4.2f Ohm   Cms=%6.5f m/N  \r\n"
-                      "Qe=%3.2f   Qm=%3.2f   Qt=%3.2f   Vas=%5.2f l    %s=%5.4f mH \r\n"
-                      "fs=%5.1f Hz   BL=%3.1f N/A   Rms=%3.1f kg/s  \r\n",
-                      p.sdM2, p.mmsG, p.reOhm, p.cmsMPerN, p.qe, p.qm, p.qt, p.vasL, label,
-                      p.inductanceMh, p.fsHz, p.blTm, p.rmsKgPerS);
+    const std::string text = resultText(p, sample.label);
     core::setTsResultText(core::utf8ToCp1252(text).c_str());
     if (out != nullptr)
         *out = p;
-    core::messageText(text, "Thiele Small Parameter", core::Icon::Information);
+    core::messageText(text + fitText(a.fit), "Thiele Small Parameter", core::Icon::Information);
     return 1;
 }
 

@@ -1,20 +1,12 @@
-// Thiele-Small parameters from the resonance analyses of two impedance measurements.
+// Thiele-Small parameters from the fitted impedance models of two impedance measurements.
 #pragma once
 
 #include "dsp/ts/Resonance.h"
 
+#include <string>
+
 namespace ts
 {
-
-// The reactance sample of the free-air run, taken from the store's impedance curves right
-// after its analysis: at 1 kHz (6.4 kHz rate), 10 kHz (51.2 kHz) or 500 Hz (3.2 kHz).
-float reactanceSample();
-// The same from any pair of curves measured at `rateCode`; `phaseFactor` is the correction the
-// measurement applies to its own MLS phase (1 for curves that carry the true phase).
-float reactanceSample(const core::CurveBuffer& magnitude, const core::CurveBuffer& phase,
-                      int rateCode, float phaseFactor);
-// The factor the measurement uses for its own curves at the live settings.
-float measuredPhaseFactor();
 
 // What the evaluation needs besides the two analyses; the measurement takes it from the
 // settings.
@@ -40,17 +32,19 @@ struct TsParameters {
     float fsHz = 0.0f;
     float blTm = 0.0f;
     float rmsKgPerS = 0.0f;
+    float residualPercent = 0.0f;
 };
 
-// Evaluates run A (free air) against run B (added mass when B resonates lower, closed box
-// when higher) with the confirmed DC resistance `reOhm` and the reactance sample `x`.
-// On success writes tsResultText (Windows-1252), shows it in the information box
-// "Thiele Small Parameter" and returns 1. A message 118, 121 or 122 returns 0; equal
-// resonance frequencies return 0 silently. On every failure tsResultText is left as it was.
-int computeTsParameters(const ResonanceResult& a, const ResonanceResult& b, float reOhm, float x,
-                        TsParameters* out = nullptr);
+// Evaluates run A (free air, fitted with its Re held at `reOhm`, the confirmed DC resistance)
+// against run B (added mass when B resonates lower, closed box when higher). On success writes
+// tsResultText (Windows-1252), shows it in the information box "Thiele Small Parameter" and
+// returns 1. Message 118 returns 0; equal resonance frequencies return 0 silently. On every
+// failure tsResultText is left as it was.
 int computeTsParameters(const TsEvaluationInputs& in, const ResonanceResult& a,
-                        const ResonanceResult& b, float reOhm, float x,
-                        TsParameters* out = nullptr);
+                        const ResonanceResult& b, float reOhm, TsParameters* out = nullptr);
+
+// A number with the decimals of `format`'s layout (width, decimals), but with at least three
+// significant digits: a tweeter's Vas of 0.0125 l would otherwise print as "0.01".
+std::string formatSignificant(int width, int decimals, double v);
 
 } // namespace ts

@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
+#include "tests/app/HookOperations.h"
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
@@ -11,7 +12,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using app::cmd::Zoom;
 
@@ -22,8 +24,8 @@ protected:
     {
         RecordsTest::SetUp();
         app::resetShell();
-        app::Operations& op = app::operations();
-        op = app::Operations{};
+        app::setOperations(&ops);
+        testsupport::HookOperations::Hooks& op = ops.on;
         auto rec = [this](std::string name) { return [this, name] { calls.push_back(name); }; };
         op.runReferenceMeasurement = rec("reference");
         op.runAmplitudePhaseMeasurement = rec("amplitudePhase");
@@ -71,7 +73,7 @@ protected:
     }
     void TearDown() override
     {
-        app::operations() = app::Operations{};
+        app::setOperations(nullptr);
         RecordsTest::TearDown();
     }
     std::vector<std::string> run(int id)
@@ -81,8 +83,9 @@ protected:
         return calls;
     }
 
+    testsupport::HookOperations ops;
     std::vector<std::string> calls;
-    app::LoadOutcome outcome = app::LoadOutcome::Loaded;
+    files::LoadOutcome outcome = files::LoadOutcome::Loaded;
     bool configOk = true;
 };
 
@@ -216,7 +219,7 @@ TEST_F(CommandsTest, LoadOutcomes)
     core::settings().averages = 1;
     app::shell().zoomOpen = 1;
     for (int id : {40010, 40125, 40136}) {
-        outcome = app::LoadOutcome::Loaded;
+        outcome = files::LoadOutcome::Loaded;
         const V c = run(id);
         ASSERT_EQ(c.size(), 4u) << id;
         EXPECT_EQ(c[1], "render 100");
@@ -224,11 +227,11 @@ TEST_F(CommandsTest, LoadOutcomes)
         EXPECT_EQ(c[3], "invalidateZoom");
         EXPECT_EQ(core::settings().averages, 7); // snapshot restored
 
-        outcome = app::LoadOutcome::Cancelled;
+        outcome = files::LoadOutcome::Cancelled;
         EXPECT_EQ(run(id).size(), 1u);
         EXPECT_TRUE(ui.messages().empty());
 
-        outcome = app::LoadOutcome::Failed;
+        outcome = files::LoadOutcome::Failed;
         EXPECT_EQ(run(id).size(), 1u);
         ASSERT_EQ(ui.messages().size(), 1u);
         EXPECT_EQ(ui.messages()[0].text, "Fehler beim lesen der Datei");
@@ -239,6 +242,35 @@ TEST_F(CommandsTest, LoadOutcomes)
     run(40081);
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_EQ(ui.messages()[0].text, core::str(116));
+}
+
+// A configuration saved at a station with the 3.2 kHz box must not bring that rate to a box
+// without it; with the 3.2 kHz box, or at another rate, the file's rate stays unannounced.
+TEST_F(CommandsTest, LoadedConfigurationKeepsToTheRatesOfTheBox)
+{
+    int fileRate = 3;
+    ops.on.loadConfigurationFile = [&fileRate] {
+        core::settings().sampleRate = fileRate;
+        return true;
+    };
+    core::threeKilohertzAllowed = 0;
+    run(40081);
+    EXPECT_EQ(core::settings().sampleRate, 2);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].text, core::str(120));
+    EXPECT_EQ(ui.messages()[0].icon, core::Icon::Error);
+    ui.clear();
+
+    fileRate = 1;
+    run(40081);
+    EXPECT_EQ(core::settings().sampleRate, 1);
+    EXPECT_TRUE(ui.messages().empty());
+
+    fileRate = 3;
+    core::threeKilohertzAllowed = 1;
+    run(40081);
+    EXPECT_EQ(core::settings().sampleRate, 3);
+    EXPECT_TRUE(ui.messages().empty());
 }
 
 TEST_F(CommandsTest, TsResultTextBoxConvertsTheStoredText)
@@ -253,7 +285,7 @@ TEST_F(CommandsTest, TsResultTextBoxConvertsTheStoredText)
 
 TEST_F(CommandsTest, MissingOperationIsReportedNotSilent)
 {
-    app::operations().runReferenceMeasurement = nullptr;
+    ops.on.runReferenceMeasurement = nullptr;
     run(40001);
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_NE(ui.messages()[0].text.find("Referenzmessung"), std::string::npos);

@@ -64,8 +64,9 @@ protected:
         application();
         RecordsTest::SetUp();
         app::resetShell();
-        app::wireOperations();
+        app::wireDiagrams();
         window = std::make_unique<app::MainWindow>();
+        app::setOperations(&window->desktop());
         window->resize(800, 600);
         window->show();
         core::setUi(&ui);
@@ -73,6 +74,7 @@ protected:
     }
     void TearDown() override
     {
+        app::setOperations(nullptr);
         window.reset();
         RecordsTest::TearDown();
     }
@@ -488,7 +490,121 @@ TEST_F(DesktopTest, ARefusedImportChangesNothingAndAGoodOneTakesTheRotation)
 
     ui.queueAnswer(core::Answer::No); // "Messung speichern?"
     ui.queuePath(data + "woofer16-free-fixed.zma");
+    ui.queueAnswer(core::Answer::No); // the file goes to 20 kHz: keep the grid
     app::dispatchCommand(app::cmd::ImportZma);
     EXPECT_GT(core::store().impedanceMagnitude[27], 50.0f); // the 42 Hz peak
     EXPECT_EQ(app::shell().currentView, 4);
 }
+
+namespace
+{
+
+TEST_F(DesktopTest, AnImportTheGridCutsNamesThePartAndOffersTheRateThatHoldsIt)
+{
+    const std::string wide = std::string(ORVO_TEST_DATA) + "/files/exchange/wide-20hz-20khz.frd";
+    auto& s = core::settings();
+    s.sampleRate = 1;
+    s.fftLength = 512;
+    s.markerPos = {2500, 7500};
+    // Where the measurement-system dialog's OK would put the markers at 51.2 kHz, N 4096.
+    core::remapMarkers(1, 512, 2, 4096);
+    const auto movedMarkers = s.markerPos;
+    s.sampleRate = 1;
+    s.fftLength = 512;
+    s.markerPos = {2500, 7500};
+
+    // Nein: taken on the grid in force, as cut as the message says.
+    ui.clear();
+    ui.queuePath(wide);
+    ui.queueAnswer(core::Answer::No);
+    app::dispatchCommand(app::cmd::ImportFrd);
+    auto m = ui.messages();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].caption, "FRD-Import");
+    EXPECT_EQ(m[0].buttons, core::Buttons::YesNoCancel);
+    EXPECT_NE(m[0].text.find("nur 25 bis 3187,5 Hz. Weggelassen: 3187,5 bis 20000 Hz."),
+              std::string::npos)
+        << m[0].text;
+    EXPECT_NE(m[0].text.find("Auf 51,2 kHz Abtastrate und N 4096 umschalten, damit die ganze "
+                             "Datei übernommen wird?"),
+              std::string::npos)
+        << m[0].text;
+    auto& st = core::store();
+    EXPECT_EQ(st.slotOccupied[0], 1);
+    EXPECT_EQ(st.amplitudeSlots[0].trailerRate(), 1.0f);
+    EXPECT_EQ(s.sampleRate, 1);
+    EXPECT_EQ(s.fftLength, 512);
+
+    // Abbrechen: nothing is taken.
+    const files::Bytes before = files::measurementImage();
+    ui.clear();
+    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
+    ui.queuePath(wide);
+    ui.queueAnswer(core::Answer::Cancel);
+    app::dispatchCommand(app::cmd::ImportFrd);
+    EXPECT_TRUE(files::measurementImage() == before);
+    EXPECT_EQ(s.sampleRate, 1);
+
+    // Ja: the rate and N are switched as the dialog switches them, and the whole file is in.
+    ui.clear();
+    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
+    ui.queuePath(wide);
+    ui.queueAnswer(core::Answer::Yes);
+    app::dispatchCommand(app::cmd::ImportFrd);
+    EXPECT_EQ(s.sampleRate, 2);
+    EXPECT_EQ(s.fftLength, 4096);
+    EXPECT_EQ(s.markerPos, movedMarkers);
+    EXPECT_EQ(st.amplitudeSlots[0].trailerRate(), 2.0f);
+    EXPECT_EQ(st.amplitudeSlots[0].trailerN(), 4096.0f);
+    // 25 Hz and 20 kHz (a dB SPL axis shifts both alike).
+    EXPECT_NEAR(st.amplitudeSlots[0][1600] - st.amplitudeSlots[0][2],
+                70.0 - (80.0 + 6.0 * std::log(25.0 / 20.0) / std::log(10.0)), 0.01);
+    EXPECT_EQ(st.amplitudeSlots[0][1], core::NO_VALUE); // 12.5 Hz, below the file
+}
+
+TEST_F(DesktopTest, TsFromFilesReopensWithWhatWasTypedAfterTheEvaluationRefuses)
+{
+    const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
+    const QString freeAir = QString::fromStdString(data + "woofer16-free-fixed.zma");
+    const QString loaded = QString::fromStdString(data + "woofer16-mass16g-exp.zma");
+    QStringList reopened;
+    QStringList later;
+    // Swapped files: the evaluation refuses (the "added mass" resonance lies higher).
+    onNextDialog("", [&](QWidget* w) {
+        auto edits = w->findChildren<QLineEdit*>();
+        ASSERT_EQ(edits.size(), 6);
+        edits[0]->setText(loaded);
+        edits[1]->setText(freeAir);
+        edits[3]->setText(QStringLiteral("130"));
+        edits[4]->setText(QStringLiteral("16"));
+        onNextDialog("", [&](QWidget* again) {
+            for (QLineEdit* e : again->findChildren<QLineEdit*>())
+                reopened << e->text();
+        });
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("Berechnen"))
+                b->click();
+    });
+    app::dispatchCommand(app::cmd::TsFromFiles);
+    bool refused = false;
+    for (const auto& m : ui.messages())
+        refused = refused || m.text.find("Sind die Dateien vertauscht") != std::string::npos;
+    EXPECT_TRUE(refused);
+    ASSERT_EQ(reopened.size(), 6);
+    EXPECT_EQ(reopened[0], loaded);
+    EXPECT_EQ(reopened[1], freeAir);
+    EXPECT_EQ(reopened[3], QStringLiteral("130"));
+    EXPECT_EQ(reopened[4], QStringLiteral("16"));
+
+    // Cancelled then, the next "T/S aus Impedanzdateien…" still has both names.
+    onNextDialog("", [&](QWidget* w) {
+        for (QLineEdit* e : w->findChildren<QLineEdit*>())
+            later << e->text();
+    });
+    app::dispatchCommand(app::cmd::TsFromFiles);
+    ASSERT_EQ(later.size(), 6);
+    EXPECT_EQ(later[0], loaded);
+    EXPECT_EQ(later[1], freeAir);
+}
+
+} // namespace

@@ -3,11 +3,13 @@
 #include "app/Commands.h"
 #include "core/Display.h"
 #include "core/Settings.h"
+#include "tests/app/HookOperations.h"
 #include "tests/support/TestSupport.h"
 
 #include <map>
 
-namespace {
+namespace
+{
 
 // A 1200 x 1200 diagram rectangle: logical X = 10 x, Y = 10 (1200 - y), so plot
 // coordinates are px = 10 x - 1500, py = 11000 - 10 y.
@@ -28,8 +30,8 @@ protected:
     {
         RecordsTest::SetUp();
         app::resetShell();
-        app::operations() = app::Operations{};
-        app::operations().renderView = [this](int code) { renders.push_back(code); };
+        ops.on.renderView = [this](int code) { renders.push_back(code); };
+        app::setOperations(&ops);
         auto& sets = core::displaySettings().axisSets;
         for (int f = 0; f < 7; ++f) {
             sets[f].x = 100 + f;
@@ -52,7 +54,7 @@ protected:
     void TearDown() override
     {
         app::setScaleLookup(nullptr);
-        app::operations() = app::Operations{};
+        app::setOperations(nullptr);
         RecordsTest::TearDown();
     }
     std::string moveTo(int px, int py)
@@ -61,6 +63,7 @@ protected:
         const auto s = ui.status(0);
         return s.empty() ? "" : s.back();
     }
+    testsupport::HookOperations ops;
     std::vector<int> renders;
 };
 
@@ -177,7 +180,7 @@ TEST_F(MouseTest, ZoomCentreFollowsWhilePressedAndClickReleases)
     sh.zoomView = 2;
     sh.currentView = 2;
     bool released = false;
-    app::operations().setZoomButton = [&](bool pressed) { released = !pressed; };
+    ops.on.setZoomButton = [&](bool pressed) { released = !pressed; };
     app::onMouseMove(app::DiagramRect{0, 29, 800, 529}, 0, 400, 129);
     EXPECT_EQ(sh.zoomCenter[0], 6000);
     EXPECT_EQ(sh.zoomCenter[1], 129 * 12000 / 500 - 29 * 12000 / 500);

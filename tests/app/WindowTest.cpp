@@ -2,14 +2,15 @@
 // the minimum size, status parts, the zoom window, the Qt Ui from a worker thread, help
 // and printing to a PDF file.
 #include "app/Commands.h"
+#include "app/Desktop.h"
 #include "app/HelpBrowser.h"
 #include "app/MainWindow.h"
 #include "app/Painting.h"
 #include "app/QtUi.h"
 #include "app/Wiring.h"
-#include "box/Render.h"
 #include "core/Settings.h"
 #include "plot/Render.h"
+#include "tests/app/HookOperations.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -40,7 +41,8 @@ inline void PrintTo(const QString& s, std::ostream* os)
     *os << '"' << s.toStdString() << '"';
 }
 
-namespace {
+namespace
+{
 
 QApplication& application()
 {
@@ -73,15 +75,20 @@ protected:
         RecordsTest::SetUp();
         app::resetShell();
         window = std::make_unique<app::MainWindow>();
+        // What no test hooks goes to the window's desktop, as in the program.
+        ops.base = &window->desktop();
+        app::setOperations(&ops);
         window->show();
         core::setUi(&ui); // the window installs its Qt Ui; the tests watch messages instead
     }
     void TearDown() override
     {
+        app::setOperations(nullptr);
         window.reset();
         RecordsTest::TearDown();
     }
     std::unique_ptr<app::MainWindow> window;
+    testsupport::HookOperations ops;
 };
 
 TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
@@ -388,7 +395,8 @@ TEST_F(WindowTest, PrintsToAPdfFileOnceChosen)
 
 // ---- honest messages and views -----------------------------------------------------------
 
-namespace {
+namespace
+{
 
 // Runs `inside` while a message box or dialog is up (from within its event loop).
 void whileModal(std::function<void()> inside)
@@ -479,8 +487,7 @@ TEST_F(WindowTest, HelpFromAModalDialogIsUsable)
 // Before any measurement a view shows its frame and axes, not an empty grey area.
 TEST_F(WindowTest, ViewsShowTheirFramesBeforeAnyMeasurement)
 {
-    const app::Operations saved = app::operations();
-    app::wireOperations();
+    app::wireDiagrams();
     plot::resetPictures();
     window->start();
     const QColor grey(192, 192, 192);
@@ -498,8 +505,6 @@ TEST_F(WindowTest, ViewsShowTheirFramesBeforeAnyMeasurement)
     }
     app::closePortDriver();
     app::setPictureReplayer(nullptr);
-    box::setRenderFunction(nullptr);
-    app::operations() = saved;
 }
 
 // At the default 800 px the read-out of part 1 is shown whole, and it follows the settings as
@@ -510,7 +515,7 @@ TEST_F(WindowTest, StatusReadOutIsWholeAndFollowsTheSettings)
     ASSERT_FALSE(window->statusPart(2)->text().isEmpty());
     ASSERT_EQ(window->width(), 800);
     int calls = 0;
-    app::operations().runDialog = [&calls](app::Dialog) {
+    ops.on.runDialog = [&calls](app::Dialog) {
         auto& s = core::settings();
         s.sampleRate = 2;
         s.fftLength = 4096;
@@ -529,6 +534,6 @@ TEST_F(WindowTest, StatusReadOutIsWholeAndFollowsTheSettings)
         // The title gives way, but stays in the window.
         EXPECT_LE(window->statusPart(0)->geometry().right(), part->geometry().left());
     }
-    app::operations().runDialog = nullptr;
+    ops.on.runDialog = nullptr;
     app::closePortDriver();
 }

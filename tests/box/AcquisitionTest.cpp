@@ -43,7 +43,7 @@ TEST_F(BoxTest, OneAcquisitionFollowsTheSequenceByteForByte)
     core::settings().method = 2; // FFT-Analyzer: no MLS, no deconvolution
     sim.setTracing(true);
     core::TimeRecord rec;
-    ASSERT_EQ(box::acquireRecord(512, 3, 1, 1, rec, 0), 1);
+    ASSERT_EQ(acquireWith(512, 3, 1, 1, rec), 1);
     const auto& t = sim.trace();
 
     // Control byte for Line2 at 6.4 kHz without MLS: only bit 2.
@@ -116,7 +116,7 @@ TEST_F(BoxTest, ControlByteAndSelectionBitsForEveryInputRateAndMethod)
                 sim.clearTrace();
                 sim.setTracing(true);
                 core::TimeRecord rec;
-                box::acquireRecord(512, input, rate, 1, rec, 0);
+                acquireWith(512, input, rate, 1, rec);
                 sim.setTracing(false);
                 const auto& t = sim.trace();
                 int control = 0;
@@ -158,7 +158,7 @@ TEST_F(BoxTest, PortAddressesFollowTheParallelPortSetting)
         sim.clearTrace();
         sim.setTracing(true);
         core::TimeRecord rec;
-        box::acquireRecord(512, 1, 2, 1, rec, 0);
+        acquireWith(512, 1, 2, 1, rec);
         sim.setTracing(false);
         bool ok = true;
         for (const auto& e : sim.trace()) {
@@ -183,7 +183,7 @@ TEST_F(BoxTest, StartMustBeAcknowledgedWithinFortyAttempts)
 
     // Answered at the 40th attempt: accepted.
     sim.bench().ignoredStarts = 39;
-    EXPECT_EQ(box::acquireRecord(512, 1, 2, 1, rec, 0), 1);
+    EXPECT_EQ(acquireWith(512, 1, 2, 1, rec), 1);
     EXPECT_EQ(ui.messages().size(), 0u);
 
     // Answered only at the 41st: "Hardware nicht vorhanden", record untouched.
@@ -193,7 +193,7 @@ TEST_F(BoxTest, StartMustBeAcknowledgedWithinFortyAttempts)
     box::setPortAccess(&late);
     rec.v.fill(7.0f);
     late.setTracing(true);
-    EXPECT_EQ(box::acquireRecord(512, 1, 2, 1, rec, 0), 0);
+    EXPECT_EQ(acquireWith(512, 1, 2, 1, rec), 0);
     EXPECT_EQ(messagesWith(15), 1);
     EXPECT_EQ(ui.messages().back().caption, " ");
     for (float x : rec.v)
@@ -211,7 +211,7 @@ TEST_F(BoxTest, FaultsAreReportedAndLeaveTheRecordAlone)
     rec.v.fill(7.0f);
     sim.bench().fault = box::sim::Fault::Absent;
     sim.setTracing(true);
-    box::acquireRecord(512, 1, 1, 1, rec, 0);
+    acquireWith(512, 1, 1, 1, rec);
     EXPECT_EQ(messagesWith(15), 1);
     int starts = 0;
     for (const auto& e : sim.trace())
@@ -222,7 +222,7 @@ TEST_F(BoxTest, FaultsAreReportedAndLeaveTheRecordAlone)
     // Capture never finishes: 125 polls, "Hardware Fehler".
     sim.bench().fault = box::sim::Fault::Stuck;
     sim.clearTrace();
-    box::acquireRecord(512, 1, 1, 1, rec, 0);
+    acquireWith(512, 1, 1, 1, rec);
     EXPECT_EQ(messagesWith(16), 1);
     int polls = 0;
     for (const auto& e : sim.trace())
@@ -235,11 +235,11 @@ TEST_F(BoxTest, FaultsAreReportedAndLeaveTheRecordAlone)
     // Clipping: one warning per acquisition, the record is still delivered.
     sim.bench().fault = box::sim::Fault::Clip;
     core::settings().method = 1;
-    EXPECT_EQ(box::acquireRecord(4096, 1, 1, 1, rec, 0), 1);
+    EXPECT_EQ(acquireWith(4096, 1, 1, 1, rec), 1);
     EXPECT_EQ(messagesWith(18), 1);
     EXPECT_NE(rec[100], 7.0f);
     // Not in the level measurement's raw mode.
-    box::acquireRecord(4096, 1, 1, 1, rec, 1);
+    acquireWith(4096, 1, 1, 1, rec, true);
     EXPECT_EQ(messagesWith(18), 1);
     for (const auto& m : ui.messages()) {
         EXPECT_EQ(m.caption, " ");
@@ -255,7 +255,7 @@ TEST_F(BoxTest, SingleOutOfRangeCodeWarnsOnce)
     codes[20] = 2;
     sim.setNextCapture(codes);
     core::TimeRecord rec;
-    box::acquireRecord(512, 1, 1, 1, rec, 0);
+    acquireWith(512, 1, 1, 1, rec);
     EXPECT_EQ(messagesWith(18), 1);
     EXPECT_NEAR(rec[10], (4093 - 2047) / 1280.0, 1e-6);
 }
@@ -268,7 +268,7 @@ TEST_F(BoxTest, ConstantCodeThroughAnalyzerAndImpulse)
     sim.setNextCapture(constantCodes(c));
     core::TimeRecord rec;
     rec.v.fill(-9.0f);
-    box::acquireRecord(1024, 1, 1, 1, rec, 0);
+    acquireWith(1024, 1, 1, 1, rec);
     EXPECT_EQ(rec[0], 0.0f);
     EXPECT_EQ(rec[1], 0.0f);
     for (int k = 2; k < 1024; ++k)
@@ -279,14 +279,14 @@ TEST_F(BoxTest, ConstantCodeThroughAnalyzerAndImpulse)
 
     // N = 4096: element 4095 is zeroed as well.
     sim.setNextCapture(constantCodes(c));
-    box::acquireRecord(4096, 1, 1, 1, rec, 0);
+    acquireWith(4096, 1, 1, 1, rec);
     EXPECT_EQ(rec[4095], 0.0f);
     EXPECT_FLOAT_EQ(rec[4094], (c - 2047) / 1280.0f);
 
     // Impuls: the mean of the N values (the zeros included) is removed, then the ends zeroed.
     core::settings().method = 0;
     sim.setNextCapture(constantCodes(c));
-    box::acquireRecord(1024, 1, 1, 1, rec, 0);
+    acquireWith(1024, 1, 1, 1, rec);
     const double v = c - 2047;
     const double mean = v * 1022 / 1024;
     EXPECT_EQ(rec[0], 0.0f);
@@ -306,7 +306,7 @@ TEST_F(BoxTest, CodesComeFromTheNextIterationsHighNibble)
         x = 3 + x % 4090;
     sim.setNextCapture(codes);
     core::TimeRecord rec;
-    box::acquireRecord(4096, 3, 1, 1, rec, 0);
+    acquireWith(4096, 3, 1, 1, rec);
     for (int k = 2; k < 4095; ++k)
         ASSERT_FLOAT_EQ(rec[k], (codes[k] - 2047) / 1280.0f) << k;
     EXPECT_EQ(rec[4095], 0.0f);
@@ -319,20 +319,20 @@ TEST_F(BoxTest, WindowAndMicrophonePolarity)
     const int c = 2300;
     core::TimeRecord rec;
     sim.setNextCapture(constantCodes(c));
-    box::acquireRecord(512, 1, 1, 3, rec, 0);
+    acquireWith(512, 1, 1, 3, rec);
     for (int k = 2; k < 512; ++k)
         ASSERT_NEAR(rec[k], (c - 2047) / 1280.0 * dsp::windowValue(3, k, 512), 1e-6);
 
     core::settings().micPhase0Deg = 0; // "180 Deg"
     sim.setNextCapture(constantCodes(c));
-    box::acquireRecord(512, 2, 1, 1, rec, 0);
+    acquireWith(512, 2, 1, 1, rec);
     EXPECT_FLOAT_EQ(rec[100], -(c - 2047) / 12800.0f);
     sim.setNextCapture(constantCodes(c));
-    box::acquireRecord(512, 1, 1, 1, rec, 0);
+    acquireWith(512, 1, 1, 1, rec);
     EXPECT_FLOAT_EQ(rec[100], (c - 2047) / 1280.0f);
     core::settings().micPhase0Deg = 1;
     sim.setNextCapture(constantCodes(c));
-    box::acquireRecord(512, 2, 1, 1, rec, 0);
+    acquireWith(512, 2, 1, 1, rec);
     EXPECT_FLOAT_EQ(rec[100], (c - 2047) / 12800.0f);
 }
 
@@ -342,7 +342,7 @@ TEST_F(BoxTest, MlsWritesTheWholeRecordAndReadsUnityOnTheInternalPath)
     core::settings().fftLength = 1024;
     core::TimeRecord rec;
     rec.v.fill(5.0f);
-    box::acquireRecord(1024, 4, 2, 1, rec, 0);
+    acquireWith(1024, 4, 2, 1, rec);
     EXPECT_EQ(rec[4096], 1024.0f);
     EXPECT_EQ(rec[4097], 2.0f);
     for (int k = 0; k < 4096; ++k)

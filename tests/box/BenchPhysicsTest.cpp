@@ -56,7 +56,7 @@ protected:
         s.sampleRate = 2;
         s.fftLength = n;
         s.markerPos = {0, 10000};
-        box::runAmplitudePhaseMeasurement();
+        box::runAmplitudePhaseMeasurement(testsupport::noViews());
         return levelAt1kHz(n);
     }
 };
@@ -70,7 +70,7 @@ TEST_F(BenchPhysicsTest, ImpedanceFollowsTheModelUpToNearlyHalfTheRate)
         core::MeasurementSettings& s = core::settings();
         s.sampleRate = rate;
         s.fftLength = 4096;
-        box::runImpedanceMeasurement(); // Yes, Yes, OK, OK
+        box::runImpedanceMeasurement(testsupport::noViews()); // Yes, Yes, OK, OK
         const double fs = core::sampleRateHz(rate);
         const double df = fs / 4096.0;
         const auto& mag = core::store().impedanceMagnitude;
@@ -119,7 +119,7 @@ TEST_F(BenchPhysicsTest, AcousticRunAfterAnImpedanceRunHearsTheDriverOnTheAmplif
 {
     const double before = micResponseAt1kHz(1);
     core::settings().sampleRate = 1;
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(testsupport::noViews());
     ASSERT_EQ(sim.bench().line1, box::sim::Wiring::SpeakerSide);
     const double after = micResponseAt1kHz(1);
     std::printf("microphone at 1 kHz: %.2f dB before, %.2f dB after the impedance run\n", before,

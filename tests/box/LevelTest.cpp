@@ -108,7 +108,7 @@ TEST_F(BoxTest, LevelReadoutMaxima)
 TEST_F(BoxTest, LevelCommandNeedsSixOrFiftyOneKilohertz)
 {
     core::settings().sampleRate = 3;
-    EXPECT_EQ(box::startLevelMeasurement(), 0);
+    EXPECT_EQ(box::startLevelMeasurement(testsupport::noViews()), 0);
     EXPECT_FALSE(box::levelWorkerActive());
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_EQ(ui.messages()[0].text, core::str(115));
@@ -121,7 +121,7 @@ TEST_F(BoxTest, LimitedSeriesStopsByItselfAndCancelWaits)
     s.sampleRate = 2;
     s.levelCountLimited = 1;
     s.levelCount = 3;
-    ASSERT_EQ(box::startLevelMeasurement(), 1);
+    ASSERT_EQ(box::startLevelMeasurement(testsupport::noViews()), 1);
     const auto buttons = box::levelDialogInit();
     EXPECT_FALSE(buttons.startEnabled);
     EXPECT_TRUE(buttons.stopEnabled);
@@ -145,7 +145,7 @@ TEST_F(BoxTest, WorkerStartStopCycles)
 {
     core::settings().sampleRate = 1;
     for (int cycle = 0; cycle < 100; ++cycle) {
-        ASSERT_EQ(box::startLevelMeasurement(), 1);
+        ASSERT_EQ(box::startLevelMeasurement(testsupport::noViews()), 1);
         box::levelDialogInit();
         if (cycle % 3 == 0)
             box::levelDialogStop();

@@ -1,7 +1,9 @@
 // Port back-ends and their selection; ppdev only as far as it can be tried without hardware.
 #include "box/PpdevPort.h"
 #include "box/sim/SimulatedBox.h"
+#include "core/Settings.h"
 #include "core/SettingsStore.h"
+#include "core/Ui.h"
 
 #include <gtest/gtest.h>
 
@@ -62,4 +64,45 @@ TEST(PortAccess, DriverSelection)
     }
     core::setSettingsStore(nullptr);
     EXPECT_EQ(box::configuredPortDriver(), box::PortDriver::Auto);
+}
+
+// The window's simulated bench does what the user says was done: the values of the settings,
+// and at the "Zusatzmasse ..." prompt the mass or the box, as the user answers.
+TEST(PortAccess, TheWindowsSimulatedBenchFollowsTheSettings)
+{
+    core::MemorySettingsStore store;
+    core::setSettingsStore(&store);
+    core::ScriptedUi ui;
+    core::setUi(&ui);
+    store.setValue("PortDriver", "simulator");
+    auto sel = box::openConfiguredPort(1);
+    auto* simBox = dynamic_cast<box::sim::SimulatedBox*>(sel.port.get());
+    ASSERT_NE(simBox, nullptr);
+    auto& s = core::settings();
+    s.addedMassG = 20.0f;
+    s.boxVolumeL = 15.0f;
+    s.referenceResistorOhm = 10.0f;
+    s.diaphragmDiameterMm = 130.0f;
+
+    simBox->wiringConfirmed(22);
+    EXPECT_DOUBLE_EQ(simBox->bench().referenceResistorOhm, 10.0);
+    EXPECT_DOUBLE_EQ(simBox->bench().diaphragmDiameterMm, 130.0);
+    EXPECT_TRUE(ui.messages().empty());
+
+    ui.queueAnswer(core::Answer::Yes);
+    simBox->wiringConfirmed(103);
+    EXPECT_DOUBLE_EQ(simBox->bench().addedMassG, 20.0);
+    EXPECT_DOUBLE_EQ(simBox->bench().closedBoxL, 0.0);
+    EXPECT_TRUE(simBox->bench().massOrBoxApplied);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_NE(ui.messages()[0].text.find("20,00 g"), std::string::npos);
+
+    simBox->procedureEnded();
+    ui.queueAnswer(core::Answer::No);
+    simBox->wiringConfirmed(103);
+    EXPECT_DOUBLE_EQ(simBox->bench().closedBoxL, 15.0);
+
+    core::setUi(nullptr);
+    core::resetSettings();
+    core::setSettingsStore(nullptr);
 }

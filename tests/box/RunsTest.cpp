@@ -2,7 +2,7 @@
 // reference and response runs on a unity chain, the impedance run on a simulated driver.
 #include "BoxTestSupport.h"
 
-#include "box/Render.h"
+#include "box/Acquisition.h"
 #include "box/Runs.h"
 #include "core/Display.h"
 #include "core/Settings.h"
@@ -11,14 +11,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <complex>
+#include <cstdio>
+#include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
-std::vector<int> g_renders;
-void recordRender(int code) { g_renders.push_back(code); }
+testsupport::RecordingRenderer g_views;
+std::vector<int>& g_renders = g_views.codes;
 
 int sleepsOf(const box::sim::SimulatedBox& sim, int ms)
 {
@@ -29,23 +31,104 @@ int sleepsOf(const box::sim::SimulatedBox& sim, int ms)
     return n;
 }
 
-class RunsTest : public BoxTest {
+class RunsTest : public BoxTest
+{
 protected:
     void SetUp() override
     {
         BoxTest::SetUp();
         core::prepareRecordsForStart(); // method MLS, overlay axis -1
         g_renders.clear();
-        box::setRenderFunction(recordRender);
     }
-    void TearDown() override
-    {
-        box::setRenderFunction(nullptr);
-        BoxTest::TearDown();
-    }
+    void TearDown() override { BoxTest::TearDown(); }
 };
 
 } // namespace
+
+namespace
+{
+
+// A box that delivers `good` captures (a constant signal), then fails with its reason.
+class FailingDevice : public box::AcquisitionDevice
+{
+public:
+    explicit FailingDevice(int good) : good_(good) {}
+    box::CaptureOutcome capture(const box::CaptureRequest&, box::RawCapture& out) override
+    {
+        ++captures;
+        if (captures > good_)
+            return box::CaptureOutcome::Failed;
+        out.v.fill(500.0);
+        out.clipped = false;
+        return box::CaptureOutcome::Delivered;
+    }
+    int hardwareNumber(int) override { return 9; }
+    void pauseMs(int) override {}
+    std::string failureText() const override { return "Testgerät: Datenstrom abgebrochen"; }
+    int captures = 0;
+
+private:
+    int good_;
+};
+
+} // namespace
+
+// A capture that fails ends the measurement: one message with the device's reason, no
+// further averages, and nothing of the measurement kept (records, slots, impedance runs).
+TEST_F(RunsTest, AFailedCaptureEndsTheMeasurementWithOneMessage)
+{
+    core::MeasurementSettings& s = core::settings();
+    core::MeasurementStore& st = core::store();
+    s.averages = 5;
+    s.sampleRate = 2;
+    s.fftLength = 4096;
+    for (int k = 0; k < 4098; ++k)
+        st.timeRecord[k] = 0.001f * k;
+    st.slotOccupied = {1, 0, 0, 0, 0};
+    st.amplitudeSlots[0][10] = 7.0f;
+    const core::TimeRecord record = st.timeRecord;
+    const auto markers = s.markerPos;
+    const std::string expected =
+        std::string(core::str(16)) + ":\nTestgerät: Datenstrom abgebrochen";
+
+    struct Case {
+        const char* run;
+        void (*start)(core::Renderer&);
+        int good;
+        int captures;
+    };
+    const Case cases[] = {
+        {"amplitude, first average", box::runAmplitudePhaseMeasurement, 0, 1},
+        {"amplitude, third average", box::runAmplitudePhaseMeasurement, 2, 3},
+        {"reference, second capture", box::runReferenceMeasurement, 1, 2},
+        {"impedance, amplifier-output run", box::runImpedanceMeasurement, 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.run);
+        FailingDevice device(c.good);
+        box::setAcquisitionDevice(&device);
+        ui.clear();
+        st.impedanceRunAmplitude[0][10] = 3.0f;
+        c.start(g_views); // the impedance prompts are answered Yes, Yes, OK, OK
+        box::setAcquisitionDevice(nullptr);
+        EXPECT_EQ(device.captures, c.captures);
+        int failures = 0;
+        for (const auto& m : ui.messages())
+            if (m.text.rfind(core::str(16), 0) == 0) {
+                ++failures;
+                EXPECT_EQ(m.text, expected);
+            }
+        EXPECT_EQ(failures, 1);
+        // The speaker-side prompt never comes after a failed amplifier-output run.
+        for (const auto& m : ui.messages())
+            EXPECT_NE(m.text, core::str(22));
+        EXPECT_TRUE(st.timeRecord.v == record.v);
+        EXPECT_EQ(st.slotOccupied, (std::array<int, 5>{1, 0, 0, 0, 0}));
+        EXPECT_EQ(st.amplitudeSlots[0][10], 7.0f);
+        EXPECT_EQ(st.impedanceRunAmplitude[0][10], 3.0f);
+        EXPECT_EQ(s.markerPos, markers);
+    }
+}
 
 TEST_F(RunsTest, AveragingCountsAndPauses)
 {
@@ -54,14 +137,16 @@ TEST_F(RunsTest, AveragingCountsAndPauses)
     s.sampleRate = 2;
     sim.setTracing(true);
     s.averages = 1;
-    box::measureAveraged();
+    box::measureAveraged(box::acquisitionRequest(core::settings()), core::settings().averages,
+                         g_views);
     EXPECT_EQ(sim.captureCount(), 1);
     EXPECT_EQ(sleepsOf(sim, 100), 0);
 
     s.averages = 3;
     sim.clearTrace();
     const std::int64_t t0 = sim.sleptMs();
-    box::measureAveraged();
+    box::measureAveraged(box::acquisitionRequest(core::settings()), core::settings().averages,
+                         g_views);
     EXPECT_EQ(sim.captureCount(), 4);
     EXPECT_EQ(sleepsOf(sim, 100), 2);
     EXPECT_GE(sim.sleptMs() - t0, 200);
@@ -69,14 +154,14 @@ TEST_F(RunsTest, AveragingCountsAndPauses)
 
     // The reference takes one capture fewer (at least one) and no pauses.
     sim.clearTrace();
-    box::runReferenceMeasurement();
+    box::runReferenceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 6);
     EXPECT_EQ(sleepsOf(sim, 100), 0);
     s.averages = 2;
-    box::runReferenceMeasurement();
+    box::runReferenceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 7);
     s.averages = 1;
-    box::runReferenceMeasurement();
+    box::runReferenceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 8);
 }
 
@@ -103,7 +188,7 @@ TEST_F(RunsTest, UnityChainReadsZeroDecibelFlat)
     s.sampleRate = 2;
     s.fftLength = 4096;
     s.measuringInput = 4;
-    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement(g_views);
     EXPECT_EQ(g_renders, (std::vector<int>{1, 2, 3, 20, 40}));
     const core::CurveBuffer& a = core::store().amplitudeSlots[0];
     EXPECT_EQ(core::store().slotOccupied[0], 1);
@@ -119,9 +204,9 @@ TEST_F(RunsTest, UnityChainReadsZeroDecibelFlat)
     s.measuringInput = 3;
     s.fftLength = 1024;
     s.averages = 2;
-    box::runReferenceMeasurement();
+    box::runReferenceMeasurement(g_views);
     s.referenceComputation = 1;
-    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement(g_views);
     worst = 0.0;
     for (int i = 2; i <= 300; ++i) // 100 Hz .. 15 kHz at 50 Hz per bin
         worst = std::max(worst, std::fabs(static_cast<double>(core::store().amplitudeSlots[0][i])));
@@ -133,12 +218,12 @@ TEST_F(RunsTest, ChangingTheRateDropsTheOverlays)
 {
     core::MeasurementSettings& s = core::settings();
     s.measuringInput = 4;
-    box::runAmplitudePhaseMeasurement();
-    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement(g_views);
+    box::runAmplitudePhaseMeasurement(g_views);
     EXPECT_EQ(core::store().slotOccupied, (std::array<int, 5>{1, 1, 0, 0, 0}));
     s.sampleRate = 2;
     core::chooseInitialXScales(2);
-    box::runAmplitudePhaseMeasurement();
+    box::runAmplitudePhaseMeasurement(g_views);
     EXPECT_EQ(core::store().slotOccupied, (std::array<int, 5>{1, 0, 0, 0, 0}));
     EXPECT_EQ(core::store().overlayAxisIndex, core::displaySettings().axisSets[1].x);
 }
@@ -157,7 +242,7 @@ TEST_F(RunsTest, ImpedanceOfTheSimulatedDriver)
         st.timeRecord[k] = 0.001f * k;
     const core::TimeRecord before = st.timeRecord;
 
-    box::runImpedanceMeasurement(); // the scripted Ui answers Yes, Yes, OK, OK
+    box::runImpedanceMeasurement(g_views); // the scripted Ui answers Yes, Yes, OK, OK
     ASSERT_EQ(ui.messages().size(), 4u);
     EXPECT_EQ(ui.messages()[0].text, core::str(32));
     EXPECT_EQ(ui.messages()[3].text, core::str(22));
@@ -203,19 +288,19 @@ TEST_F(RunsTest, ImpedanceOfTheSimulatedDriver)
 TEST_F(RunsTest, DecliningTheImpedancePromptsSkipsTheCaptures)
 {
     ui.queueAnswer(core::Answer::No);
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 0);
     EXPECT_EQ(ui.messages().size(), 1u);
 
     // No new reference: only the speaker-side run is taken (the earlier amplifier-output run
     // fits: same length and rate).
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 2);
     ui.clear();
     ui.queueAnswer(core::Answer::Yes);
     ui.queueAnswer(core::Answer::No);
     ui.queueAnswer(core::Answer::Ok);
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 3);
     EXPECT_EQ(ui.messages().size(), 3u);
     EXPECT_EQ(ui.messages()[2].text, core::str(22));
@@ -231,7 +316,7 @@ TEST_F(RunsTest, ImpedanceNeverCombinesRunsOfAnotherLengthOrRate)
     sim.bench().driver = {6.0, 0.5, 35.0, 3.0, 0.45, 40.0};
     s.sampleRate = 1;
     s.fftLength = 4096;
-    box::runImpedanceMeasurement(); // Yes, Yes, OK, OK
+    box::runImpedanceMeasurement(g_views); // Yes, Yes, OK, OK
     ASSERT_EQ(st.impedanceMagnitude.trailerN(), 4096.0f);
     auto peakOhm = [&st](int bins) {
         float peak = 0.0f;
@@ -248,7 +333,7 @@ TEST_F(RunsTest, ImpedanceNeverCombinesRunsOfAnotherLengthOrRate)
     const int before = sim.captureCount();
     ui.queueAnswer(core::Answer::Yes);
     ui.queueAnswer(core::Answer::No);
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     auto msgs = ui.messages();
     ASSERT_EQ(msgs.size(), 5u);
     EXPECT_EQ(msgs[2].text, core::str(140));
@@ -270,7 +355,7 @@ TEST_F(RunsTest, ImpedanceNeverCombinesRunsOfAnotherLengthOrRate)
     ui.queueAnswer(core::Answer::Yes);
     ui.queueAnswer(core::Answer::No);
     ui.queueAnswer(core::Answer::Cancel);
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     msgs = ui.messages();
     ASSERT_EQ(msgs.size(), 4u);
     EXPECT_EQ(msgs[2].text, core::str(140));
@@ -288,7 +373,7 @@ TEST_F(RunsTest, ReferenceRunThinsToTheFftLengthAndRestoresTheMarkers)
     s.referenceInput = 4;
     s.markerPos = {1200, 7000};
     core::snapshot().markerPos = {1, 2};
-    box::runReferenceMeasurement();
+    box::runReferenceMeasurement(g_views);
 
     // Bins 0..255 come from bins 0, 8, 16, ... of the 4096-point reference; the amplitude of
     // a reference equals the stored table.
@@ -310,7 +395,7 @@ TEST_F(RunsTest, ImpedanceRunRendersItsViewsEvenWhenDeclined)
     core::MeasurementSettings& s = core::settings();
     s.markerPos = {300, 4000};
     ui.queueAnswer(core::Answer::No);
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     EXPECT_EQ(g_renders, (std::vector<int>{3, 4}));
     EXPECT_EQ(ui.shownViews(), (std::vector<int>{4}));
     EXPECT_EQ(s.markerPos, (std::array<int, 2>{300, 4000}));
@@ -323,7 +408,7 @@ TEST_F(RunsTest, ImpedanceRunRendersItsViewsEvenWhenDeclined)
     ui.clear();
     s.averages = 2;
     core::snapshot().markerPos = {1, 2};
-    box::runImpedanceMeasurement();
+    box::runImpedanceMeasurement(g_views);
     // The time view is drawn once more from the record it shows after the run.
     EXPECT_EQ(g_renders, (std::vector<int>{1, 1, 1, 3, 4}));
     ASSERT_EQ(ui.messages().size(), 4u);

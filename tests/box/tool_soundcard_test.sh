@@ -48,6 +48,28 @@ grep -q '"name": "pulse"' "$DIR/devices.json" || fail "no pulse device in: $(cat
     2>"$DIR/untimed.err" || fail "untimed measure exited $?"
 grep -q "ohne Zeitreferenz" "$DIR/untimed.err" || fail "no 'ohne Zeitreferenz': $(cat "$DIR/untimed.err")"
 
+# Through +20 dB the input is overloaded: exit 1, the message, and the file saved before is
+# left as it was.
+pactl load-module module-ladspa-sink sink_name=orvo_gain sink_master=orvo_loop plugin=amp \
+    label=amp_mono control=10 >/dev/null || fail "the gain sink did not load"
+cp "$DIR/loop.mes" "$DIR/before.mes"
+PULSE_SINK=orvo_gain "$TOOL" measure response --port soundcard --sound-timing 2 \
+    --set measuringInput=1 --set sampleRate=2 --set fftLength=4096 --out "$DIR/loop.mes" \
+    2>"$DIR/over.err"
+rc=$?
+pactl unload-module module-ladspa-sink >/dev/null
+[ $rc -eq 1 ] || fail "overloaded: exit status $rc, not 1: $(cat "$DIR/over.err")"
+grep -q "Signal zu gro" "$DIR/over.err" || fail "no overload message: $(cat "$DIR/over.err")"
+cmp -s "$DIR/loop.mes" "$DIR/before.mes" || fail "the overloaded capture replaced the file"
+
+# A timing channel the loop doesn't have: exit 1 with the reason, no file.
+"$TOOL" measure response --port soundcard --sound-timing 3 --set measuringInput=1 \
+    --out "$DIR/t3.mes" 2>"$DIR/t3.err"
+rc=$?
+[ $rc -eq 1 ] || fail "timing channel 3: exit status $rc, not 1: $(cat "$DIR/t3.err")"
+grep -q "Zeitreferenz-Kanal 3" "$DIR/t3.err" || fail "timing channel not named: $(cat "$DIR/t3.err")"
+[ -e "$DIR/t3.mes" ] && fail "a file was saved although the timing channel is silent"
+
 # A device that isn't there: exit 1, string 15 and the name on stderr, no file.
 "$TOOL" measure response --port soundcard --sound-device "Gibt es nicht" \
     --out "$DIR/none.mes" 2>"$DIR/none.err"

@@ -6,7 +6,9 @@
 
 using namespace core;
 
-class RecordsTest : public testsupport::RecordsTest {};
+class RecordsTest : public testsupport::RecordsTest
+{
+};
 
 TEST_F(RecordsTest, StoreBuffersHaveTheirFixedSizes)
 {
@@ -127,4 +129,27 @@ TEST_F(RecordsTest, StartPreparationStampsAndClears)
     chooseInitialXScales(3);
     EXPECT_EQ(displaySettings().axisSets[0].x, 76);
     EXPECT_EQ(displaySettings().axisSets[1].x, 78);
+}
+
+TEST(BoxRateTest, OnlyBoxNineKeepsThreeKilohertz)
+{
+    const BoxRate nine = rateForBox(9, 3);
+    EXPECT_TRUE(nine.threeKilohertzAllowed);
+    EXPECT_EQ(nine.rateCode, 3);
+    EXPECT_FALSE(nine.rateChanged);
+
+    for (int hw : {0, 8, 10, 33, 99, 255}) {
+        const BoxRate other = rateForBox(hw, 3);
+        EXPECT_FALSE(other.threeKilohertzAllowed) << hw;
+        EXPECT_EQ(other.rateCode, 2) << hw;
+        EXPECT_TRUE(other.rateChanged) << hw;
+    }
+    // The other rates are every box's; an unknown code is left to the settings' own guards.
+    for (int rate : {1, 2, 0, 7}) {
+        EXPECT_EQ(rateForBox(7, rate).rateCode, rate);
+        EXPECT_FALSE(rateForBox(7, rate).rateChanged);
+        EXPECT_EQ(rateCodeForBox(rate, false), rate);
+    }
+    EXPECT_EQ(rateCodeForBox(3, true), 3);
+    EXPECT_EQ(rateCodeForBox(3, false), 2);
 }

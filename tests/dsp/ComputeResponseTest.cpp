@@ -5,13 +5,15 @@
 #include "dsp/Response.h"
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <vector>
 
 using namespace core;
 
-namespace {
+namespace
+{
 
 const double kPi = std::acos(-1.0);
 
@@ -63,12 +65,24 @@ protected:
         s.sampleRate = 2;
         s.fftLength = 4096;
         s.markerPos = {0, 10000};
-        dsp::impedanceRunActive = 0;
     }
     void impulseAt(int n, float value = 1.0f)
     {
         store().timeRecord.v.fill(0.0f);
         store().timeRecord[n] = value;
+    }
+    // The response as a run computes it: the conditions from the settings, with the mode,
+    // length, smoothing and phase mode of the case.
+    void compute(core::ResponseMode mode, int N, core::Smoothing smoothing, core::PhaseMode phase,
+                 std::span<const float> gain = {}, bool impedanceRun = false)
+    {
+        dsp::ResponseRequest r = dsp::responseRequest(settings(), mode);
+        r.fftLength = N;
+        r.smoothing = smoothing;
+        r.phaseMode = phase;
+        r.stimulusGain = gain;
+        r.impedanceRun = impedanceRun;
+        dsp::computeResponse(r, store(), amp, pha);
     }
     CurveBuffer amp;
     CurveBuffer pha;
@@ -86,7 +100,8 @@ TEST_F(ComputeResponseTest, ImpulseGivesFlatAmplitudeAtTheMethodLevel)
                  {2, 20 * std::log10(1.41 / 4096)}};
     for (const auto& c : cases) {
         settings().method = c.method;
-        dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+        compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None,
+                core::PhaseMode::Real);
         EXPECT_EQ(amp[0], NO_VALUE);
         for (int i = 1; i < 2048; ++i)
             ASSERT_NEAR(amp[i], c.level, 1e-3) << "method " << c.method << " bin " << i;
@@ -94,7 +109,7 @@ TEST_F(ComputeResponseTest, ImpulseGivesFlatAmplitudeAtTheMethodLevel)
     // The preamplifier gain is taken out.
     settings().method = 1;
     settings().preampGainDb = 20.0f;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     EXPECT_NEAR(amp[100], 20 * std::log10(393.0 / 512) - 20.0, 1e-3);
 
     EXPECT_EQ(amp[2048], 4096.0f);
@@ -116,26 +131,27 @@ TEST_F(ComputeResponseTest, DelayedImpulseGivesLinearPhase)
         const double turns = std::round((angle - wrapped) / (2.0 * kPi));
         return wrapped * 180.0 / 3.1415 + 360.0 * turns;
     };
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     for (int i = 1; i < 2048; ++i) {
         ASSERT_LE(std::fabs(pha[i]), 180.0f) << i;
         ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], expected(i)), 0.0, 1e-3) << i;
     }
     // The impedance runs get the unwrapped phase itself.
-    dsp::impedanceRunActive = 1;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
-    dsp::impedanceRunActive = 0;
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real, {},
+            true);
     for (int i = 0; i < 2048; ++i)
         ASSERT_NEAR(pha[i], expected(i), 0.01) << i;
 
     // Delay compensation adds f x distanceMm x 3.76 / 3440 degrees and the phase offset.
     settings().distanceMm = 1234;
     settings().phaseOffsetDeg = 30.0f;
-    dsp::computeResponse(2, 4096, 1, 2, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None,
+            core::PhaseMode::RealDelayCompensated);
     for (int i = 1; i < 2048; ++i) {
         const double comp = 12.5 * i * 1234 * 3.76 / 3440.0;
         ASSERT_LE(std::fabs(pha[i]), 181.0f) << i;
-        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], expected(i) + comp + 30.0), 0.0, 2e-3) << i;
+        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], expected(i) + comp + 30.0), 0.0, 2e-3)
+            << i;
     }
 }
 
@@ -146,7 +162,7 @@ TEST_F(ComputeResponseTest, TimeWindowDivisorsAndFades)
     // M1 1000, M2 9999 at N 4096: start = trunc(409.5) = 409, end = trunc(4095.0) = 4095
     // (with 10000 as divisor it would be 4094).
     settings().markerPos = {1000, 9999};
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     std::vector<float> re(st.fftRe.begin(), st.fftRe.end());
     std::vector<float> im(st.fftIm.begin(), st.fftIm.end());
     dsp::fftInverse({re.data(), im.data()}, 12);
@@ -167,7 +183,7 @@ TEST_F(ComputeResponseTest, FirstValidBin)
     impulseAt(300);
     // 6.4 kHz, whole record of 4096: fLow = 1.562 Hz, first valid bin 1.
     settings().sampleRate = 1;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     EXPECT_EQ(amp[0], NO_VALUE);
     EXPECT_EQ(pha[0], NO_VALUE);
     EXPECT_NE(amp[1], NO_VALUE);
@@ -178,7 +194,8 @@ TEST_F(ComputeResponseTest, FirstValidBin)
     settings().fftLength = 1024;
     settings().markerPos = {2000, 4000};
     for (int phaseMode : {1, 2, 3}) {
-        dsp::computeResponse(2, 1024, 1, phaseMode, amp, pha);
+        compute(core::ResponseMode::Measurement, 1024, core::Smoothing::None,
+                core::phaseModeFromCode(phaseMode));
         for (int i = 0; i < 5; ++i) {
             ASSERT_EQ(amp[i], NO_VALUE) << i;
             ASSERT_EQ(pha[i], NO_VALUE) << i;
@@ -195,7 +212,7 @@ TEST_F(ComputeResponseTest, CoincidingMarkersAreReported)
 {
     impulseAt(2000);
     settings().markerPos = {5000, 5000}; // start = end = 2047
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     const auto msgs = ui.messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].text, str(89));
@@ -207,7 +224,7 @@ TEST_F(ComputeResponseTest, CoincidingMarkersAreReported)
     // Crossed markers from a damaged file: reported the same way, nothing is read outside.
     ui.clear();
     settings().markerPos = {9000, -50};
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     EXPECT_EQ(ui.messages().size(), 1u);
 }
 
@@ -216,7 +233,7 @@ TEST_F(ComputeResponseTest, ReferenceThenMeasurementGivesL0)
     Resonator(1000.0, 5.0, 6400.0).fill(store().timeRecord, 20);
     settings().sampleRate = 1;
     settings().smoothing = 4;
-    dsp::computeResponse(1, 4096, 4, 1, amp, pha);
+    compute(core::ResponseMode::Reference, 4096, core::Smoothing::Twelfth, core::PhaseMode::Real);
     const auto& ref = store().referenceAmplitude[rateTableIndex(1)];
     const double meanAt80 = (ref[80] + ref[81] + ref[82] + ref[83]) / 4.0;
     EXPECT_NEAR(meanAt80, 0.0, 1e-4);
@@ -224,7 +241,7 @@ TEST_F(ComputeResponseTest, ReferenceThenMeasurementGivesL0)
         ASSERT_EQ(amp[i], ref[i]) << i; // the output is the table itself
 
     settings().referenceComputation = 1;
-    dsp::computeResponse(2, 4096, 4, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::Twelfth, core::PhaseMode::Real);
     const float level = amp[1];
     for (int i = 1; i < 2048; ++i) {
         ASSERT_NEAR(amp[i], level, 1e-3) << i;
@@ -232,7 +249,7 @@ TEST_F(ComputeResponseTest, ReferenceThenMeasurementGivesL0)
     }
     // The constant is L0: the mean level at bins 80..83 of the smoothed reference.
     settings().referenceComputation = 0;
-    dsp::computeResponse(2, 4096, 4, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::Twelfth, core::PhaseMode::Real);
     EXPECT_NEAR((amp[80] + amp[81] + amp[82] + amp[83]) / 4.0, level, 1e-3);
 }
 
@@ -260,7 +277,8 @@ TEST_F(ComputeResponseTest, TablesReadOnTheGridAndNeverPastTheirEnds)
 
     const double base = 20 * std::log10(393.0 / 512 * 512 / 512);
     for (int phaseMode : {1, 2, 3}) {
-        dsp::computeResponse(2, 512, 1, phaseMode, amp, pha);
+        compute(core::ResponseMode::Measurement, 512, core::Smoothing::None,
+                core::phaseModeFromCode(phaseMode));
         for (int i = 1; i < 256; ++i)
             ASSERT_NEAR(amp[i], base - 0.001 * 8 * i + 0.0005 * 8 * i, 1e-3) << i;
         for (int i = 0; i < 2048; ++i) {
@@ -275,10 +293,10 @@ TEST_F(ComputeResponseTest, MicrophoneInputIsAlwaysSmoothed)
 {
     Resonator(2000.0, 5.0, 51200.0).fill(store().timeRecord, 20);
     settings().measuringInput = 1;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     CurveBuffer line = amp;
     settings().measuringInput = 2;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     // a = 24 leaves bins below 72 alone and averages d + 1 bins above.
     for (int i = 1; i < 72; ++i)
         ASSERT_EQ(amp[i], line[i]) << i;
@@ -294,7 +312,7 @@ TEST_F(ComputeResponseTest, ResonatorMatchesItsAnalyticMagnitude)
 {
     const Resonator r(1000.0, 5.0, 51200.0);
     r.fill(store().timeRecord, 10);
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     double worst = 0.0;
     for (int i = 8; i <= 800; ++i) { // 100 Hz .. 10 kHz in 12.5 Hz bins
         const double expected = 20 * std::log10(std::abs(r.response(12.5 * i, 51200.0)) * 393.0 /
@@ -311,7 +329,7 @@ TEST_F(ComputeResponseTest, MinimumPhaseOfAOnePoleFilter)
     rec.v.fill(0.0f);
     for (int n = 5; n < 400; ++n)
         rec[n] = static_cast<float>(std::pow(0.9, n - 5));
-    dsp::computeResponse(2, 4096, 1, 3, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Minimum);
     for (int i = 100; i < 1900; i += 50) {
         const double w = 2.0 * kPi * i / 4096.0;
         const double expected =
@@ -324,7 +342,7 @@ TEST_F(ComputeResponseTest, StepResponseOfAnImpulseJumps)
 {
     impulseAt(1000);
     settings().stepResponse = 1;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     const auto& step = store().stepResponseCurve;
     // Direct evaluation of the integration: bin 0 halved, every bin k of 1..N-1 divided by
     // j k, inverse transform, real part relative to sample 0, times N / 16.
@@ -346,7 +364,7 @@ TEST_F(ComputeResponseTest, StepResponseOfAnImpulseJumps)
     EXPECT_NEAR(amp[100], 20 * std::log10(393.0 / 512), 1e-3);
 
     settings().stepResponse = 0;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
     for (int i = 0; i < 4096; ++i)
         ASSERT_EQ(step[i], 0.0f);
 }
@@ -357,7 +375,7 @@ TEST_F(ComputeResponseTest, PhaseTablesAndDelayCompensationOnTheGrid)
     auto& st = store();
     const int t = rateTableIndex(2);
     impulseAt(37);
-    dsp::computeResponse(1, 4096, 1, 1, amp, pha);
+    compute(core::ResponseMode::Reference, 4096, core::Smoothing::None, core::PhaseMode::Real);
     const auto& refPhase = st.referencePhase[t];
     for (int i = 1; i < 2048; ++i)
         ASSERT_LE(std::fabs(pha[i]), 180.01f) << i;
@@ -369,13 +387,13 @@ TEST_F(ComputeResponseTest, PhaseTablesAndDelayCompensationOnTheGrid)
     // microphone table at i x gridStep.
     settings().fftLength = 1024;
     settings().referenceComputation = 1;
-    dsp::computeResponse(2, 1024, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 1024, core::Smoothing::None, core::PhaseMode::Real);
     for (int i = 1; i < 512; ++i)
         ASSERT_NEAR(pha[i], 0.0, 0.01) << i;
     settings().micCorrection = 1;
     for (int g = 0; g < kMicTableSize; ++g)
         st.micCorrectionPhase[t][g] = (g % 4 == 0) ? 10.0f : 99.0f;
-    dsp::computeResponse(2, 1024, 1, 1, amp, pha);
+    compute(core::ResponseMode::Measurement, 1024, core::Smoothing::None, core::PhaseMode::Real);
     for (int i = 1; i < 512; ++i)
         ASSERT_NEAR(pha[i], -10.0, 0.01) << i;
 
@@ -383,11 +401,13 @@ TEST_F(ComputeResponseTest, PhaseTablesAndDelayCompensationOnTheGrid)
     settings().micCorrection = 0;
     settings().distanceMm = 500;
     settings().phaseOffsetDeg = -20.0f;
-    dsp::computeResponse(2, 1024, 1, 2, amp, pha);
+    compute(core::ResponseMode::Measurement, 1024, core::Smoothing::None,
+            core::PhaseMode::RealDelayCompensated);
     const double delta = 12.5 * 500 * 3.76 / 3440.0;
     for (int i = 1; i < 512; ++i) {
         ASSERT_LE(std::fabs(pha[i]), 181.01f) << i;
-        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], (4 * i + 1) * delta - 20.0), 0.0, 0.02) << i;
+        ASSERT_NEAR(testsupport::phaseDifferenceDeg(pha[i], (4 * i + 1) * delta - 20.0), 0.0, 0.02)
+            << i;
     }
     for (int i = 512; i < 2048; ++i)
         ASSERT_EQ(pha[i], NO_VALUE) << i;
@@ -400,13 +420,56 @@ TEST_F(ComputeResponseTest, ImpedanceRunsIgnoreWindowPreampAndStepResponse)
     settings().preampGainDb = 20.0f;
     settings().stepResponse = 1;
     store().stepResponseCurve.v.fill(3.0f);
-    dsp::impedanceRunActive = 1;
-    dsp::computeResponse(2, 4096, 1, 1, amp, pha);
-    dsp::impedanceRunActive = 0;
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real, {},
+            true);
     EXPECT_TRUE(ui.messages().empty());
     for (int i = 0; i < 2048; ++i)
         ASSERT_NEAR(amp[i], 20 * std::log10(0.5 * 393.0 / 512), 1e-3) << i;
     for (int i = 0; i < 4096; ++i)
         ASSERT_EQ(store().stepResponseCurve[i], 0.0f) << i;
     EXPECT_EQ(store().stepResponseCurve.trailerN(), 4096.0f);
+}
+
+// A stimulus that excites the upper bins weaker (a sound card's band-limited MLS): the
+// response is divided by it where it reaches a tenth, and the bins beyond carry no value in
+// every phase mode. The division comes before the smoothing, which then sees no cliff at the
+// band's end; the reference table itself stays finite.
+TEST_F(ComputeResponseTest, StimulusGainDividesAndEndsTheBand)
+{
+    impulseAt(10);
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None, core::PhaseMode::Real);
+    const double level = amp[100];
+    std::vector<float> gain(2049, 0.0f);
+    for (int i = 0; i < 2049; ++i)
+        gain[static_cast<std::size_t>(i)] =
+            i < 1000 ? 1.0f : std::max(0.0f, 1.0f - static_cast<float>(i - 1000) / 500.0f);
+    const int lastExcited = 1450; // a tenth, 1 - 450/500
+    for (int phaseMode : {1, 2, 3}) {
+        settings().phaseMode = phaseMode;
+        compute(core::ResponseMode::Measurement, 4096, core::Smoothing::None,
+                core::phaseModeFromCode(phaseMode), gain);
+        for (int i = 1; i <= lastExcited; ++i)
+            ASSERT_NEAR(amp[i], level - 20.0 * std::log10(gain[static_cast<std::size_t>(i)]), 1e-3)
+                << phaseMode << "/" << i;
+        EXPECT_NE(pha[lastExcited], NO_VALUE) << phaseMode;
+        for (int i = lastExcited + 1; i < 2048; ++i) {
+            ASSERT_EQ(amp[i], NO_VALUE) << phaseMode << "/" << i;
+            ASSERT_EQ(pha[i], NO_VALUE) << phaseMode << "/" << i;
+        }
+    }
+    // A band that ends sharply: smoothed, the last bins keep their level.
+    std::vector<float> band(2049, 1.0f);
+    for (int i = lastExcited + 1; i < 2049; ++i)
+        band[static_cast<std::size_t>(i)] = 0.0f;
+    compute(core::ResponseMode::Measurement, 4096, core::Smoothing::Third, core::PhaseMode::Real,
+            band);
+    for (int i = 1; i <= lastExcited; ++i)
+        ASSERT_NEAR(amp[i], level, 1e-3) << i;
+
+    compute(core::ResponseMode::Reference, 4096, core::Smoothing::Twelfth, core::PhaseMode::Real,
+            gain);
+    const auto& ref = store().referenceAmplitude[rateTableIndex(2)];
+    EXPECT_EQ(amp[2000], NO_VALUE);
+    EXPECT_TRUE(std::isfinite(ref[2000]) && ref[2000] != NO_VALUE);
+    EXPECT_EQ(amp[lastExcited], ref[lastExcited]);
 }

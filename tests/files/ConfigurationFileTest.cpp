@@ -199,8 +199,10 @@ TEST_F(FilesTest, ConfigurationWrongLengthAndFailures)
     EXPECT_EQ(ui.fileRequests()[0].title, "Konfigurationsdatei laden");
     EXPECT_EQ(ui.fileRequests()[0].filter, "(*.cfg)");
     ui.queuePath(path("missing.cfg"));
-    EXPECT_EQ(files::loadConfigurationFile(), 0); // the shell reports it
-    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(files::loadConfigurationFile(), 0); // the shell adds its own message
+    EXPECT_EQ(messageLog(), (std::vector<std::string>{"„" + path("missing.cfg") +
+                                                      "“ (die Datei existiert nicht)|Fehler beim "
+                                                      "Öffnen der Datei"}));
 }
 
 TEST_F(FilesTest, ConfigurationSaveStepsAndFailedWrite)
@@ -223,7 +225,8 @@ TEST_F(FilesTest, ConfigurationSaveStepsAndFailedWrite)
     EXPECT_EQ(files::saveConfigurationFile(), 0);
     EXPECT_EQ(messageLog(), (std::vector<std::string>{
                                 "Wollen Sie die bestehende Datei überschreiben?|Warnung",
-                                "Fehler beim speichern der Datei|"}));
+                                "„" + path("keep.cfg") +
+                                    "“ (der Datenträger ist voll)|Fehler beim speichern der Datei"}));
     EXPECT_EQ(readFile(path("keep.cfg")), earlier);
 }
 
@@ -251,15 +254,18 @@ TEST_F(FilesTest, FileMessagesCarryTheirIconsAndButtons)
 
     EXPECT_EQ(files::readMeasurementFile(path("none.mes")), files::FileStatus::CannotOpen);
     files::showReadFailure();
-    expectLog({{"|Fehler beim Öffnen der Datei", Icon::Error, Buttons::Ok},
+    const std::string missing = "„" + path("none.mes") + "“ (die Datei existiert nicht)";
+    expectLog({{missing + "|Fehler beim Öffnen der Datei", Icon::Error, Buttons::Ok},
                {"Fehler beim lesen der Datei|", Icon::Error, Buttons::Ok}},
               "measurement file missing");
 
     writeFile(path("short.mes"), Image(100, 0));
     EXPECT_EQ(files::importVersion21File(path("short.mes")), files::FileStatus::ReadError);
     EXPECT_EQ(files::importVersion133File(path("none.mes")), files::FileStatus::CannotOpen);
-    expectLog({{"|Fehler beim Lesen der Datei", Icon::Error, Buttons::Ok},
-               {"|Fehler beim Öffnen der Datei", Icon::Error, Buttons::Ok}},
+    expectLog({{"„" + path("short.mes") + "“ (die Datei hat 100 Bytes statt 345048)|Fehler beim "
+                "Lesen der Datei",
+                Icon::Error, Buttons::Ok},
+               {missing + "|Fehler beim Öffnen der Datei", Icon::Error, Buttons::Ok}},
               "imports");
 
     EXPECT_EQ(files::readMicFile(path("none.mic"), true), files::MicStatus::CannotOpen);
@@ -278,8 +284,10 @@ TEST_F(FilesTest, FileMessagesCarryTheirIconsAndButtons)
     files::simulateShortWrite(-1);
     expectLog({{"Wollen Sie die bestehende Datei überschreiben?|Warnung", Icon::Question,
                 Buttons::YesNo},
-               {"Fehler beim speichern der Datei|", Icon::Error, Buttons::Ok},
+               {"„" + path("c.cfg") + "“ (der Datenträger ist voll)|Fehler beim speichern der Datei",
+                Icon::Error, Buttons::Ok},
                {"Wollen Sie die bestehende Datei überschreiben?|", Icon::Question, Buttons::YesNo},
-               {"Fehler beim Speichern der Datei|", Icon::Error, Buttons::Ok}},
+               {"„" + path("m.mes") + "“ (der Datenträger ist voll)|Fehler beim Speichern der Datei",
+                Icon::Error, Buttons::Ok}},
               "saves");
 }

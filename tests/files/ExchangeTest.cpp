@@ -6,6 +6,8 @@
 
 #include "core/Settings.h"
 #include "core/Store.h"
+#include "dsp/Impedance.h"
+#include "files/MeasurementFile.h"
 
 #include <gtest/gtest.h>
 
@@ -232,7 +234,8 @@ TEST_F(ExchangeTest, RefusalsNameTheLineAndTheReason)
           Case{"trailing-text.frd", F::Frd, "Zeile 3: \"Ende\" ist keine Zahl."},
           Case{"missing-phase.frd", F::Frd, "Zeile 2: Der Zeile fehlt die Phase."},
           Case{"negative-ohm.zma", F::Zma, "Negative Impedanz (-1.5 Ohm) bei 40 Hz."},
-          Case{"no-such-file.frd", F::Frd, "Die Datei kann nicht geöffnet werden."}}) {
+          Case{"no-such-file.frd", F::Frd,
+               "Die Datei kann nicht geöffnet werden: die Datei existiert nicht."}}) {
         SCOPED_TRACE(c.file);
         const files::ExchangeImport r = files::readExchangeFile(kData + c.file, c.format, 4096, 1);
         EXPECT_FALSE(r.ok);
@@ -242,7 +245,7 @@ TEST_F(ExchangeTest, RefusalsNameTheLineAndTheReason)
 
     // Content checks straight on bytes: what a fuzzer would feed.
     auto parse = [](std::string_view s) { return files::parseFrequencyTable(s); };
-    EXPECT_FALSE(parse("20 80 0\n20 81 0\n").ok); // equal frequencies
+    EXPECT_FALSE(parse("20 80 0\n10 81 0\n").ok); // falling frequencies
     EXPECT_FALSE(parse("-5 80 0\n20 81 0\n").ok); // negative frequency
     EXPECT_FALSE(parse("20 1e999 0\n").ok);       // overflows to infinity
     EXPECT_FALSE(parse("20 inf 0\n").ok);
@@ -379,6 +382,230 @@ TEST_F(ExchangeTest, CsvOfTheOverlaysHasOneColumnPerOccupiedSlot)
     // 150 Hz lies only on the finer grid: the first column stays empty there.
     EXPECT_NE(t.text.find("\r\n150,,"), std::string::npos);
     EXPECT_EQ(t.text.find("\r\n200,,"), std::string::npos);
+}
+
+} // namespace
+
+namespace
+{
+
+files::TableReadResult parseFile(const std::string& name)
+{
+    files::Bytes b;
+    EXPECT_EQ(files::readFileStart(kData + name, 1 << 20, b), files::ReadStatus::Ok);
+    return files::parseFrequencyTable(
+        std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+}
+
+TEST_F(ExchangeTest, ARepeatedFrequencyIsMergedAndOnlyAFallingOneRefused)
+{
+    // A tweeter file that repeats 2465.78 Hz where two sweeps meet: one row, the mean of the
+    // two levels, the phase halfway the short way round (-170 and 176 meet at -177, not 3).
+    const files::TableReadResult t = parseFile("repeated-frequency.frd");
+    ASSERT_TRUE(t.ok) << t.line << ": " << t.reason;
+    EXPECT_EQ(t.mergedRows, 1);
+    ASSERT_EQ(t.table.frequencyHz.size(), 4u);
+    EXPECT_DOUBLE_EQ(t.table.frequencyHz[2], 2465.78);
+    EXPECT_NEAR(t.table.value[2], 90.1, 1e-9);
+    EXPECT_NEAR(std::remainder(t.table.phaseDeg[2] + 177.0, 360.0), 0.0, 1e-9);
+    EXPECT_DOUBLE_EQ(t.table.frequencyHz[3], 4000.0);
+    const files::ExchangeImport r = files::readExchangeFile(kData + "repeated-frequency.frd",
+                                                            files::ExchangeFormat::Frd, 4096, 2);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_NEAR(r.curves.value[197], 90.1, 0.01); // 2462.5 Hz, next to the joint
+
+    // Three equal rows, two-column rows, and a repeat after a merged one.
+    auto parse = [](std::string_view s) { return files::parseFrequencyTable(s); };
+    auto three = parse("20 80 10\n20 81 20\n20 85 30\n40 81 0\n40 83 0\n");
+    ASSERT_TRUE(three.ok);
+    EXPECT_EQ(three.mergedRows, 3);
+    ASSERT_EQ(three.table.value.size(), 2u);
+    EXPECT_DOUBLE_EQ(three.table.value[0], 82.0);
+    EXPECT_DOUBLE_EQ(three.table.phaseDeg[0], 20.0);
+    EXPECT_DOUBLE_EQ(three.table.value[1], 82.0);
+    auto two = parse("20 80\n20 81\n");
+    ASSERT_TRUE(two.ok);
+    EXPECT_DOUBLE_EQ(two.table.value[0], 80.5);
+    EXPECT_FALSE(two.table.hasPhase());
+    // Falling stays refused, also right after a repeat, with the line of the falling row.
+    auto falling = parse("20 80 0\n40 81 0\n40 81 0\n30 82 0\n");
+    EXPECT_FALSE(falling.ok);
+    EXPECT_EQ(falling.line, 4);
+    EXPECT_EQ(falling.reason, "Die Frequenzen steigen nicht an.");
+    // A repeated row still needs its phase where the file has one.
+    EXPECT_FALSE(parse("20 80 0\n20 81\n").ok);
+}
+
+TEST_F(ExchangeTest, AGroupDelayColumnIsNotTakenAsPhase)
+{
+    ui.clear();
+    const files::ExchangeImport r =
+        files::importExchangeFile(kData + "group-delay.frd", files::ExchangeFormat::Frd, 4096, 1);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_FALSE(r.curves.hasPhase);
+    EXPECT_EQ(r.curves.phase[32], core::NO_VALUE);
+    EXPECT_NEAR(r.curves.value[32], 82.5 + 2.0 * std::log(50.0 / 40.0) / std::log(2.0), 1e-4);
+    const auto m = ui.messages();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].caption, "FRD-Import");
+    EXPECT_EQ(m[0].icon, core::Icon::Information);
+    EXPECT_NE(m[0].text.find("Gruppenlaufzeit, keine Phase"), std::string::npos) << m[0].text;
+    EXPECT_NE(m[0].text.find("group-delay.frd"), std::string::npos);
+
+    // The spellings design tools write, as a header row or a comment.
+    for (const char* header :
+         {"Freq(Hz) SPL(dB) Group-Delay(ms)", "# frequency;magnitude;group_delay [s]",
+          "* Frequenz [Hz]  Pegel [dB]  Gruppenlaufzeit [ms]", "Hz dB GD(ms)",
+          "\"Frequency\",\"Magnitude\",\"GroupDelay\"", "* GROUP  DELAY (sec), then phase"}) {
+        SCOPED_TRACE(header);
+        const auto t =
+            files::parseFrequencyTable(std::string(header) + "\n20 80 0.002\n40 81 1.5\n");
+        ASSERT_TRUE(t.ok) << t.reason;
+        EXPECT_TRUE(t.groupDelayLeftOut);
+        EXPECT_FALSE(t.table.hasPhase());
+        EXPECT_EQ(t.table.value.size(), 2u);
+    }
+    // A phase named first, no name at all, a word that only contains "gd", the program's
+    // own header (its "Laufzeit" is no column), or a header after the first row: a phase.
+    auto& st = core::store();
+    fillResponse(st.amplitudeSlots[0], st.phaseSlots[0], 512, 1, 2);
+    st.slotOccupied[0] = 1;
+    const std::string own = files::buildFrd(0, false).text;
+    ASSERT_NE(own.find("Laufzeit"), std::string::npos);
+    for (const std::string& text :
+         {std::string("Freq SPL Phase GroupDelay\n20 80 10\n40 81 12\n"),
+          std::string("* measured 2024\n20 80 10\n40 81 12\n"),
+          std::string("* Magdeburg bench\n20 80 10\n40 81 12\n"),
+          std::string("20 80 10\n* Group delay follows\n40 81 12\n"), own}) {
+        SCOPED_TRACE(text.substr(0, 40));
+        const auto t = files::parseFrequencyTable(text);
+        ASSERT_TRUE(t.ok) << t.reason;
+        EXPECT_FALSE(t.groupDelayLeftOut);
+        EXPECT_TRUE(t.table.hasPhase());
+    }
+    // Named a group delay but only two columns: nothing to say.
+    const auto narrow = files::parseFrequencyTable("Freq dB GD\n20 80\n40 81\n");
+    ASSERT_TRUE(narrow.ok);
+    EXPECT_FALSE(narrow.groupDelayLeftOut);
+}
+
+TEST_F(ExchangeTest, ThePartOfAFileTheGridLeavesOutIsNamedWithTheGridThatHoldsIt)
+{
+    // 20 Hz to 20 kHz at 6.4 kHz, N 512: bins 12.5 Hz apart up to 3187.5 Hz.
+    const files::ExchangeImport r =
+        files::readExchangeFile(kData + "wide-20hz-20khz.frd", files::ExchangeFormat::Frd, 512, 1);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_FALSE(r.cut.below);
+    EXPECT_TRUE(r.cut.above);
+    EXPECT_EQ(files::gridCutNote(r.cut),
+              "Die Datei reicht von 20 bis 20000 Hz; das Frequenzraster der Messung (6,4 kHz, "
+              "N 512) übernimmt davon nur 25 bis 3187,5 Hz. Weggelassen: 3187,5 bis 20000 Hz.");
+    // 51.2 kHz holds the top; N 4096 keeps the bins 12.5 Hz apart, so 20 Hz stays in.
+    files::GridOffer o = files::gridHoldingFile(r.cut, false);
+    EXPECT_TRUE(o.ok && o.holdsAll);
+    EXPECT_EQ(o.rateCode, 2);
+    EXPECT_EQ(o.n, 4096);
+
+    // From 1 Hz: no grid holds it all; the one that holds the most octaves is offered (N 4096
+    // at 6.4 kHz: 1.56 to 3198 Hz, more than 12.5 Hz to 20 kHz at 51.2 kHz).
+    const std::string path = dir + "/low.zma";
+    filestest::writeText(path, "1 8 0\n50 30 0\n500 9 0\n20000 20 0\n");
+    const files::ExchangeImport low =
+        files::readExchangeFile(path, files::ExchangeFormat::Zma, 512, 1);
+    ASSERT_TRUE(low.ok) << low.message;
+    EXPECT_TRUE(low.cut.below && low.cut.above);
+    EXPECT_NE(files::gridCutNote(low.cut).find("Weggelassen: 1 bis 12,5 Hz und 3187,5 bis "
+                                               "20000 Hz."),
+              std::string::npos)
+        << files::gridCutNote(low.cut);
+    o = files::gridHoldingFile(low.cut, true);
+    EXPECT_TRUE(o.ok);
+    EXPECT_FALSE(o.holdsAll);
+    EXPECT_EQ(o.rateCode, 1);
+    EXPECT_EQ(o.n, 4096);
+
+    // A file the grid holds: no note, no offer. One the 3.2 kHz grid would hold is offered
+    // that grid only where the box can do it.
+    const files::ExchangeImport inside =
+        files::readExchangeFile(kData + "semicolon.frd", files::ExchangeFormat::Frd, 512, 1);
+    ASSERT_TRUE(inside.ok);
+    EXPECT_FALSE(inside.cut.any());
+    EXPECT_EQ(files::gridCutNote(inside.cut), "");
+    EXPECT_FALSE(files::gridHoldingFile(inside.cut, true).ok);
+    filestest::writeText(path, "1 8 0\n100 30 0\n1000 9 0\n");
+    const files::ExchangeImport slow =
+        files::readExchangeFile(path, files::ExchangeFormat::Zma, 4096, 1);
+    ASSERT_TRUE(slow.ok);
+    EXPECT_TRUE(slow.cut.below && !slow.cut.above);
+    o = files::gridHoldingFile(slow.cut, true);
+    EXPECT_TRUE(o.ok && o.holdsAll);
+    EXPECT_EQ(o.rateCode, 3);
+    EXPECT_EQ(o.n, 4096);
+    EXPECT_FALSE(files::gridHoldingFile(slow.cut, false).ok);
+}
+
+} // namespace
+
+namespace
+{
+
+// An impedance curve with its peak at `peakHz` on 6.4 kHz, N 4096.
+void fillImpedance(double peakHz)
+{
+    auto& st = core::store();
+    for (int k = 0; k < core::kCurveBins; ++k) {
+        const double f = k * 1.5625;
+        const double x = f / peakHz - peakHz / (f + 1e-9);
+        st.impedanceMagnitude[k] = static_cast<float>(6.2 + 40.0 / (1.0 + 9.0 * x * x));
+        st.impedancePhase[k] = static_cast<float>(std::atan(-3.0 * x) * 45.0);
+    }
+    st.impedanceMagnitude.stamp(4096, 1);
+    st.impedancePhase.stamp(4096, 1);
+}
+
+std::string firstLine(const files::ExchangeText& t)
+{
+    return t.text.substr(0, t.text.find("\r\n"));
+}
+
+TEST_F(ExchangeTest, TheZmaOfATsRunSaysWhichRunItIsAndTheFileLayoutStays)
+{
+    // The procedure labels each run right after its impedance, as the T/S measurement does.
+    fillImpedance(42.0);
+    const files::Bytes unlabelled = files::measurementImage();
+    EXPECT_EQ(firstLine(files::buildZma()), "* OrvoPro 2.3: Impedanzfrequenzgang (ZMA)");
+    dsp::labelTsRunCurve(true);
+    EXPECT_EQ(firstLine(files::buildZma()),
+              "* OrvoPro 2.3: Impedanzfrequenzgang (ZMA), T/S-Messung in freier Luft");
+    // The label is no part of the measurement file.
+    EXPECT_TRUE(files::measurementImage() == unlabelled);
+
+    fillImpedance(30.0); // the second run, lower: the added mass
+    EXPECT_EQ(core::impedanceCurveKind(), core::ImpedanceCurveKind::Unlabelled);
+    dsp::labelTsRunCurve(false);
+    EXPECT_EQ(firstLine(files::buildZma()),
+              "* OrvoPro 2.3: Impedanzfrequenzgang (ZMA), T/S-Messung mit Zusatzmasse");
+
+    fillImpedance(42.0);
+    dsp::labelTsRunCurve(true);
+    fillImpedance(61.0); // higher: the closed box
+    dsp::labelTsRunCurve(false);
+    EXPECT_EQ(core::impedanceCurveKind(), core::ImpedanceCurveKind::ClosedBox);
+    EXPECT_NE(files::buildZma().text.find("T/S-Messung im Gehäuse\r\n"), std::string::npos);
+    // Without a free-air run before it, the second run is named as both.
+    core::resetStore();
+    fillImpedance(30.0);
+    dsp::labelTsRunCurve(false);
+    EXPECT_EQ(core::impedanceCurveKind(), core::ImpedanceCurveKind::SecondRun);
+
+    // Another curve in its place (an import, a load, a measurement) has no label.
+    const std::string path = dir + "/other.zma";
+    filestest::writeText(path, "10 8 5\n100 12 -20\n1000 9 30\n");
+    const files::ExchangeImport imp =
+        files::readExchangeFile(path, files::ExchangeFormat::Zma, 4096, 1);
+    ASSERT_TRUE(imp.ok);
+    files::applyImpedanceImport(imp.curves);
+    EXPECT_EQ(firstLine(files::buildZma()), "* OrvoPro 2.3: Impedanzfrequenzgang (ZMA)");
 }
 
 } // namespace

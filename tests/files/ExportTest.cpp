@@ -209,6 +209,7 @@ TEST_F(ExportTest, DialogOverwriteAndFailedWrite)
     EXPECT_EQ(files::exportFile(ExportKind::TsParameters), 0);
     EXPECT_EQ(messageLog(), (std::vector<std::string>{
                                 "Wollen Sie die bestehende Datei überschreiben?|",
-                                "Fehler beim Speichern der Datei|"}));
+                                "„" + path("z.tsp") +
+                                    "“ (der Datenträger ist voll)|Fehler beim Speichern der Datei"}));
     EXPECT_EQ(readText(path("z.tsp")), "old");
 }

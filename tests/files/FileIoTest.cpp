@@ -7,15 +7,25 @@
 #include "files/Export.h"
 #include "files/FileIo.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,19 +34,22 @@ namespace fs = std::filesystem;
 
 // Every fsync of the program's code passes through here (the test program is linked with
 // --wrap=fsync), so the test sees which folders were synced.
-namespace {
+namespace
+{
 std::set<std::pair<dev_t, ino_t>> g_syncedFolders;
 }
 extern "C" int __real_fsync(int fd);
 extern "C" int __wrap_fsync(int fd)
 {
-    struct stat st {};
+    struct stat st {
+    };
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
         g_syncedFolders.insert({st.st_dev, st.st_ino});
     return __real_fsync(fd);
 }
 
-namespace {
+namespace
+{
 
 files::WriteStatus save(const std::string& path, const std::string& text)
 {
@@ -211,7 +224,8 @@ TEST_F(FilesTest, ChainsOfLinksStayAndTheFileAtTheirEndIsReplaced)
 TEST_F(FilesTest, TheFolderIsSyncedAfterTheRename)
 {
     fs::create_directory(path("sub"));
-    struct stat st {};
+    struct stat st {
+    };
     ASSERT_EQ(::stat(path("sub").c_str(), &st), 0);
     g_syncedFolders.clear();
     ASSERT_EQ(save(path("sub/t.mes"), "new"), files::WriteStatus::Written);
@@ -221,15 +235,161 @@ TEST_F(FilesTest, TheFolderIsSyncedAfterTheRename)
 TEST_F(FilesTest, EverySaveThatWritesNothingIsReported)
 {
     // Measurement file and export: message 27; configuration: message 117.
-    EXPECT_EQ(files::writeMeasurementFile(path("nofolder/t.mes")), files::WriteStatus::CannotCreate);
+    EXPECT_EQ(files::writeMeasurementFile(path("nofolder/t.mes")),
+              files::WriteStatus::CannotCreate);
     EXPECT_EQ(files::writeExportFile(files::ExportKind::Impedance, path("nofolder/t.imp")),
               files::WriteStatus::CannotCreate);
     EXPECT_EQ(files::writeConfigurationFile(path("nofolder/t.cfg")),
               files::WriteStatus::CannotCreate);
-    EXPECT_EQ(messageLog(), (std::vector<std::string>{"Fehler beim Speichern der Datei|",
-                                                      "Fehler beim Speichern der Datei|",
-                                                      "Fehler beim speichern der Datei|"}));
+    // Each message names the file and the reason.
+    const std::vector<std::string> log = messageLog();
+    ASSERT_EQ(log.size(), 3u);
+    const std::string why = " (die Datei oder der Ordner existiert nicht)|";
+    EXPECT_EQ(log[0], "„" + path("nofolder/t.mes") + "“" + why + "Fehler beim Speichern der Datei");
+    EXPECT_EQ(log[1], "„" + path("nofolder/t.imp") + "“" + why + "Fehler beim Speichern der Datei");
+    EXPECT_EQ(log[2], "„" + path("nofolder/t.cfg") + "“" + why + "Fehler beim speichern der Datei");
     for (const auto& m : ui.messages())
         EXPECT_EQ(m.icon, core::Icon::Error);
     EXPECT_FALSE(fs::exists(path("nofolder")));
+}
+
+namespace
+{
+// A listening Unix socket at `where`; -1 when the path is too long for a socket address.
+int makeSocket(const std::string& where)
+{
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (where.size() >= sizeof(a.sun_path))
+        return -1;
+    std::memcpy(a.sun_path, where.c_str(), where.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(a)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+mode_t typeOf(const std::string& p)
+{
+    struct stat st {
+    };
+    return ::lstat(p.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+} // namespace
+
+TEST_F(FilesTest, WhatIsNotARegularFileIsNeverReplaced)
+{
+    // A copy of the null device, a FIFO, a socket and a folder, all in the test's own folder,
+    // and links to two of them: a save to any of them is refused, the node stays what it was
+    // and nothing of the save is left beside it.
+    const bool device = ::mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
+    fs::create_directory(path("folder"));
+    fs::create_symlink("fifo", path("link-to-fifo.frd"));
+    if (device)
+        fs::create_symlink(path("null"), path("link-to-null.mes"));
+    const int sock = makeSocket(path("sock"));
+
+    struct Case {
+        std::string name;
+        mode_t type;
+        files::TargetKind kind;
+        const char* why;
+    };
+    std::vector<Case> cases = {
+        {"fifo", S_IFIFO, files::TargetKind::Fifo, "benannte Pipe (FIFO)"},
+        {"link-to-fifo.frd", S_IFLNK, files::TargetKind::Fifo, "benannte Pipe (FIFO)"},
+        {"folder", S_IFDIR, files::TargetKind::Folder, "ein Ordner"},
+    };
+    if (device) {
+        cases.push_back({"null", S_IFCHR, files::TargetKind::Device, "ein Gerät"});
+        cases.push_back({"link-to-null.mes", S_IFLNK, files::TargetKind::Device, "ein Gerät"});
+    }
+    if (sock >= 0)
+        cases.push_back({"sock", S_IFSOCK, files::TargetKind::Socket, "ein Socket"});
+    const std::vector<std::string> before = namesIn(dir);
+    for (const Case& c : cases) {
+        const std::string text = "replaces nothing";
+        const files::SaveResult r = files::saveReplacing(
+            path(c.name), reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        EXPECT_EQ(r.status, files::WriteStatus::CannotCreate) << c.name;
+        EXPECT_EQ(r.refusedTarget, c.kind) << c.name;
+        EXPECT_EQ(typeOf(path(c.name)), c.type) << c.name;
+        const std::string message = files::saveFailureText(path(c.name), r);
+        EXPECT_NE(message.find(path(c.name)), std::string::npos) << message;
+        EXPECT_NE(message.find(c.why), std::string::npos) << message;
+        EXPECT_NE(message.find("nicht überschrieben"), std::string::npos) << message;
+    }
+    EXPECT_EQ(namesIn(dir), before);
+    EXPECT_TRUE(fs::is_empty(path("folder")));
+
+    // The window's saves say so in their message.
+    ui.clear();
+    EXPECT_EQ(files::writeMeasurementFile(path("fifo")), files::WriteStatus::CannotCreate);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].caption, "Fehler beim Speichern der Datei");
+    EXPECT_NE(ui.messages()[0].text.find("„" + path("fifo") + "“"), std::string::npos);
+    EXPECT_EQ(typeOf(path("fifo")), static_cast<mode_t>(S_IFIFO));
+    if (sock >= 0)
+        ::close(sock);
+    if (!device)
+        GTEST_SKIP() << "no device node could be made here (no CAP_MKNOD); FIFO, socket and "
+                        "folder were checked";
+}
+
+TEST_F(FilesTest, FilesThatCannotBeOpenedSayWhy)
+{
+    fs::create_directory(path("folder"));
+    ASSERT_EQ(::mkfifo(path("fifo.mes").c_str(), 0644), 0);
+    EXPECT_EQ(files::openFailureText(path("none.mes")),
+              "„" + path("none.mes") + "“ (die Datei existiert nicht)");
+    EXPECT_EQ(files::openFailureText(path("folder")),
+              "„" + path("folder") + "“ (das ist ein Ordner)");
+    EXPECT_NE(files::openFailureText(path("fifo.mes")).find("FIFO"), std::string::npos);
+    EXPECT_NE(files::openFailureText(path(std::string(300, 'n') + ".mes")).find("Name ist zu lang"),
+              std::string::npos);
+    EXPECT_EQ(files::openFailureText(""), "„“ (kein Dateiname angegeben)");
+
+    // The load of a measurement file names the file after the message that it can't be opened.
+    EXPECT_EQ(files::readMeasurementFile(path("none.mes")), files::FileStatus::CannotOpen);
+    EXPECT_EQ(messageLog(), (std::vector<std::string>{"„" + path("none.mes") +
+                                                      "“ (die Datei existiert nicht)|Fehler beim "
+                                                      "Öffnen der Datei"}));
+
+    // The system's reasons of failed saves in German.
+    EXPECT_EQ(files::systemReasonText(ENOSPC), "der Datenträger ist voll");
+    EXPECT_EQ(files::systemReasonText(EACCES), "keine Berechtigung");
+    EXPECT_EQ(files::systemReasonText(ENAMETOOLONG), "der Name ist zu lang");
+    EXPECT_EQ(files::systemReasonText(EISDIR), "das ist ein Ordner");
+    files::simulateShortWrite(3);
+    const std::string text = "longer than three bytes";
+    const files::SaveResult r = files::saveReplacing(
+        path("t.txt"), reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    files::simulateShortWrite(-1);
+    EXPECT_EQ(r.status, files::WriteStatus::WriteFailed);
+    EXPECT_EQ(files::saveFailureText("t.txt", r), "„t.txt“ (der Datenträger ist voll)");
+}
+
+TEST_F(FilesTest, LoadsWaitForTheLockOfAnInPlaceSave)
+{
+    // The in-place save holds an exclusive lock on the file while it writes; a load asks for a
+    // shared one and so never reads a file half old and half new.
+    writeText(path("t.mes"), "the complete new content");
+    const int fd = ::open(path("t.mes").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::atomic<bool> done{false};
+    files::Bytes got;
+    std::thread reader([&] {
+        files::readFileStart(path("t.mes"), 1000, got);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done.load()) << "the load went on while the file was locked";
+    ::flock(fd, LOCK_UN);
+    reader.join();
+    ::close(fd);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "the complete new content");
 }

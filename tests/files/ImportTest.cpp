@@ -9,11 +9,13 @@
 
 using namespace filestest;
 
-namespace {
+namespace
+{
 
 // Writes the blocks shared by both older layouts and the later blocks at the given offsets.
 struct OldOffsets {
-    std::size_t size, phase, amplitude, slots, occupied, impPhase, impMagnitude, levels, csd, window;
+    std::size_t size, phase, amplitude, slots, occupied, impPhase, impMagnitude, levels, csd,
+        window;
 };
 constexpr OldOffsets k133{263012, 32804, 41004, 1, 0, 49204, 57404, 65604, 66052, 262672};
 constexpr OldOffsets k21{345048, 32804, 73804, 5, 131204, 131240, 139440, 147640, 148088, 344708};
@@ -85,7 +87,8 @@ void expectImportedBlocks(const OldOffsets& o)
 
 } // namespace
 
-class ImportTest : public FilesTest {
+class ImportTest : public FilesTest
+{
 protected:
     void SetUp() override
     {
@@ -127,7 +130,7 @@ TEST_F(ImportTest, Version21)
 {
     writeFile(path("old.mes"), oldImage(k21));
     ui.queuePath(path("old.mes"));
-    ASSERT_EQ(files::importVersion21(), files::LoadResult::Loaded);
+    ASSERT_EQ(files::importVersion21(), files::LoadOutcome::Loaded);
     EXPECT_EQ(ui.fileRequests()[0].title, "Messdatei (ORVO 1.1) importieren");
     EXPECT_EQ(ui.fileRequests()[0].filter, "(*.mes)");
     expectImportedBlocks(k21);
@@ -141,7 +144,7 @@ TEST_F(ImportTest, Version21)
 TEST_F(ImportTest, WrongLengthsAreRefusedAndChangeNothing)
 {
     const std::pair<std::size_t, bool> cases[] = {
-        {331448, true}, {331448, false}, {263011, true}, {263013, true},
+        {331448, true}, {331448, false}, {263011, true},  {263013, true},
         {345048, true}, {263012, false}, {345047, false}, {0, true},
     };
     for (const auto& [length, v133] : cases) {
@@ -149,15 +152,22 @@ TEST_F(ImportTest, WrongLengthsAreRefusedAndChangeNothing)
         writeFile(path("x.mes"), Image(length, 0x11));
         ui.queuePath(path("x.mes"));
         const auto r = v133 ? files::importVersion133() : files::importVersion21();
-        EXPECT_EQ(r, files::LoadResult::Failed) << length;
-        EXPECT_EQ(messageLog(), (std::vector<std::string>{"|Fehler beim Lesen der Datei"})) << length;
+        EXPECT_EQ(r, files::LoadOutcome::Failed) << length;
+        EXPECT_EQ(messageLog(),
+                  (std::vector<std::string>{"„" + path("x.mes") + "“ (die Datei hat " +
+                                            std::to_string(length) + " Bytes statt " +
+                                            (v133 ? "263012" : "345048") +
+                                            ")|Fehler beim Lesen der Datei"}))
+            << length;
         EXPECT_EQ(core::snapshot().markerPos, (std::array<int, 2>{300, 400}));
         EXPECT_EQ(core::store().slotOccupied, (std::array<int, 5>{0, 0, 0, 1, 1}));
     }
     ui.clear();
     ui.queuePath(path("missing.mes"));
-    EXPECT_EQ(files::importVersion133(), files::LoadResult::Failed);
+    EXPECT_EQ(files::importVersion133(), files::LoadOutcome::Failed);
     EXPECT_EQ(ui.fileRequests()[0].title, "Messdatei (ORVO 1.33) importieren");
-    EXPECT_EQ(messageLog(), (std::vector<std::string>{"|Fehler beim Öffnen der Datei"}));
-    EXPECT_EQ(files::importVersion133(), files::LoadResult::Cancelled);
+    EXPECT_EQ(messageLog(), (std::vector<std::string>{"„" + path("missing.mes") +
+                                                      "“ (die Datei existiert nicht)|Fehler beim "
+                                                      "Öffnen der Datei"}));
+    EXPECT_EQ(files::importVersion133(), files::LoadOutcome::Cancelled);
 }

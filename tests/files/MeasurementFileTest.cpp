@@ -18,7 +18,8 @@
 
 using namespace filestest;
 
-namespace {
+namespace
+{
 
 constexpr std::size_t kSize = 331448;
 
@@ -87,7 +88,8 @@ Image foreignMeasurementImage()
     for (std::size_t i = 328329; i < 328429; ++i)
         b[i] = static_cast<unsigned char>(i * 7 + 3);
     for (int t = 0; t < 7; ++t) {
-        const std::string text = core::utf8ToCp1252("Text " + std::to_string(t) + " \xC3\xBC\xC2\xB2");
+        const std::string text =
+            core::utf8ToCp1252("Text " + std::to_string(t) + " \xC3\xBC\xC2\xB2");
         std::memcpy(&b[328429 + 100 * t], text.data(), text.size());
         b[328429 + 100 * t + 98] = 'j'; // junk after the terminating zero
     }
@@ -202,7 +204,7 @@ TEST_F(FilesTest, Windows1252TextsRoundTrip)
     ASSERT_EQ(files::writeMeasurementFile(path("t.mes")), files::WriteStatus::Written);
     const Image b = readFile(path("t.mes"));
     const std::size_t o = 328429 + 100;
-    EXPECT_EQ(b[o + 3], 0xE4); // ä
+    EXPECT_EQ(b[o + 3], 0xE4);  // ä
     EXPECT_EQ(b[o + 11], 0xB2); // ²
     EXPECT_EQ(b[o + 13], 0xFC); // ü
     core::resetDisplaySettings();
@@ -210,7 +212,9 @@ TEST_F(FilesTest, Windows1252TextsRoundTrip)
     EXPECT_EQ(core::cp1252ToUtf8(core::displaySettings().userText[1].data(), 100), text);
 }
 
-class MeasurementWrongLength : public FilesTest, public ::testing::WithParamInterface<std::size_t> {};
+class MeasurementWrongLength : public FilesTest, public ::testing::WithParamInterface<std::size_t>
+{
+};
 
 TEST_P(MeasurementWrongLength, IsRefusedWithTheVersionMessageAndNothingChanges)
 {
@@ -218,7 +222,7 @@ TEST_P(MeasurementWrongLength, IsRefusedWithTheVersionMessageAndNothingChanges)
     core::store().timeRecord[5] = 1.25f;
     core::snapshot().averages = 9;
     ui.queuePath(path("x.mes"));
-    EXPECT_EQ(files::loadMeasurementFile(), files::LoadResult::Failed);
+    EXPECT_EQ(files::loadMeasurementFile(), files::LoadOutcome::Failed);
     files::showReadFailure(); // what the shell adds after a failure
     EXPECT_EQ(messageLog(), (std::vector<std::string>{
                                 "evt. Messdatei von anderer ORVO Version |Fehler Messdaten Datei",
@@ -235,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, MeasurementWrongLength,
 TEST_F(FilesTest, MeasurementLoadDialogCancelAndMissingFile)
 {
     core::installFolder = dir;
-    EXPECT_EQ(files::loadMeasurementFile(), files::LoadResult::Cancelled);
+    EXPECT_EQ(files::loadMeasurementFile(), files::LoadOutcome::Cancelled);
     EXPECT_TRUE(ui.messages().empty());
     ASSERT_EQ(ui.fileRequests().size(), 1u);
     const core::FileDialogRequest r = ui.fileRequests()[0];
@@ -247,8 +251,10 @@ TEST_F(FilesTest, MeasurementLoadDialogCancelAndMissingFile)
     EXPECT_FALSE(r.createPrompt);
 
     ui.queuePath(path("missing.mes"));
-    EXPECT_EQ(files::loadMeasurementFile(), files::LoadResult::Failed);
-    EXPECT_EQ(messageLog(), (std::vector<std::string>{"|Fehler beim Öffnen der Datei"}));
+    EXPECT_EQ(files::loadMeasurementFile(), files::LoadOutcome::Failed);
+    EXPECT_EQ(messageLog(), (std::vector<std::string>{"„" + path("missing.mes") +
+                                                      "“ (die Datei existiert nicht)|Fehler beim "
+                                                      "Öffnen der Datei"}));
 }
 
 TEST_F(FilesTest, MeasurementSaveDialogSteps)
@@ -282,7 +288,9 @@ TEST_F(FilesTest, MeasurementSaveDialogSteps)
     ui.queuePath(path("nofolder/a.mes"));
     EXPECT_EQ(files::saveMeasurementFile(), 0);
     ASSERT_EQ(ui.messages().size(), 1u);
-    EXPECT_EQ(ui.messages()[0].text, "Fehler beim Speichern der Datei");
+    EXPECT_EQ(ui.messages()[0].caption, "Fehler beim Speichern der Datei");
+    EXPECT_EQ(ui.messages()[0].text,
+              "„" + path("nofolder/a.mes") + "“ (die Datei oder der Ordner existiert nicht)");
     EXPECT_EQ(ui.messages()[0].icon, core::Icon::Error);
     EXPECT_FALSE(std::filesystem::exists(path("nofolder")));
 }
@@ -295,9 +303,11 @@ TEST_F(FilesTest, FailedMeasurementSaveLeavesTheEarlierFileIntact)
     ui.queuePath(path("keep.mes"));
     ui.queueAnswer(core::Answer::Yes);
     EXPECT_EQ(files::saveMeasurementFile(), 0);
-    EXPECT_EQ(messageLog(), (std::vector<std::string>{
-                                "Wollen Sie die bestehende Datei überschreiben?|",
-                                "Fehler beim Speichern der Datei|"}));
+    EXPECT_EQ(messageLog(),
+              (std::vector<std::string>{
+                  "Wollen Sie die bestehende Datei überschreiben?|",
+                  "„" + path("keep.mes") +
+                      "“ (der Datenträger ist voll)|Fehler beim Speichern der Datei"}));
     EXPECT_EQ(readFile(path("keep.mes")), earlier);
     // No temporary file is left behind.
     int count = 0;
@@ -305,7 +315,8 @@ TEST_F(FilesTest, FailedMeasurementSaveLeavesTheEarlierFileIntact)
         ++count;
     EXPECT_EQ(count, 1);
 
-    // A directory in the way of the target: the rename fails, message 27, result 0.
+    // A directory in the way of the target: refused before anything is written, message 27
+    // saying so, result 0.
     files::simulateShortWrite(-1);
     std::filesystem::create_directory(path("dir.mes"));
     std::filesystem::create_directory(path("dir.mes/inner"));
@@ -313,7 +324,9 @@ TEST_F(FilesTest, FailedMeasurementSaveLeavesTheEarlierFileIntact)
     ui.queuePath(path("dir.mes"));
     ui.queueAnswer(core::Answer::Yes);
     EXPECT_EQ(files::saveMeasurementFile(), 0);
-    EXPECT_EQ(messageLog().back(), "Fehler beim Speichern der Datei|");
+    EXPECT_EQ(messageLog().back(), "„" + path("dir.mes") +
+                                       "“ (das ist ein Ordner; sie wird nicht überschrieben)|"
+                                       "Fehler beim Speichern der Datei");
     EXPECT_TRUE(std::filesystem::is_directory(path("dir.mes/inner")));
 }
 
@@ -345,7 +358,8 @@ TEST_F(FilesTest, SavingOverAFileKeepsItsLinkAndPermissionsAndSparesReadOnlyFile
     fs::permissions(path("ro.mes"), fs::perms::owner_read);
     EXPECT_EQ(files::writeMeasurementFile(path("ro.mes")), files::WriteStatus::CannotCreate);
     EXPECT_EQ(readFile(path("ro.mes")), Image{3});
-    EXPECT_EQ(messageLog().back(), "Fehler beim Speichern der Datei|");
+    EXPECT_EQ(messageLog().back(),
+              "„" + path("ro.mes") + "“ (keine Berechtigung)|Fehler beim Speichern der Datei");
 }
 
 // Random bytes of exactly the file's length still load (the layout has no checksum), but the
@@ -356,7 +370,7 @@ TEST_F(FilesTest, ImpossibleSnapshotValuesAreNotTakenAndReportedOnce)
     Image b = foreignMeasurementImage();
     leInt(b, 0, 9000); // M1 behind M2
     leInt(b, 4, 20);
-    leInt(b, 8, -7);   // averages
+    leInt(b, 8, -7);     // averages
     leInt(b, 328304, 9); // window code
     leFloat(b, 328308, std::numeric_limits<float>::quiet_NaN());
     writeFile(path("bad.mes"), b);

@@ -530,3 +530,24 @@ TEST(Zoom, MarkerDragging)
     EXPECT_EQ(m2, 10000);
     EXPECT_EQ(dragMarker(2, 0, m1, m2), 0);
 }
+
+TEST_F(RenderTest, AnImpedanceCurveOfTheTsProcedureIsNamedInItsViews)
+{
+    core::MeasurementStore& st = core::store();
+    fillCurve(st.impedanceMagnitude, 4096, 1, 8.0f);
+    fillCurve(st.impedancePhase, 4096, 1, 0.0f);
+    const std::string name = "Impedanz: T/S-Messung mit Zusatzmasse";
+    renderView(4);
+    EXPECT_EQ(findText(*picture(4), name), nullptr);
+    core::labelImpedanceCurve(core::ImpedanceCurveKind::AddedMass);
+    renderView(3);
+    renderView(4);
+    const Op* label = findText(*picture(4), name);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textColor, core::displaySettings().colors[core::impedanceColor]);
+    EXPECT_NE(findText(*picture(3), name), nullptr);
+    // Any other curve in the store has no label.
+    st.impedanceMagnitude[100] = 9.0f;
+    renderView(4);
+    EXPECT_EQ(findText(*picture(4), name), nullptr);
+}

@@ -44,8 +44,9 @@ bool audioRequired()
 
 AudioServer::~AudioServer() { stop(); }
 
-bool AudioServer::start(const std::string& folder, std::string& why)
+bool AudioServer::start(const std::string& folder, std::string& why, int rateHz)
 {
+    rateHz_ = rateHz;
     namespace fs = std::filesystem;
     if (!onPath("pulseaudio") || !onPath("pactl")) {
         why = "pulseaudio or pactl is not installed";
@@ -57,6 +58,8 @@ bool AudioServer::start(const std::string& folder, std::string& why)
     fs::create_directories(folder + "/home", ec);
     ::chmod(runtime_.c_str(), 0700);
     const std::string log = folder + "/pulseaudio.log";
+    const std::string sink = "module-null-sink sink_name=orvo_loop rate=" + std::to_string(rateHz) +
+                             " channels=2 format=float32le";
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -73,10 +76,8 @@ bool AudioServer::start(const std::string& folder, std::string& why)
             ::dup2(fd, 2);
         }
         ::execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                 "--use-pid-file=no", "--system=false", "--disable-shm=yes",
-                 "--log-target=stderr", "-L", "module-native-protocol-unix auth-anonymous=1",
-                 "-L",
-                 "module-null-sink sink_name=orvo_loop rate=48000 channels=2 format=float32le",
+                 "--use-pid-file=no", "--system=false", "--disable-shm=yes", "--log-target=stderr",
+                 "-L", "module-native-protocol-unix auth-anonymous=1", "-L", sink.c_str(),
                  static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -119,6 +120,18 @@ bool AudioServer::loadLadspaSink(const std::string& name, const std::string& plu
         return false;
     ::setenv("PULSE_SINK", name.c_str(), 1);
     return true;
+}
+
+bool AudioServer::setStreamGain(const std::string& factor) const
+{
+    const std::string env = "PULSE_SERVER='" + serverAddress() + "' ";
+    const std::string cmd = "n=0; for i in $(" + env +
+                            "pactl list short sink-inputs | grep protocol-native | cut -f1); "
+                            "do " +
+                            env + "pactl set-sink-input-volume \"$i\" '" + factor +
+                            "' || exit 1; n=1; done >/dev/null 2>&1; test $n = 1";
+    const int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
 }
 
 void AudioServer::kill()

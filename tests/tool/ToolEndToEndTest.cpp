@@ -192,16 +192,19 @@ TEST_F(ToolTest, HelpUsageErrorsAndExitStatus)
     // Failures: the program's German messages on stderr, exit 1.
     r = run("info missing.mes");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: \nFehler beim lesen der Datei\n");
+    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: „missing.mes“ (die Datei existiert nicht)\n"
+                     "Fehler beim lesen der Datei\n");
     EXPECT_TRUE(r.out.empty());
     r = run("info missing.cfg");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Fehler beim lesen der Datei\n");
-    // A file that cannot be created: the program's message 27, and the tool names the file.
+    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: „missing.cfg“ (die Datei existiert nicht)\n"
+                     "Fehler beim lesen der Datei\n");
+    // A file that cannot be created: the program's message 27 names the file and the reason.
     r = run("new nofolder/x.mes");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "Fehler beim Speichern der Datei"));
-    EXPECT_TRUE(contains(r.err, "cannot create nofolder/x.mes"));
+    EXPECT_TRUE(contains(r.err, "„nofolder/x.mes“ (die Datei oder der Ordner existiert nicht)"))
+        << r.err;
 
     r = run("version");
     EXPECT_EQ(r.status, 0);
@@ -414,7 +417,8 @@ TEST_F(ToolTest, EveryExportKind)
     // Failure: a missing measurement file.
     const Result r = run("export amp nothing.mes n.amp");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: \nFehler beim lesen der Datei\n");
+    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: „nothing.mes“ (die Datei existiert nicht)\n"
+                     "Fehler beim lesen der Datei\n");
     EXPECT_FALSE(fs::exists(path("n.amp")));
 }
 
@@ -505,18 +509,22 @@ TEST_F(ToolTest, ImportsOfBothOlderLayouts)
     EXPECT_TRUE(contains(r.out, "\"layout\":\"2.1\"")) << r.out.substr(0, 200);
     EXPECT_TRUE(contains(r.out, "\"slotOccupied\":[1,1,0,0,0]"));
 
-    // Each importer refuses the other's file and a current one (caption 28, then 116).
+    // Each importer refuses the other's file and a current one (caption 28 with the file and
+    // its length, then 116).
     ASSERT_EQ(run("new x.mes").status, 0);
     for (const char* args : {"import 2.1 old133.mes c.mes", "import 1.33 old21.mes c.mes",
                              "import 1.33 x.mes c.mes", "import 2.1 x.mes c.mes"}) {
         r = runBoth(args);
         EXPECT_EQ(r.status, 1) << args;
-        EXPECT_EQ(r.err, "Fehler beim Lesen der Datei: \nFehler beim lesen der Datei\n") << args;
+        EXPECT_TRUE(r.err.rfind("Fehler beim Lesen der Datei: „", 0) == 0) << args << r.err;
+        EXPECT_TRUE(contains(r.err, " Bytes statt ")) << args << r.err;
+        EXPECT_TRUE(contains(r.err, "\nFehler beim lesen der Datei\n")) << args << r.err;
     }
     EXPECT_FALSE(fs::exists(path("c.mes")));
     r = run("import 2.1 missing.mes c.mes");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: \nFehler beim lesen der Datei\n");
+    EXPECT_EQ(r.err, "Fehler beim Öffnen der Datei: „missing.mes“ (die Datei existiert nicht)\n"
+                     "Fehler beim lesen der Datei\n");
 }
 
 TEST_F(ToolTest, MicrophoneFileIntoAConfiguration)

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -64,6 +67,43 @@ protected:
         r.out = text(".stdout");
         r.err = text(".stderr");
         return r;
+    }
+
+    // Starts orvo-tool with `args` (one word each) in the test's folder without a shell in
+    // between, so that the test can send it signals; stderr goes to .stderr-bg. Returns the
+    // process id.
+    pid_t start(const std::vector<std::string>& args) const
+    {
+        const std::string err = path(".stderr-bg");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int nul = ::open("/dev/null", O_WRONLY);
+            if (fd < 0 || nul < 0 || ::chdir(dir.c_str()) != 0)
+                ::_exit(127);
+            ::dup2(nul, 1);
+            ::dup2(fd, 2);
+            std::vector<char*> argv;
+            std::string program = ORVO_TOOL_PATH;
+            argv.push_back(program.data());
+            std::vector<std::string> copies = args;
+            for (std::string& a : copies)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // The exit status of a process from start(); 128 + N when signal N ended it.
+    static int finish(pid_t pid)
+    {
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid)
+            return -1;
+        if (WIFSIGNALED(status))
+            return 128 + WTERMSIG(status);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     std::string dir;

@@ -9,7 +9,10 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 
 #include <cstdlib>
@@ -97,5 +100,131 @@ TEST_F(DialogTest, SoundCardDialogTestOnTheLoop)
     EXPECT_GE(frames, 0);
     dialog.store();
     EXPECT_EQ(box::loadSoundCardConfig(store).calibratedLatencyFrames, frames);
+    core::setSettingsStore(nullptr);
+}
+
+TEST_F(DialogTest, SoundCardDialogShowsTheBoxAutoHasGiven)
+{
+    core::MemorySettingsStore store;
+    core::setSettingsStore(&store);
+    store.setValue("PortDriver", "auto");
+    auto checked = [](const SoundCardDialog& d, int id) {
+        return app::dialogs::findControl<QRadioButton>(&d, id)->isChecked();
+    };
+    {
+        // No port: the program runs on the simulated box, and the dialog says so.
+        SoundCardDialog dialog(nullptr, {}, app::dialogs::AutoBox::Simulator);
+        EXPECT_TRUE(checked(dialog, 3));
+        EXPECT_FALSE(checked(dialog, 1));
+        auto* note = dialog.findChild<QLabel*>(QStringLiteral("boxInUse"));
+        EXPECT_FALSE(note->isHidden());
+        EXPECT_TRUE(note->text().contains(QStringLiteral("simulierten Messbox")));
+        saveShot(dialog, "soundcard-auto-simulated");
+        // Keeping that choice keeps "auto", so a port plugged in later is taken.
+        EXPECT_EQ(dialog.driver(), box::PortDriver::Auto);
+        app::dialogs::findControl<QRadioButton>(&dialog, 1)->click();
+        EXPECT_EQ(dialog.driver(), box::PortDriver::Ppdev);
+    }
+    {
+        SoundCardDialog dialog(nullptr, {}, app::dialogs::AutoBox::ParallelPort);
+        EXPECT_TRUE(checked(dialog, 1));
+        EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("boxInUse"))->isHidden());
+        EXPECT_EQ(dialog.driver(), box::PortDriver::Auto);
+        app::dialogs::findControl<QRadioButton>(&dialog, 3)->click();
+        EXPECT_EQ(dialog.driver(), box::PortDriver::Simulator);
+    }
+    core::setSettingsStore(nullptr);
+}
+
+TEST_F(DialogTest, SoundCardDialogRefIntDigitalHasNoVoltage)
+{
+    core::MemorySettingsStore store;
+    core::setSettingsStore(&store);
+    box::SoundCardConfig c;
+    c.fullScaleVolts[3] = 2.0;
+    box::saveSoundCardConfig(store, c); // Ref_Int "digital" by default
+    SoundCardDialog dialog(nullptr, {});
+    auto* ref = dialog.findChild<QSpinBox*>(QStringLiteral("channel4"));
+    auto* volts = dialog.findChild<QDoubleSpinBox*>(QStringLiteral("fullScale4"));
+    EXPECT_FALSE(volts->isEnabled());
+    EXPECT_TRUE(volts->toolTip().contains(QStringLiteral("digital")));
+    EXPECT_TRUE(dialog.findChild<QDoubleSpinBox*>(QStringLiteral("fullScale3"))->isEnabled());
+    // On a channel it is a cable from the output again, with a voltage.
+    ref->setValue(3);
+    EXPECT_TRUE(volts->isEnabled());
+    EXPECT_TRUE(volts->toolTip().isEmpty());
+    ref->setValue(0);
+    EXPECT_FALSE(volts->isEnabled());
+    // The calibration is kept, not lost, while it can't be edited.
+    EXPECT_DOUBLE_EQ(dialog.config().fullScaleVolts[3], 2.0);
+    core::setSettingsStore(nullptr);
+}
+
+TEST_F(DialogTest, SoundCardDialogRefusesAMeasuredInputAsTimingChannel)
+{
+    using app::dialogs::timingConflict;
+    box::SoundCardConfig c; // Line1 1, Mic. 1, Line2 2, Ref_Int digital
+    EXPECT_TRUE(timingConflict(c).isEmpty());
+    c.timingChannel = 3;
+    EXPECT_TRUE(timingConflict(c).isEmpty());
+    c.channel[3] = 3; // a reference on the timing cable is the same loop: allowed
+    EXPECT_TRUE(timingConflict(c).isEmpty());
+    c.timingChannel = 1;
+    const QString both = timingConflict(c);
+    EXPECT_TRUE(both.contains(QStringLiteral("Kanal 1 ist für Line1 und Mic.")))
+        << both.toStdString();
+
+    core::MemorySettingsStore store;
+    core::setSettingsStore(&store);
+    c = box::SoundCardConfig{};
+    c.timingChannel = 2; // on Line2's channel
+    box::saveSoundCardConfig(store, c);
+    SoundCardDialog dialog(nullptr, {});
+    auto* warning = dialog.findChild<QLabel*>(QStringLiteral("timingConflict"));
+    EXPECT_FALSE(warning->isHidden());
+    EXPECT_TRUE(warning->text().contains(QStringLiteral("Kanal 2 ist für Line2 und zugleich als "
+                                                        "Zeitreferenz")))
+        << warning->text().toStdString();
+    saveShot(dialog, "soundcard-conflict");
+
+    // OK is refused and nothing is stored.
+    dialog.findChild<QDoubleSpinBox*>(QStringLiteral("outputLevel"))->setValue(-20.0);
+    app::dialogs::findControl<QPushButton>(&dialog, 1)->click();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_DOUBLE_EQ(box::loadSoundCardConfig(store).outputLevelDbfs, -10.0);
+
+    // A free channel for the cable: the warning goes and OK takes the settings.
+    dialog.findChild<QSpinBox*>(QStringLiteral("timingChannel"))->setValue(3);
+    EXPECT_TRUE(warning->isHidden());
+    app::dialogs::findControl<QPushButton>(&dialog, 1)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(box::loadSoundCardConfig(store).timingChannel, 3);
+    EXPECT_DOUBLE_EQ(box::loadSoundCardConfig(store).outputLevelDbfs, -20.0);
+    core::setSettingsStore(nullptr);
+}
+
+TEST_F(DialogTest, SoundCardDialogNumbersWithDecimalCommaAndExplained)
+{
+    // A desktop with decimal points (as under a bare X server) still gets the comma.
+    struct DefaultLocale {
+        DefaultLocale() { QLocale::setDefault(QLocale::c()); }
+        ~DefaultLocale() { QLocale::setDefault(QLocale::system()); }
+    } pointDesktop;
+    core::MemorySettingsStore store;
+    core::setSettingsStore(&store);
+    SoundCardDialog dialog(nullptr, {});
+    auto* volts = dialog.findChild<QDoubleSpinBox*>(QStringLiteral("fullScale1"));
+    EXPECT_EQ(volts->text(), QStringLiteral("1,6000 V"));
+    EXPECT_EQ(dialog.findChild<QDoubleSpinBox*>(QStringLiteral("outputLevel"))->text(),
+              QStringLiteral("-10,0 dBFS"));
+    // Typed with a comma, taken as the number.
+    volts->findChild<QLineEdit*>()->setText(QStringLiteral("2,5 V"));
+    volts->interpretText();
+    EXPECT_DOUBLE_EQ(volts->value(), 2.5);
+
+    const QString text = dialog.findChild<QLabel*>(QStringLiteral("timingExplanation"))->text();
+    EXPECT_TRUE(text.contains(QStringLiteral("Zeitreferenz")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Latenz kalibrieren")));
+    saveShot(dialog, "soundcard");
     core::setSettingsStore(nullptr);
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "core/Store.h"
+#include "dsp/ts/ImpedanceFit.h"
 
 #include <cmath>
 #include <complex>
+#include <vector>
 
 namespace tstest
 {
@@ -71,6 +73,32 @@ inline void writeImpedance(const Driver& d, int rateCode)
     }
     st.impedanceMagnitude.stamp(4096, rateCode);
     st.impedancePhase.stamp(4096, rateCode);
+}
+
+// The driver's impedance at the bins of a T/S run at the given rate (N = 4096), from bin 1 to
+// `lastBin`, as complex points.
+inline std::vector<ts::ImpedancePoint> binPoints(const Driver& d, int rateCode, int lastBin = 1600)
+{
+    const double fsRate = rateCode == 2 ? 51200.0 : rateCode == 3 ? 3200.0 : 6400.0;
+    std::vector<ts::ImpedancePoint> pts;
+    for (int i = 1; i <= lastBin; ++i) {
+        const double f = i * fsRate / 4096.0;
+        const auto z = d.impedance(f);
+        pts.push_back({f, std::abs(z), std::arg(z) * 180.0 / kPi, true});
+    }
+    return pts;
+}
+
+// The same at `perOctave` log-spaced points from loHz to hiHz, as an impedance file holds them.
+inline std::vector<ts::ImpedancePoint> filePoints(const Driver& d, double loHz, double hiHz,
+                                                  int perOctave, bool withPhase = true)
+{
+    std::vector<ts::ImpedancePoint> pts;
+    for (double f = loHz; f <= hiHz * 1.0001; f *= std::pow(2.0, 1.0 / perOctave)) {
+        const auto z = d.impedance(f);
+        pts.push_back({f, std::abs(z), withPhase ? std::arg(z) * 180.0 / kPi : 0.0, withPhase});
+    }
+    return pts;
 }
 
 } // namespace tstest

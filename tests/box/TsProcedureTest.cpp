@@ -1,8 +1,7 @@
 // The whole T/S procedure against the simulated box and bench.
-#include "dsp/ts/TsProcedure.h"
+#include "box/TsProcedure.h"
 
 #include "box/PortAccess.h"
-#include "box/Render.h"
 #include "box/sim/SimulatedBox.h"
 #include "core/Settings.h"
 #include "core/Store.h"
@@ -22,11 +21,8 @@ namespace
 
 using core::Answer;
 
-std::vector<int> g_rendered;
-void recordRender(int code)
-{
-    g_rendered.push_back(code);
-}
+testsupport::RecordingRenderer g_views;
+std::vector<int>& g_rendered = g_views.codes;
 
 struct Parsed {
     float fs = 0, qt = 0, qe = 0, qm = 0, vas = 0, re = 0;
@@ -71,11 +67,9 @@ protected:
         b.closedBoxL = 0.0;
         box::setPortAccess(&sim);
         g_rendered.clear();
-        box::setRenderFunction(recordRender);
     }
     void TearDown() override
     {
-        box::setRenderFunction(nullptr);
         box::setPortAccess(nullptr);
         RecordsTest::TearDown();
     }
@@ -94,7 +88,6 @@ protected:
         EXPECT_EQ(s.fftLength, 1024);
         EXPECT_EQ(s.measuringInput, 2);
         EXPECT_EQ(s.phaseMode, 3);
-        EXPECT_EQ(dsp::impedanceRunActive, 0);
     }
 
     std::vector<std::string> texts()
@@ -109,7 +102,7 @@ protected:
     {
         queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Ok});
         ui.queueDcResistance(dcOhm);
-        EXPECT_EQ(ts::measureTsParameters(), 1);
+        EXPECT_EQ(ts::measureTsParameters(g_views), 1);
         Parsed p;
         EXPECT_TRUE(parseResult(core::store().tsResultText.data(), p))
             << core::store().tsResultText.data();
@@ -144,17 +137,53 @@ TEST_F(TsProcedureTest, RecoversTheSimulatedDriverWithAddedMass)
     EXPECT_EQ(t[6].rfind(std::string(core::str(24)) + " Z=", 0), 0u) << t[6];
     EXPECT_EQ(ui.messages()[7].caption, "Thiele Small Parameter");
     // The impedance view after each analysis.
-    EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderImpedance), 2);
+    EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(),
+                         static_cast<int>(core::RenderCode::Impedance)),
+              2);
     expectRestored();
 
-    // The proposal is 0.95 x the smallest impedance above the first resonance (close to Re
-    // here: the measured curve carries the 0.99 of the impedance computation, the motional
-    // part and the coil add a little), as the prompt's one-decimal text gives it back.
+    // The proposal is the fitted model's Re (the measured curve carries the 0.99 of the
+    // impedance computation), as the prompt's one-decimal text gives it back.
     const auto proposals = ui.dcProposals();
     ASSERT_EQ(proposals.size(), 1u);
-    EXPECT_GT(proposals[0], 0.95f * 5.0f);
-    EXPECT_LE(proposals[0], 0.95f * 6.0f + 0.05f);
+    EXPECT_NEAR(proposals[0], 0.99f * 6.0f, 0.06f);
     EXPECT_FLOAT_EQ(proposals[0] * 10.0f, std::round(proposals[0] * 10.0f));
+}
+
+// Drivers with a mechanical Q from 3 to 20 on the simulated bench at 6.4 kHz: the resonance
+// of the high-Q ones spans one or two bins, where the smoothed curve lost up to 40 % of Qms.
+// Both routes: the added mass for all, the closed box for three.
+TEST_F(TsProcedureTest, RecoversDriversOfAnyMechanicalQOnBothRoutes)
+{
+    struct Case {
+        double fs, qms, qes, vas;
+        bool box;
+    };
+    const Case cases[] = {{22, 15, 0.35, 80, true},
+                          {30, 8, 0.4, 60, true},
+                          {45, 20, 0.5, 30, false},
+                          {60, 10, 0.6, 20, true},
+                          {35, 3, 0.45, 40, false}};
+    core::settings().fftLength = 4096;
+    for (const Case& c : cases) {
+        for (bool box : {false, true}) {
+            if (box && !c.box)
+                continue;
+            SCOPED_TRACE(testing::Message() << "fs " << c.fs << (box ? " box" : " mass"));
+            ui.clear();
+            sim.bench().driver = {6.0, 0.5, c.fs, c.qms, c.qes, c.vas};
+            sim.bench().closedBoxL = box ? 20.0 : 0.0;
+            const Parsed p = runComplete(6.0f);
+            const double qts = c.qms * c.qes / (c.qms + c.qes);
+            std::printf("fs %.0f Qms %.0f %s: fs %.2f Qm %.3f Qe %.3f Qt %.3f Vas %.2f\n", c.fs,
+                        c.qms, box ? "box " : "mass", p.fs, p.qm, p.qe, p.qt, p.vas);
+            EXPECT_NEAR(p.fs, c.fs, 0.02 * c.fs);
+            EXPECT_NEAR(p.qm, c.qms, 0.05 * c.qms);
+            EXPECT_NEAR(p.qe, c.qes, 0.05 * c.qes);
+            EXPECT_NEAR(p.qt, qts, 0.05 * qts);
+            EXPECT_NEAR(p.vas, c.vas, (box ? 0.05 : 0.10) * c.vas);
+        }
+    }
 }
 
 TEST_F(TsProcedureTest, RecoversTheSimulatedDriverInAClosedBox)
@@ -165,7 +194,7 @@ TEST_F(TsProcedureTest, RecoversTheSimulatedDriverInAClosedBox)
     EXPECT_NEAR(p.fs, 35.0, 0.02 * 35.0);
     // The box adds the air its baffle and its inside put on the cone, which the evaluation
     // takes into account.
-    EXPECT_NEAR(p.vas, 40.0, 0.10 * 40.0);
+    EXPECT_NEAR(p.vas, 40.0, 0.05 * 40.0);
     expectRestored();
 }
 
@@ -179,7 +208,7 @@ TEST_F(TsProcedureTest, TheMassOrBoxComesOffWhenTheProcedureEnds)
     ui.clear();
     queue({Answer::Yes, Answer::No, Answer::Ok, Answer::Ok});
     ui.queueDcResistance(80.0f);
-    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 0);
     EXPECT_FALSE(sim.bench().massOrBoxApplied);
 }
 
@@ -191,7 +220,7 @@ TEST_F(TsProcedureTest, RunsAtTheHighRateWithoutOverdrivingTheInputs)
     core::settings().sampleRate = 2;
     sim.bench().driver = box::sim::DriverParameters{};
     queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok});
-    ts::measureTsParameters();
+    ts::measureTsParameters(g_views);
     EXPECT_EQ(sim.captureCount(), 2);
     EXPECT_FALSE(ui.messages().empty());
     for (const auto& m : ui.messages())
@@ -214,6 +243,29 @@ TEST_F(TsProcedureTest, AveragingImpulseRunsRemovesTheConvertersRounding)
     EXPECT_NEAR(p.qe, 0.45, 0.08 * 0.45);
 }
 
+TEST_F(TsProcedureTest, TheFftLengthSettingDoesNotChangeTheResult)
+{
+    // The procedure measures 4096 points whatever the FFT-length setting; with the analyser
+    // the generator's noise must repeat at that length too, not at the setting's.
+    auto& s = core::settings();
+    s.method = 2;
+    sim.bench().noiseLineVolts = 0.05; // low enough for the line inputs
+    std::string results[2];
+    for (int k = 0; k < 2; ++k) {
+        s.fftLength = k == 0 ? 1024 : 4096;
+        ui.clear();
+        sim = box::sim::SimulatedBox{};
+        sim.bench().driver = {6.0, 0.5, 35.0, 3.0, 0.45, 40.0};
+        sim.bench().referenceResistorOhm = s.referenceResistorOhm;
+        sim.bench().addedMassG = 20.0;
+        sim.bench().noiseLineVolts = 0.05;
+        runComplete(6.0f);
+        results[k] = core::store().tsResultText.data();
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(s.fftLength, 4096);
+}
+
 TEST_F(TsProcedureTest, EveryWayOutRestoresTheSettings)
 {
     struct Case {
@@ -234,7 +286,7 @@ TEST_F(TsProcedureTest, EveryWayOutRestoresTheSettings)
         g_rendered.clear();
         for (Answer a : c.answers)
             ui.queueAnswer(a);
-        EXPECT_EQ(ts::measureTsParameters(), 0) << c.what;
+        EXPECT_EQ(ts::measureTsParameters(g_views), 0) << c.what;
         EXPECT_EQ(static_cast<int>(ui.messages().size()), c.prompts) << c.what;
         expectRestored();
     }
@@ -247,7 +299,7 @@ TEST_F(TsProcedureTest, ReusesTheAmplifierRunWhenNoNewReferenceIsWanted)
     ui.clear();
     queue({Answer::Yes, Answer::No, Answer::Ok, Answer::Ok});
     ui.queueDcResistance(6.0f);
-    EXPECT_EQ(ts::measureTsParameters(), 1);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 1);
     EXPECT_EQ(sim.captureCount() - captures, 2);
     const auto t = texts();
     ASSERT_GE(t.size(), 3u);
@@ -265,7 +317,7 @@ TEST_F(TsProcedureTest, AnAmplifierRunOfAnotherLengthIsMeasuredAnew)
     core::store().impedanceRunAmplitude[0].stamp(512, core::settings().sampleRate);
     queue({Answer::Yes, Answer::No, Answer::Ok, Answer::Ok, Answer::Ok});
     ui.queueDcResistance(6.0f);
-    EXPECT_EQ(ts::measureTsParameters(), 1);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 1);
     const auto t = texts();
     ASSERT_GE(t.size(), 5u);
     EXPECT_EQ(t[2], core::str(140));
@@ -282,7 +334,7 @@ TEST_F(TsProcedureTest, AnAmplifierRunOfAnotherLengthIsMeasuredAnew)
     ui.clear();
     const int captures = sim.captureCount();
     queue({Answer::Yes, Answer::No, Answer::Cancel});
-    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 0);
     EXPECT_EQ(sim.captureCount(), captures);
     EXPECT_EQ(texts().size(), 4u);
     expectRestored();
@@ -300,13 +352,15 @@ TEST_F(TsProcedureTest, TheTimeViewKeepsItsRecord)
     const core::TimeRecord before = st.timeRecord;
     core::settings().averages = 2;
     queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Cancel});
-    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 0);
     EXPECT_EQ(st.timeRecord.v, before.v);
     // The averaged captures drew the procedure's records into view 1; the last drawing of it
     // comes after the record was put back.
     ASSERT_FALSE(g_rendered.empty());
-    EXPECT_GT(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderTime), 1);
-    EXPECT_EQ(g_rendered.back(), box::kRenderTime);
+    EXPECT_GT(
+        std::count(g_rendered.begin(), g_rendered.end(), static_cast<int>(core::RenderCode::Time)),
+        1);
+    EXPECT_EQ(g_rendered.back(), static_cast<int>(core::RenderCode::Time));
     expectRestored();
 }
 
@@ -317,8 +371,10 @@ TEST_F(TsProcedureTest, FailuresShowTheImpedanceAndKeepTheText)
     // No box: the curves carry nothing to analyse.
     sim.bench().fault = box::sim::Fault::Absent;
     queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok});
-    EXPECT_EQ(ts::measureTsParameters(), 0);
-    EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(), box::kRenderImpedance), 1);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 0);
+    EXPECT_EQ(std::count(g_rendered.begin(), g_rendered.end(),
+                         static_cast<int>(core::RenderCode::Impedance)),
+              1);
     EXPECT_FALSE(ui.shownViews().empty());
     EXPECT_STREQ(core::store().tsResultText.data(), "previous");
     expectRestored();
@@ -328,7 +384,7 @@ TEST_F(TsProcedureTest, FailuresShowTheImpedanceAndKeepTheText)
     ui.clear();
     queue({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Ok});
     ui.queueDcResistance(80.0f);
-    EXPECT_EQ(ts::measureTsParameters(), 0);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 0);
     EXPECT_EQ(texts().back(), core::str(118));
     EXPECT_STREQ(core::store().tsResultText.data(), "previous");
     expectRestored();
@@ -346,7 +402,7 @@ TEST_F(TsProcedureTest, DcResistancePromptLimits)
     ui.queueDcResistance(0.4f);
     ui.queueDcResistance(100.0f);
     ui.queueDcResistance(-1.0f);
-    EXPECT_EQ(ts::measureTsParameters(), 1);
+    EXPECT_EQ(ts::measureTsParameters(g_views), 1);
     int refused = 0;
     for (const auto& m : ui.messages())
         if (m.text == core::str(112)) {

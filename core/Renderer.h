@@ -1,0 +1,40 @@
+// The views' pictures are recorded by the diagram layer; the measurement layer says which
+// ones its results have changed through a renderer it is given, without depending on it.
+#pragma once
+
+namespace core
+{
+
+// The pictures that can be recorded: the start picture, views 1..6, the overlay (view 7) and
+// sum (view 8) pictures, and all of them at once. The numbers are the codes the diagram
+// layer has always taken.
+enum class RenderCode : int {
+    Start = 0,
+    Time = 1,
+    Amplitude = 2,
+    AmplitudeImpedance = 3,
+    Impedance = 4,
+    Level = 5,
+    Waterfall = 6,
+    Overlay = 20,
+    Sum = 40,
+    All = 100,
+};
+
+// Records the picture of a view again. The level measurement calls it from its worker thread
+// for RenderCode::Level.
+class Renderer
+{
+public:
+    virtual ~Renderer() = default;
+    virtual void render(RenderCode code) = 0;
+};
+
+// For a caller without views: nothing is recorded.
+class NoRenderer final : public Renderer
+{
+public:
+    void render(RenderCode) override {}
+};
+
+} // namespace core
