@@ -372,7 +372,14 @@ SaveResult saveReplacing(const std::string& path, const unsigned char* data, std
         return failure(WriteStatus::CannotCreate, ELOOP);
     std::error_code ec;
     const fs::file_status existing = fs::status(target, ec);
-    const TargetKind kind = kindOf(existing);
+    TargetKind kind = kindOf(existing);
+    // A link the chain above can't follow by its text still leads somewhere for the kernel:
+    // /dev/stdout on a pipe ends in "pipe:[…]", which names no file, but is the pipe.
+    if (kind == TargetKind::None) {
+        const TargetKind direct = kindOf(fs::status(path, ec));
+        if (direct != TargetKind::RegularFile)
+            kind = direct;
+    }
     // A device, a pipe, a socket or a folder is never replaced by a file: renaming over
     // /dev/null, say, would take the device away from every other program.
     if (kind != TargetKind::None && kind != TargetKind::RegularFile) {

@@ -325,6 +325,20 @@ TEST_F(FilesTest, WhatIsNotARegularFileIsNeverReplaced)
     EXPECT_EQ(namesIn(dir), before);
     EXPECT_TRUE(fs::is_empty(path("folder")));
 
+    // A pipe reached through the kernel's link to a descriptor (as /dev/stdout in a
+    // pipeline), whose target names no file: refused as the pipe it is.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string viaLink = "/proc/self/fd/" + std::to_string(ends[1]);
+    if (fs::exists(viaLink)) {
+        const std::string text = "replaces nothing";
+        const files::SaveResult r = files::saveReplacing(
+            viaLink, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        EXPECT_EQ(r.refusedTarget, files::TargetKind::Fifo);
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
+
     // The window's saves say so in their message.
     ui.clear();
     EXPECT_EQ(files::writeMeasurementFile(path("fifo")), files::WriteStatus::CannotCreate);
