@@ -141,6 +141,8 @@ TEST_F(TsProcedureTest, RecoversTheSimulatedDriverWithAddedMass)
                          static_cast<int>(core::RenderCode::Impedance)),
               2);
     expectRestored();
+    // The curve left in the view is the second run's, named as such.
+    EXPECT_EQ(core::impedanceCurveKind(), core::ImpedanceCurveKind::AddedMass);
 
     // The proposal is the fitted model's Re (the measured curve carries the 0.99 of the
     // impedance computation), as the prompt's one-decimal text gives it back.
@@ -196,6 +198,7 @@ TEST_F(TsProcedureTest, RecoversTheSimulatedDriverInAClosedBox)
     // takes into account.
     EXPECT_NEAR(p.vas, 40.0, 0.05 * 40.0);
     expectRestored();
+    EXPECT_EQ(core::impedanceCurveKind(), core::ImpedanceCurveKind::ClosedBox);
 }
 
 TEST_F(TsProcedureTest, TheMassOrBoxComesOffWhenTheProcedureEnds)
