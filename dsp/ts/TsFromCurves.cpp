@@ -52,8 +52,15 @@ bool analyzeFile(const std::vector<ImpedancePoint>& points, const char* name,
                 hz(points.back().frequencyHz);
     switch (fit.failure) {
     case FitFailure::NoResonance:
-        refuse(curve + range + " und zeigt bis " + hz(request.searchHighHz) +
-               " keine Resonanz (kein Maximum, nach dem die Impedanz wieder fällt).");
+        // A curve that ends below the search limit may simply stop before its resonance.
+        if (!points.empty() && points.back().frequencyHz < request.searchHighHz)
+            refuse(curve + range +
+                   " und zeigt bis zu ihrem Ende keine Resonanz (kein Maximum, nach dem die "
+                   "Impedanz wieder fällt).\nDie Auswertung braucht Werte bis zur doppelten "
+                   "Resonanzfrequenz.");
+        else
+            refuse(curve + range + " und zeigt bis " + hz(request.searchHighHz) +
+                   " keine Resonanz (kein Maximum, nach dem die Impedanz wieder fällt).");
         break;
     case FitFailure::ResonanceAtLowEnd:
         refuse(curve + range +

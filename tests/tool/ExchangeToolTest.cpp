@@ -271,13 +271,26 @@ TEST_F(ExchangeToolTest, TsFromFilesNeedsOnlyTheResonanceRegion)
     EXPECT_NEAR(v.at("Qt"), 0.48, 0.02 * 0.48);
     EXPECT_NEAR(v.at("Vas"), 15.0, 0.05 * 15.0);
 
-    // A file that ends just above the resonance: the region it lacks is named.
+    // A file that stops just above the resonance, before the impedance has fallen: no
+    // resonance up to its end, and what the evaluation needs.
     std::ofstream(path("short.zma")) << "30 7.0 30\n40 9.0 40\n50 20.0 45\n60 80.0 10\n"
                                         "66 100.0 0\n70 90.0 -20\n";
     r = run("ts short.zma '" + data +
             "woofer66-mass10g-20hz.zma' --diameter-mm 130 --added-mass-g 10 --dc-ohm 6.2");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Die Impedanzkurve in freier Luft reicht von 30,0 Hz bis 70,0 Hz"),
+    EXPECT_NE(r.err.find("Die Impedanzkurve in freier Luft reicht von 30,0 Hz bis 70,0 Hz und "
+                         "zeigt bis zu ihrem Ende keine Resonanz"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Werte bis zur doppelten Resonanzfrequenz"), std::string::npos) << r.err;
+    // One whose resonance shows but with too few points around it: the region is named.
+    std::ofstream(path("sparse.zma")) << "30 7.0 30\n40 9.0 40\n50 20.0 45\n60 80.0 10\n"
+                                         "66 100.0 0\n70 60.0 -20\n80 30.0 -30\n";
+    r = run("ts sparse.zma '" + data +
+            "woofer66-mass10g-20hz.zma' --diameter-mm 130 --added-mass-g 10 --dc-ohm 6.2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("reicht von 30,0 Hz bis 80,0 Hz: um die Resonanz bei 66,0 Hz hat sie "
+                         "zu wenig Werte.\nDie Auswertung braucht von 33,0 Hz bis 132 Hz"),
               std::string::npos)
         << r.err;
 }
