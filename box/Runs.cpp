@@ -164,6 +164,10 @@ bool measureAveraged(const AcquisitionRequest& request, int averages, core::Rend
     const core::TimeRecord before = st.timeRecord;
     if (!acquireRecord(request, st.timeRecord))
         return false;
+    if (!views.averageTaken(1, averages)) {
+        restoreTimeRecord(before, views);
+        return false;
+    }
     for (int i = 1; i < averages; ++i) {
         acquisitionDevice().pauseMs(100);
         if (!acquireRecord(request, g_averagingRecord)) {
@@ -172,6 +176,10 @@ bool measureAveraged(const AcquisitionRequest& request, int averages, core::Rend
         }
         pairwiseMean(st.timeRecord, g_averagingRecord);
         showTimeSignal(views);
+        if (!views.averageTaken(i + 1, averages)) {
+            restoreTimeRecord(before, views);
+            return false;
+        }
     }
     return true;
 }
@@ -186,14 +194,17 @@ void runReferenceMeasurement(core::Renderer& views)
     capture.sampleCount = 4096;
     capture.input = core::inputFromCode(s.referenceInput);
     capture.window = core::Window::Rectangle;
-    if (!acquireRecord(capture, st.timeRecord))
-        return restoreTimeRecord(before, views);
     // The reference takes one acquisition fewer than `averages` (at least one), and no pause.
-    for (int i = 1; i < s.averages - 1; ++i) {
+    const int captures = s.averages > 2 ? s.averages - 1 : 1;
+    if (!acquireRecord(capture, st.timeRecord) || !views.averageTaken(1, captures))
+        return restoreTimeRecord(before, views);
+    for (int i = 1; i < captures; ++i) {
         if (!acquireRecord(capture, g_averagingRecord))
             return restoreTimeRecord(before, views);
         pairwiseMean(st.timeRecord, g_averagingRecord);
         showTimeSignal(views);
+        if (!views.averageTaken(i + 1, captures))
+            return restoreTimeRecord(before, views);
     }
     rotateOverlaySlots();
     const std::vector<float> gains = stimulusGains(s.sampleRate, 4096);

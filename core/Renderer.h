@@ -28,6 +28,15 @@ class Renderer
 public:
     virtual ~Renderer() = default;
     virtual void render(RenderCode code) = 0;
+    // Told after each capture of an averaged run (`done` of `total`, from 1). False stops the
+    // run there, as a failed capture does: the record is put back and nothing is stored. The
+    // window and the tests let every run finish; orvo-tool shows progress and stops on Ctrl+C.
+    virtual bool averageTaken(int done, int total)
+    {
+        (void)done;
+        (void)total;
+        return true;
+    }
 };
 
 // For a caller without views: nothing is recorded.

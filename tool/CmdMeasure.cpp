@@ -61,6 +61,36 @@ int stopped(int sig)
     return 128 + sig;
 }
 
+// The views the runs draw into, and what the tool adds to them: after the captures of an
+// averaged run that lasts, how far it is on stderr (at most twice a second), and a stop
+// between two captures when Ctrl+C (SIGTERM, SIGHUP) has come. A quick run says nothing.
+class ToolViews final : public core::Renderer
+{
+public:
+    explicit ToolViews(core::Renderer& views) : views_(views) {}
+    void render(core::RenderCode code) override { views_.render(code); }
+    bool averageTaken(int done, int total) override
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (total > 1 && (now - lastNote_ >= std::chrono::milliseconds(500) ||
+                          (done == total && noted_))) {
+            std::fprintf(stderr, "orvo-tool: Mittelung %d von %d\n", done, total);
+            lastNote_ = now;
+            noted_ = done < total;
+        }
+        if (stopSignal_ == 0)
+            stopSignal_ = takeStopSignal();
+        return stopSignal_ == 0;
+    }
+    int stopSignal() const { return stopSignal_; }
+
+private:
+    core::Renderer& views_;
+    std::chrono::steady_clock::time_point lastNote_ = std::chrono::steady_clock::now();
+    bool noted_ = false;
+    int stopSignal_ = 0;
+};
+
 int runReference(MeasureContext& mc)
 {
     box::runReferenceMeasurement(mc.views);
@@ -208,6 +238,10 @@ int runMeasure(ToolContext& ctx)
     if (ctx.configPath.empty())
         core::chooseInitialXScales(s.sampleRate);
 
+    // Ctrl+C while the run goes on stops it between two of its steps, and never cuts off the
+    // save. Held from here on, before the sound card starts its threads: they inherit the
+    // mask, so the signal can't end the process from one of them.
+    const HeldStopSignals held;
     std::unique_ptr<box::PortAccess> port;
     std::unique_ptr<box::SoundCardDevice> card;
     box::sim::SimulatedBox* sim = nullptr;
@@ -244,10 +278,8 @@ int runMeasure(ToolContext& ctx)
         core::message(120, 0, core::Icon::Error);
     s.sampleRate = rate.rateCode;
 
-    MeasureContext mc{ctx, sim, plot::viewRenderer()};
-    // Ctrl+C while the run goes on stops it between two of its steps, and never cuts off the
-    // save.
-    const HeldStopSignals held;
+    ToolViews views(plot::viewRenderer());
+    MeasureContext mc{ctx, sim, views};
     rc = run->run(mc);
     const int hardwareFailures = countHardwareFailures();
     const int overloads = countOverloads();
@@ -261,6 +293,8 @@ int runMeasure(ToolContext& ctx)
             std::fprintf(stderr, "orvo-tool: %s\n", card->lastError().c_str());
         card.reset();
     }
+    if (views.stopSignal() != 0)
+        return stopped(views.stopSignal());
     if (rc != kExitOk)
         return rc;
     if (const int sig = takeStopSignal(); sig != 0)

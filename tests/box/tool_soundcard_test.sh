@@ -70,6 +70,29 @@ rc=$?
 grep -q "Zeitreferenz-Kanal 3" "$DIR/t3.err" || fail "timing channel not named: $(cat "$DIR/t3.err")"
 [ -e "$DIR/t3.mes" ] && fail "a file was saved although the timing channel is silent"
 
+# A long averaged run (30 captures of 0.64 s) says how far it is and stops on a stop signal
+# after the capture under way, with the shell's status for it, nothing saved. (SIGTERM: a
+# shell without job control starts background commands with SIGINT ignored; the tool takes
+# both alike.)
+"$TOOL" measure response --port soundcard --sound-timing 2 --set measuringInput=1 \
+    --set sampleRate=1 --set fftLength=4096 --set averages=30 --out "$DIR/long.mes" \
+    2>"$DIR/long.err" &
+LONG=$!
+i=0
+until grep -q "Mittelung" "$DIR/long.err"; do
+    i=$((i + 1)); [ $i -gt 150 ] && fail "no progress after 15 s: $(cat "$DIR/long.err")"
+    sleep 0.1
+done
+kill -TERM $LONG
+started=$(date +%s)
+wait $LONG
+rc=$?
+[ $rc -eq 143 ] || fail "SIGTERM during the averages: exit status $rc, not 143: $(cat "$DIR/long.err")"
+[ $(( $(date +%s) - started )) -le 5 ] || fail "SIGTERM took more than 5 s to stop the run"
+grep -q "Mittelung [0-9]* von 30" "$DIR/long.err" || fail "no progress: $(cat "$DIR/long.err")"
+grep -q "nichts gespeichert" "$DIR/long.err" || fail "stop not said: $(cat "$DIR/long.err")"
+[ -e "$DIR/long.mes" ] && fail "a file was saved although the run was stopped"
+
 # A device that isn't there: exit 1, string 15 and the name on stderr, no file.
 "$TOOL" measure response --port soundcard --sound-device "Gibt es nicht" \
     --out "$DIR/none.mes" 2>"$DIR/none.err"
