@@ -295,6 +295,34 @@ TEST_F(ExchangeToolTest, TsFromFilesNeedsOnlyTheResonanceRegion)
         << r.err;
 }
 
+// Files as a sweep-based tool writes them of a real driver: a lossy voice coil (Le in series
+// with R2 || L2, which neither coil model of the fit is), 0.4 % and 0.3 degree of noise, CRLF
+// lines, 1/24 octave from 20 Hz to 20 kHz, and the joint of two sweeps at 988 Hz on two
+// lines. Made from Re 5.6, Le 0.35 mH, R2 3.0, L2 0.4 mH, fs 48 Hz, Qms 7, Qes 0.45, Vas
+// 25 l, 130 mm, 15 g. Read whole, and the fit agrees with the driver.
+TEST_F(ExchangeToolTest, TsFromFilesOfALossyCoilWithNoiseAndASweepJoint)
+{
+    const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
+    const std::string files =
+        "ts '" + data + "coil-lr2-free.zma' '" + data + "coil-lr2-mass15g.zma' --diameter-mm 130 "
+        "--added-mass-g 15";
+    const double qts = 7.0 * 0.45 / 7.45;
+    // With the proposed DC resistance (the fitted Re, which the lossy coil pulls low).
+    Result r = run(files);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto v = tsValues(r.out);
+    EXPECT_NEAR(v.at("fs"), 48.0, 0.02 * 48.0);
+    EXPECT_NEAR(v.at("Qt"), qts, 0.10 * qts);
+    EXPECT_NEAR(v.at("Vas"), 25.0, 0.10 * 25.0);
+    // With the measured one.
+    r = run(files + " --dc-ohm 5.6");
+    ASSERT_EQ(r.status, 0) << r.err;
+    v = tsValues(r.out);
+    EXPECT_NEAR(v.at("fs"), 48.0, 0.01 * 48.0);
+    EXPECT_NEAR(v.at("Qt"), qts, 0.03 * qts);
+    EXPECT_NEAR(v.at("Vas"), 25.0, 0.03 * 25.0);
+}
+
 TEST_F(ExchangeToolTest, ImportSaysWhatTheGridLeavesOutAndThatAGroupDelayIsNoPhase)
 {
     const std::string data = std::string(ORVO_TEST_DATA) + "/files/exchange/";
