@@ -658,6 +658,11 @@ TEST_F(DialogTest, DcResistanceBounds)
     d.show();
     auto* edit = control<QLineEdit>(d, 1181);
     EXPECT_EQ(edit->text(), "6.3");
+    // The proposal comes from the impedance curve; the dialog says a measured value is better.
+    auto* note = d.findChild<QLabel*>(QStringLiteral("dcEstimateNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().contains(QStringLiteral("Schätzung")));
+    EXPECT_TRUE(note->isVisibleTo(&d));
     for (const char* refused : {"0.4", "100", "0,4", "abc"}) {
         edit->setText(QString::fromUtf8(refused));
         control<QPushButton>(d, 1)->click();
