@@ -99,6 +99,9 @@ int main(int argc, char** argv)
                     return usageError("Option --" + key + " braucht einen Wert");
                 value = argv[++i];
             }
+            // As with an empty argument: an option that names a file gets no empty name.
+            if (value.empty() && (key == "config" || key == "in" || key == "out"))
+                return usageError("Option --" + key + " ist leer (ein Dateiname fehlt?)");
             if (key == "config")
                 ctx.configPath = value;
             else if (key == "in")

@@ -234,7 +234,11 @@ TEST_F(ToolLimitsTest, TheToolsOwnMessagesAreGermanAndEmptyNamesAreUsageErrors)
                          Case{"new y.mes --bogus 1", "unbekannte Option --bogus"},
                          Case{"measure nosuchrun --out m.mes", "unbekannte Messung „nosuchrun“"},
                          Case{"measure response --out m.mes --sim-noise 5", "außerhalb"},
-                         Case{"new y.mes --config", "braucht einen Wert"}}) {
+                         Case{"new y.mes --config", "braucht einen Wert"},
+                         Case{"measure response --config \"\" --out m.mes",
+                              "Option --config ist leer"},
+                         Case{"measure response --out=", "Option --out ist leer"},
+                         Case{"info --in \"\" full.mes", "Option --in ist leer"}}) {
         r = run(c.args);
         EXPECT_EQ(r.status, 2) << c.args;
         EXPECT_TRUE(contains(r.err, c.says)) << c.args << ": " << r.err;
