@@ -21,8 +21,10 @@
 #include <pulse/pulseaudio.h>
 #endif
 
-namespace box {
-namespace {
+namespace box
+{
+namespace
+{
 
 enum class AudioLibrary { PortAudio, Alsa, Pulse };
 
@@ -43,8 +45,7 @@ void* libraryHandle(AudioLibrary which)
     return nullptr;
 }
 
-template <typename Function>
-Function librarySymbol(AudioLibrary which, const char* name)
+template <typename Function> Function librarySymbol(AudioLibrary which, const char* name)
 {
     void* handle = libraryHandle(which);
     return handle ? reinterpret_cast<Function>(::dlsym(handle, name)) : nullptr;
@@ -58,20 +59,20 @@ Function librarySymbol(AudioLibrary which, const char* name)
 #define ORVO_AUDIO_FORWARDER __attribute__((visibility("hidden")))
 
 // One forwarder: looks NAME up in LIB once and calls it, or answers FALLBACK without it.
-#define ORVO_FORWARD(LIB, RESULT, NAME, PARAMETERS, ARGUMENTS, FALLBACK)                    \
-    extern "C" ORVO_AUDIO_FORWARDER RESULT NAME PARAMETERS                                  \
-    {                                                                                       \
-        static const auto function =                                                        \
-            box::librarySymbol<decltype(&NAME)>(box::AudioLibrary::LIB, #NAME);             \
-        return function ? function ARGUMENTS : (FALLBACK);                                  \
+#define ORVO_FORWARD(LIB, RESULT, NAME, PARAMETERS, ARGUMENTS, FALLBACK)                           \
+    extern "C" ORVO_AUDIO_FORWARDER RESULT NAME PARAMETERS                                         \
+    {                                                                                              \
+        static const auto function =                                                               \
+            box::librarySymbol<decltype(&NAME)>(box::AudioLibrary::LIB, #NAME);                    \
+        return function ? function ARGUMENTS : (FALLBACK);                                         \
     }
-#define ORVO_FORWARD_VOID(LIB, NAME, PARAMETERS, ARGUMENTS)                                 \
-    extern "C" ORVO_AUDIO_FORWARDER void NAME PARAMETERS                                    \
-    {                                                                                       \
-        static const auto function =                                                        \
-            box::librarySymbol<decltype(&NAME)>(box::AudioLibrary::LIB, #NAME);             \
-        if (function)                                                                       \
-            function ARGUMENTS;                                                             \
+#define ORVO_FORWARD_VOID(LIB, NAME, PARAMETERS, ARGUMENTS)                                        \
+    extern "C" ORVO_AUDIO_FORWARDER void NAME PARAMETERS                                           \
+    {                                                                                              \
+        static const auto function =                                                               \
+            box::librarySymbol<decltype(&NAME)>(box::AudioLibrary::LIB, #NAME);                    \
+        if (function)                                                                              \
+            function ARGUMENTS;                                                                    \
     }
 
 // PortAudio. Without the library nothing initialises, so the rest is never reached; the
@@ -84,45 +85,36 @@ ORVO_FORWARD(PortAudio, const PaHostErrorInfo*, Pa_GetLastHostErrorInfo, (void),
 ORVO_FORWARD(PortAudio, PaDeviceIndex, Pa_GetDeviceCount, (void), (), paNotInitialized)
 ORVO_FORWARD(PortAudio, PaDeviceIndex, Pa_GetDefaultInputDevice, (void), (), paNoDevice)
 ORVO_FORWARD(PortAudio, PaDeviceIndex, Pa_GetDefaultOutputDevice, (void), (), paNoDevice)
-ORVO_FORWARD(PortAudio, const PaDeviceInfo*, Pa_GetDeviceInfo, (PaDeviceIndex device),
-             (device), nullptr)
+ORVO_FORWARD(PortAudio, const PaDeviceInfo*, Pa_GetDeviceInfo, (PaDeviceIndex device), (device),
+             nullptr)
 ORVO_FORWARD(PortAudio, const PaHostApiInfo*, Pa_GetHostApiInfo, (PaHostApiIndex hostApi),
              (hostApi), nullptr)
 ORVO_FORWARD(PortAudio, PaError, Pa_IsFormatSupported,
-             (const PaStreamParameters* input, const PaStreamParameters* output,
-              double sampleRate),
+             (const PaStreamParameters* input, const PaStreamParameters* output, double sampleRate),
              (input, output, sampleRate), paNotInitialized)
 ORVO_FORWARD(PortAudio, PaError, Pa_OpenStream,
-             (PaStream * *stream, const PaStreamParameters* input,
-              const PaStreamParameters* output, double sampleRate,
-              unsigned long framesPerBuffer, PaStreamFlags flags, PaStreamCallback* callback,
-              void* user),
+             (PaStream * *stream, const PaStreamParameters* input, const PaStreamParameters* output,
+              double sampleRate, unsigned long framesPerBuffer, PaStreamFlags flags,
+              PaStreamCallback* callback, void* user),
              (stream, input, output, sampleRate, framesPerBuffer, flags, callback, user),
              paNotInitialized)
-ORVO_FORWARD(PortAudio, PaError, Pa_CloseStream, (PaStream * stream), (stream),
-             paNotInitialized)
-ORVO_FORWARD(PortAudio, PaError, Pa_StartStream, (PaStream * stream), (stream),
-             paNotInitialized)
-ORVO_FORWARD(PortAudio, PaError, Pa_StopStream, (PaStream * stream), (stream),
-             paNotInitialized)
-ORVO_FORWARD(PortAudio, PaError, Pa_AbortStream, (PaStream * stream), (stream),
-             paNotInitialized)
-ORVO_FORWARD(PortAudio, PaError, Pa_IsStreamActive, (PaStream * stream), (stream),
-             paNotInitialized)
+ORVO_FORWARD(PortAudio, PaError, Pa_CloseStream, (PaStream * stream), (stream), paNotInitialized)
+ORVO_FORWARD(PortAudio, PaError, Pa_StartStream, (PaStream * stream), (stream), paNotInitialized)
+ORVO_FORWARD(PortAudio, PaError, Pa_StopStream, (PaStream * stream), (stream), paNotInitialized)
+ORVO_FORWARD(PortAudio, PaError, Pa_AbortStream, (PaStream * stream), (stream), paNotInitialized)
+ORVO_FORWARD(PortAudio, PaError, Pa_IsStreamActive, (PaStream * stream), (stream), paNotInitialized)
 ORVO_FORWARD(PortAudio, const PaStreamInfo*, Pa_GetStreamInfo, (PaStream * stream), (stream),
              nullptr)
 
 // ALSA: only to keep its diagnostics off the terminal.
-ORVO_FORWARD(Alsa, int, snd_lib_error_set_handler, (snd_lib_error_handler_t handler),
-             (handler), 0)
+ORVO_FORWARD(Alsa, int, snd_lib_error_set_handler, (snd_lib_error_handler_t handler), (handler), 0)
 
 #ifdef ORVO_HAVE_PULSE
 // The sound server's client library, asked for the rate the server runs. Without it there
 // is no main loop, and the rate is not known (as with no server).
 ORVO_FORWARD(Pulse, pa_mainloop*, pa_mainloop_new, (void), (), nullptr)
 ORVO_FORWARD_VOID(Pulse, pa_mainloop_free, (pa_mainloop * loop), (loop))
-ORVO_FORWARD(Pulse, pa_mainloop_api*, pa_mainloop_get_api, (pa_mainloop * loop), (loop),
-             nullptr)
+ORVO_FORWARD(Pulse, pa_mainloop_api*, pa_mainloop_get_api, (pa_mainloop * loop), (loop), nullptr)
 ORVO_FORWARD(Pulse, int, pa_mainloop_iterate, (pa_mainloop * loop, int block, int* result),
              (loop, block, result), -1)
 ORVO_FORWARD(Pulse, pa_context*, pa_context_new, (pa_mainloop_api * api, const char* name),

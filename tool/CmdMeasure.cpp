@@ -72,8 +72,8 @@ public:
     bool averageTaken(int done, int total) override
     {
         const auto now = std::chrono::steady_clock::now();
-        if (total > 1 && (now - lastNote_ >= std::chrono::milliseconds(500) ||
-                          (done == total && noted_))) {
+        if (total > 1 &&
+            (now - lastNote_ >= std::chrono::milliseconds(500) || (done == total && noted_))) {
             std::fprintf(stderr, "orvo-tool: Mittelung %d von %d\n", done, total);
             lastNote_ = now;
             noted_ = done < total;
