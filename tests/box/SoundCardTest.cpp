@@ -514,24 +514,21 @@ TEST_F(SoundCardLoopTest, LevelWorkerStopsPromptly)
     while (ui.status(0).size() < 3 && std::chrono::steady_clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_GE(ui.status(0).size(), 3u);
-    auto t0 = std::chrono::steady_clock::now();
+    // A pass takes about 0.1 s. The limits below leave room for a loaded machine under the
+    // sanitizers; the faults they catch (passes that go on after Stop, a Cancel that waits for
+    // an endless series) would not end at all. How fast it stops is the benchmark's matter.
     box::levelDialogStop();
-    std::size_t passes = ui.status(0).size();
-    while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(300)) {
-        if (ui.status(0).size() != passes) {
-            passes = ui.status(0).size();
-            // A pass that was running when Stop came may still end; none begins after it.
-            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const std::size_t atStop = ui.status(0).size();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // A pass that was running when Stop came may still end; none begins after it.
+    EXPECT_LE(ui.status(0).size(), atStop + 1);
     box::levelDialogStart();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    t0 = std::chrono::steady_clock::now();
+    const auto t0 = std::chrono::steady_clock::now();
     box::levelDialogCancel();
     const double cancelS =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(cancelS, 0.3);
+    EXPECT_LT(cancelS, 2.0);
     EXPECT_TRUE(ui.messages().empty());
 }
 
