@@ -58,21 +58,14 @@ template <typename Function> Function librarySymbol(AudioLibrary which, const ch
 // client library itself) ever finds these in place of its own.
 #define ORVO_AUDIO_FORWARDER __attribute__((visibility("hidden")))
 
-// One forwarder: looks NAME up in LIB once and calls it, or answers FALLBACK without it.
+// One forwarder: looks NAME up in LIB once and calls it, or answers FALLBACK without it (for a
+// function without a result, FALLBACK is `void()`).
 #define ORVO_FORWARD(LIB, RESULT, NAME, PARAMETERS, ARGUMENTS, FALLBACK)                           \
     extern "C" ORVO_AUDIO_FORWARDER RESULT NAME PARAMETERS                                         \
     {                                                                                              \
         static const auto function =                                                               \
             box::librarySymbol<decltype(&NAME)>(box::AudioLibrary::LIB, #NAME);                    \
         return function ? function ARGUMENTS : (FALLBACK);                                         \
-    }
-#define ORVO_FORWARD_VOID(LIB, NAME, PARAMETERS, ARGUMENTS)                                        \
-    extern "C" ORVO_AUDIO_FORWARDER void NAME PARAMETERS                                           \
-    {                                                                                              \
-        static const auto function =                                                               \
-            box::librarySymbol<decltype(&NAME)>(box::AudioLibrary::LIB, #NAME);                    \
-        if (function)                                                                              \
-            function ARGUMENTS;                                                                    \
     }
 
 // PortAudio. Without the library nothing initialises, so the rest is never reached; the
@@ -113,18 +106,18 @@ ORVO_FORWARD(Alsa, int, snd_lib_error_set_handler, (snd_lib_error_handler_t hand
 // The sound server's client library, asked for the rate the server runs. Without it there
 // is no main loop, and the rate is not known (as with no server).
 ORVO_FORWARD(Pulse, pa_mainloop*, pa_mainloop_new, (void), (), nullptr)
-ORVO_FORWARD_VOID(Pulse, pa_mainloop_free, (pa_mainloop * loop), (loop))
+ORVO_FORWARD(Pulse, void, pa_mainloop_free, (pa_mainloop * loop), (loop), void())
 ORVO_FORWARD(Pulse, pa_mainloop_api*, pa_mainloop_get_api, (pa_mainloop * loop), (loop), nullptr)
 ORVO_FORWARD(Pulse, int, pa_mainloop_iterate, (pa_mainloop * loop, int block, int* result),
              (loop, block, result), -1)
 ORVO_FORWARD(Pulse, pa_context*, pa_context_new, (pa_mainloop_api * api, const char* name),
              (api, name), nullptr)
-ORVO_FORWARD_VOID(Pulse, pa_context_unref, (pa_context * context), (context))
+ORVO_FORWARD(Pulse, void, pa_context_unref, (pa_context * context), (context), void())
 ORVO_FORWARD(Pulse, int, pa_context_connect,
              (pa_context * context, const char* server, pa_context_flags_t flags,
               const pa_spawn_api* api),
              (context, server, flags, api), -1)
-ORVO_FORWARD_VOID(Pulse, pa_context_disconnect, (pa_context * context), (context))
+ORVO_FORWARD(Pulse, void, pa_context_disconnect, (pa_context * context), (context), void())
 ORVO_FORWARD(Pulse, pa_context_state_t, pa_context_get_state, (const pa_context* context),
              (context), PA_CONTEXT_FAILED)
 ORVO_FORWARD(Pulse, pa_operation*, pa_context_get_server_info,
@@ -133,9 +126,8 @@ ORVO_FORWARD(Pulse, pa_operation*, pa_context_get_server_info,
 ORVO_FORWARD(Pulse, pa_operation*, pa_context_get_source_info_by_name,
              (pa_context * context, const char* name, pa_source_info_cb_t callback, void* user),
              (context, name, callback, user), nullptr)
-ORVO_FORWARD_VOID(Pulse, pa_operation_unref, (pa_operation * operation), (operation))
+ORVO_FORWARD(Pulse, void, pa_operation_unref, (pa_operation * operation), (operation), void())
 #endif
 
 #undef ORVO_FORWARD
-#undef ORVO_FORWARD_VOID
 #undef ORVO_AUDIO_FORWARDER
