@@ -110,6 +110,9 @@ void levelWorker(core::Renderer* views)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    // The pass count belongs to the running measurement; the read-out part gets its room
+    // back when it ends.
+    core::ui().setStatusText(0, "");
     g_workerDone.store(true);
 }
 
