@@ -179,12 +179,13 @@ TEST_F(CharacterisationTest, ImpedanceRunsAndTheirCancels)
         answer({Answer::No});
         box::runImpedanceMeasurement(testsupport::noViews());
     });
+    // With no amplifier-output run stored, "Neue Referenzmessung?" is not asked.
     pin("impedance cancelled at the amplifier wiring", [&] {
-        answer({Answer::Yes, Answer::Yes, Answer::Cancel});
+        answer({Answer::Yes, Answer::Cancel});
         box::runImpedanceMeasurement(testsupport::noViews());
     });
     pin("impedance", [&] {
-        answer({Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok});
+        answer({Answer::Yes, Answer::Ok, Answer::Ok});
         box::runImpedanceMeasurement(testsupport::noViews());
     });
     pin("impedance reusing the amplifier run, cancelled at the speaker", [&] {
@@ -214,8 +215,8 @@ TEST_F(CharacterisationTest, TsProcedureOnBothRoutesAndItsCancels)
     s.measuringInput = 2;
     const std::pair<const char*, std::vector<Answer>> cancels[] = {
         {"no", {Answer::No}},
-        {"amplifier wiring", {Answer::Yes, Answer::Yes, Answer::Cancel}},
-        {"speaker wiring", {Answer::Yes, Answer::Yes, Answer::Ok, Answer::Cancel}},
+        {"amplifier wiring", {Answer::Yes, Answer::Cancel}},
+        {"speaker wiring", {Answer::Yes, Answer::Ok, Answer::Cancel}},
         {"mass", {Answer::Yes, Answer::Yes, Answer::Ok, Answer::Ok, Answer::Cancel}},
     };
     for (const auto& [where, answers] : cancels)
