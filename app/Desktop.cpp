@@ -44,13 +44,6 @@ namespace app
 namespace
 {
 
-std::size_t measurementHash()
-{
-    const files::Bytes image = files::measurementImage();
-    return std::hash<std::string_view>{}(
-        std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
-}
-
 std::string recentKey(int i)
 {
     return "ZuletztGeoeffnet/" + std::to_string(i + 1);
@@ -301,17 +294,18 @@ void Desktop::closeMainWindow()
 
 void Desktop::markSaved()
 {
-    savedHash_ = measurementHash();
+    savedImage_ = files::measurementImage();
 }
 
 bool Desktop::measurementUnsaved() const
 {
-    return measurementHash() != savedHash_;
+    return files::measurementImage() != savedImage_;
 }
 
-bool Desktop::confirmDiscard()
+bool Desktop::confirmDiscard(Replaces what)
 {
-    if (!measurementUnsaved())
+    const bool axisChanged = box::amplitudeAxisIndex() != core::store().overlayAxisIndex;
+    if (!losesUnsavedData(what, savedImage_, files::measurementImage(), axisChanged))
         return true;
     switch (core::messageText("Messung speichern?", "OrvoPro", core::Icon::Question,
                               core::Buttons::YesNoCancel)) {

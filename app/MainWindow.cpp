@@ -419,7 +419,7 @@ void MainWindow::start()
 
 void MainWindow::closeEvent(QCloseEvent* e)
 {
-    if (!desktop_->confirmDiscard()) {
+    if (!desktop_->confirmDiscard(Replaces::Everything)) {
         e->ignore();
         return;
     }
