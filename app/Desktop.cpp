@@ -193,16 +193,20 @@ void Desktop::saveMeasurementFile()
 files::LoadOutcome Desktop::importVersion133()
 {
     const files::LoadOutcome o = files::importVersion133();
-    if (o == files::LoadOutcome::Loaded)
+    if (o == files::LoadOutcome::Loaded) {
         markSaved();
+        window_.setOpenFile(""); // the old file is not what Speichern writes
+    }
     return o;
 }
 
 files::LoadOutcome Desktop::importVersion21()
 {
     const files::LoadOutcome o = files::importVersion21();
-    if (o == files::LoadOutcome::Loaded)
+    if (o == files::LoadOutcome::Loaded) {
         markSaved();
+        window_.setOpenFile(""); // the old file is not what Speichern writes
+    }
     return o;
 }
 
@@ -336,6 +340,7 @@ files::LoadOutcome Desktop::loadMeasurementFrom(const std::string& path)
         return files::LoadOutcome::Failed;
     markSaved();
     rememberFile(path);
+    window_.setOpenFile(path);
     return files::LoadOutcome::Loaded;
 }
 
@@ -351,6 +356,7 @@ void Desktop::saveMeasurement()
         return;
     markSaved();
     rememberFile(path);
+    window_.setOpenFile(path);
 }
 
 std::vector<std::string> Desktop::recentFiles() const

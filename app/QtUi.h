@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -14,6 +15,11 @@ namespace app {
 
 // The text a message box shows in its body: the text, or the caption when the text is empty.
 QString messageBody(const std::string& text, const std::string& caption);
+
+// The kind of file a dialog's pattern ("*.mes") stands for; the dialogs of one kind start in
+// the folder the last of them was left in: "Messdateien", "Impedanzdateien", "Bilder",
+// "Konfigurationen", "Mikrofondateien", and "Exporte" for the text and exchange exports.
+std::string folderKind(const std::string& pattern);
 
 class QtUi : public QObject, public core::Ui
 {

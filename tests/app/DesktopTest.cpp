@@ -500,19 +500,31 @@ TEST_F(DesktopTest, EachFileDialogReturnsToItsLastFolder)
     EXPECT_EQ(started.toStdString(), dir);
     EXPECT_EQ(path, dir + "/messungen/a.mes");
 
-    // The same dialog starts where it was left; another dialog keeps its own folder.
+    // Every dialog of measurement files starts where the last one was left (a save after a
+    // load); the dialogs of another kind of file keep their own folder.
+    r.title = "Messdatei speichern";
+    r.save = true;
     onNextDialog("", [&](QWidget* w) {
         started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
     });
     EXPECT_FALSE(qtUi.fileDialog(r, path));
     EXPECT_EQ(started.toStdString(), dir + "/messungen");
     r.title = "Konfigurationsdatei laden";
+    r.pattern = "*.cfg";
+    r.save = false;
     onNextDialog("", [&](QWidget* w) {
         started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
     });
     EXPECT_FALSE(qtUi.fileDialog(r, path));
     EXPECT_EQ(started.toStdString(), dir);
     core::setUi(&ui);
+
+    EXPECT_EQ(app::folderKind("*.mes"), "Messdateien");
+    EXPECT_EQ(app::folderKind("*.ZMA"), "Impedanzdateien");
+    for (const char* picture : {"*.png", "*.svg", "*.pdf"})
+        EXPECT_EQ(app::folderKind(picture), "Bilder");
+    for (const char* exported : {"*.frd", "*.csv", "*.amp", "*.imp", "*.tsp"})
+        EXPECT_EQ(app::folderKind(exported), "Exporte");
 }
 
 TEST_F(DesktopTest, TsFromImpedanceFilesInTheWindow)
