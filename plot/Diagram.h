@@ -2,6 +2,7 @@
 // time-window markers. All of them read the process-wide records and write only the picture.
 #pragma once
 
+#include "core/Store.h"
 #include "plot/Picture.h"
 
 #include <cstdint>
@@ -30,6 +31,10 @@ void drawCurve(Picture& p, int curveKind);
 
 // The waterfall view with its own frame; moves the origin to the plot corner.
 void drawWaterfall(Picture& p);
+// The view's note on where the slices start when the computation moved the start from M1 to
+// the impulse's arrival ("Beginn bei Ankunft des Impulses: 3,11 ms"); empty otherwise, and
+// when there is no waterfall or the time record is not of the 51.2 kHz rate.
+std::string waterfallStartNote(const core::MeasurementStore& st, int marker1Pos, int marker2Pos);
 // A cube point (0..10000 each) projected with the observer of the display settings.
 Point projectCube(int x, int y, int z);
 

@@ -256,6 +256,6 @@ TEST_F(CharacterisationTest, LevelsAndWaterfall)
         {"levels pass 0", 0x01ed5c6b13790e95ull},
         {"levels pass 1", 0x23673476d57c61f5ull},
         {"levels pass 2", 0x5638fabfd069894aull},
-        {"waterfall", 0x494520fc03aa207cull},
+        {"waterfall", 0x51e0ceced11ae15aull},
     });
 }

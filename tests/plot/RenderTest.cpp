@@ -2,6 +2,7 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
+#include "dsp/Waterfall.h"
 #include "plot/Diagram.h"
 #include "plot/Render.h"
 #include "plot/Scales.h"
@@ -550,4 +551,30 @@ TEST_F(RenderTest, AnImpedanceCurveOfTheTsProcedureIsNamedInItsViews)
     st.impedanceMagnitude[100] = 9.0f;
     renderView(4);
     EXPECT_EQ(findText(*picture(4), name), nullptr);
+}
+
+TEST_F(RenderTest, WaterfallSaysWhenItStartsAtTheArrival)
+{
+    core::MeasurementStore& st = core::store();
+    st.timeRecord.v.fill(0.0f);
+    st.timeRecord.stamp(4096, 2);
+    for (int n = 200; n < 400; ++n)
+        st.timeRecord[static_cast<std::size_t>(n)] =
+            static_cast<float>(std::exp(-(n - 200) / 20.0) * std::cos((n - 200) * 0.3));
+    const std::string note = "Beginn bei Ankunft des Impulses: 3,52 ms"; // sample 180
+    core::settings().markerPos = {0, 10000};
+    // No waterfall yet: no note.
+    st.csdFrequency.fill(NO_VALUE);
+    renderView(6);
+    EXPECT_EQ(findText(*picture(6), note), nullptr);
+    dsp::computeWaterfall(4096);
+    renderView(6);
+    const Op* text = findText(*picture(6), note);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->textColor, core::displaySettings().colors[core::textColor]);
+    EXPECT_EQ(waterfallStartNote(st, 0, 10000), note);
+    // M1 after the arrival, or a record of another rate: the slices start at M1, no note.
+    EXPECT_EQ(waterfallStartNote(st, 750, 10000), "");
+    st.timeRecord.stamp(4096, 1);
+    EXPECT_EQ(waterfallStartNote(st, 0, 10000), "");
 }
