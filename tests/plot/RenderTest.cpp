@@ -553,6 +553,54 @@ TEST_F(RenderTest, AnImpedanceCurveOfTheTsProcedureIsNamedInItsViews)
     EXPECT_EQ(findText(*picture(4), name), nullptr);
 }
 
+namespace {
+// A burst of +-amplitude over the first 40 samples of a 51.2 kHz record, silence after it.
+void burstAtStart(float amplitude)
+{
+    core::MeasurementStore& st = core::store();
+    st.timeRecord.v.fill(0.0f);
+    st.timeRecord.stamp(4096, 2);
+    for (int i = 1; i <= 40; ++i)
+        st.timeRecord[static_cast<std::size_t>(i)] = (i % 2 ? amplitude : -amplitude);
+}
+} // namespace
+
+TEST_F(RenderTest, TimeViewScaleHoldsTheShownCurve)
+{
+    core::DisplaySettings& d = core::displaySettings();
+    // 1.2 V on the +-0,01 V scale: the smallest listed scale that holds it is +-1,5 V.
+    burstAtStart(1.2f);
+    d.axisSets[0].y = 57;
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 4);
+    EXPECT_NE(findText(*picture(1), "+1,0"), nullptr);
+    // A scale that holds the curve is the user's and stays, even a much larger one.
+    burstAtStart(0.004f);
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 4);
+    d.axisSets[0].y = 59; // +-0,002 V
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 58); // +-0,005 V
+    // The step response counts only when it is shown.
+    core::store().stepResponseCurve.v.fill(0.1f);
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 58);
+    d.showStepResponse = 1;
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 6); // +-0,15 V
+    // Beyond the largest scale the largest is taken; nothing shown leaves the scale alone.
+    d.showStepResponse = 0;
+    burstAtStart(40.0f);
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 4);
+    d.axisSets[0].y = 57;
+    d.showTimeSignal = 0;
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 57);
+    EXPECT_EQ(timeValueAxisFor(0.0), -1);
+    EXPECT_EQ(timeValueAxisFor(std::numeric_limits<double>::quiet_NaN()), -1);
+}
+
 TEST_F(RenderTest, WaterfallSaysWhenItStartsAtTheArrival)
 {
     core::MeasurementStore& st = core::store();
