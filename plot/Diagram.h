@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plot {
 
@@ -41,8 +42,15 @@ Point projectCube(int x, int y, int z);
 // The third-octave bars over a frame of family 5 (plot coordinates).
 void drawLevelBars(Picture& p);
 
-// One time-window marker at plot position x; which is 1 (M1) or 2 (M2).
-void drawMarker(Picture& p, std::uint32_t color, int x, const std::string& name, int which);
+// The plot points of time curve 1 (time signal) or 11 (step response) as drawCurve joins
+// them; empty for other kinds.
+std::vector<Point> timeCurvePoints(int curveKind);
+
+// One time-window marker at plot position x; which is 1 (M1) or 2 (M2). Its label stands
+// beside the line at the top, moved away from the line as far as needed to keep clear of
+// the lines through the points of `curves` (the curves the view shows).
+void drawMarker(Picture& p, std::uint32_t color, int x, const std::string& name, int which,
+                const std::vector<std::vector<Point>>& curves = {});
 
 // The user text of a slot (0..7) at the foot of a view, plot coordinates.
 void drawUserText(Picture& p, int slot);

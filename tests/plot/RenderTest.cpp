@@ -601,6 +601,46 @@ TEST_F(RenderTest, TimeViewScaleHoldsTheShownCurve)
     EXPECT_EQ(timeValueAxisFor(std::numeric_limits<double>::quiet_NaN()), -1);
 }
 
+TEST_F(RenderTest, MarkerLabelsKeepClearOfTheCurve)
+{
+    // A full-height burst right of M1 at 0: the label moves right past it, and no curve
+    // point lies under the label's text.
+    burstAtStart(1.4f);
+    core::settings().markerPos = {0, 10000};
+    renderView(1);
+    const Picture& p = *picture(1);
+    const Op* name = findText(p, "M1");
+    const Op* time = findText(p, "(0.00msec)");
+    ASSERT_NE(name, nullptr);
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(name->points[0].x, time->points[0].x);
+    const int left = name->points[0].x;
+    const int right = left + 10 * kMarkerTimeFont.width;
+    auto c = curves(p);
+    ASSERT_EQ(c.size(), 1u);
+    int burstEnd = 0;
+    for (const Point& pt : c[0]->points) {
+        if (pt.y > 9000)
+            burstEnd = std::max(burstEnd, pt.x);
+        if (pt.y >= 8250 && pt.y <= 9250) {
+            EXPECT_TRUE(pt.x < left || pt.x > right) << pt.x << "," << pt.y;
+        }
+    }
+    EXPECT_GT(left, burstEnd);
+    EXPECT_LT(left, burstEnd + 300); // beside the burst, not far off
+
+    // M2's label moves left of a burst at its line in the same way.
+    core::MeasurementStore& st = core::store();
+    st.timeRecord.v.fill(0.0f);
+    st.timeRecord.stamp(4096, 2);
+    for (int i = 4000; i < 4096; ++i)
+        st.timeRecord[static_cast<std::size_t>(i)] = (i % 2 ? 1.4f : -1.4f);
+    renderView(1);
+    const Op* m2 = findText(*picture(1), "M2");
+    ASSERT_NE(m2, nullptr);
+    EXPECT_LT(m2->points[1].x, mapTimeSample(4000, 4096));
+}
+
 TEST_F(RenderTest, WaterfallSaysWhenItStartsAtTheArrival)
 {
     core::MeasurementStore& st = core::store();
