@@ -253,13 +253,8 @@ TEST_F(BoxTest, BandsNarrowerThanABinHaveNoValue)
 {
     // A third octave is 0.2316 fc wide: below 6.75 Hz at 6.4 kHz (1.5625 Hz bins) and below
     // 54 Hz at 51.2 kHz (12.5 Hz bins) a band is narrower than the bins it is summed from.
-    for (int rate : {1, 2}) {
-        for (int b = 0; b < core::kLevelBands; ++b)
-            EXPECT_EQ(box::levelBandResolved(b, rate), b >= 3) << rate << " " << b;
-    }
-
-    // White noise everywhere: the unresolved bands carry no current and no mean value, not
-    // even after averaging; the others do. The view and the read-out skip such bands.
+    // With white noise these bands carry no current and no mean value, not even after
+    // averaging; the others do.
     core::MeasurementSettings& s = core::settings();
     const core::MeasurementStore& st = core::store();
     s.levelMethod = 3;
@@ -284,7 +279,4 @@ TEST_F(BoxTest, BandsNarrowerThanABinHaveNoValue)
             EXPECT_LT(st.levelMeanPeak[b], 0.0f) << b;
         }
     }
-    const box::LevelReadout r = box::levelReadout(0.0, 1e6, 100.0, "[dB]");
-    EXPECT_LT(r.maxCurrent, 0.0);
-    EXPECT_LT(r.maxMeanPeak, 0.0);
 }
