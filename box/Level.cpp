@@ -124,7 +124,8 @@ float levelBandCentreHz(int band, int rateCode)
 bool levelBandResolved(int band, int rateCode)
 {
     // Width of a third octave: fc (2^(1/6) - 2^(-1/6)).
-    const double widthHz = levelBandCentreHz(band, rateCode) * (std::pow(2.0, 1.0 / 6) - std::pow(2.0, -1.0 / 6));
+    const double widthHz =
+        levelBandCentreHz(band, rateCode) * (std::pow(2.0, 1.0 / 6) - std::pow(2.0, -1.0 / 6));
     const double binHz = (rateCode == 2 ? 51200.0 : 6400.0) / 4096.0;
     return widthHz >= binHz;
 }
@@ -195,7 +196,8 @@ void computeLevels(int passIndex, float* record)
             level += fast ? band.b512 : band.b64;
         else if (s.levelWeighting == 4)
             level += fast ? band.c512 : band.c64;
-        current[b] = levelBandResolved(b, s.sampleRate) ? static_cast<float>(level) : core::NO_VALUE;
+        current[b] =
+            levelBandResolved(b, s.sampleRate) ? static_cast<float>(level) : core::NO_VALUE;
     }
 
     applyLevelAverage(passIndex, current);

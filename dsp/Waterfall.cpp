@@ -47,7 +47,8 @@ WaterfallSpan waterfallSpan(std::span<const float> samples, int N, int marker1Po
     span.end = static_cast<int>(p1 / 10000.0 * (N - 1));
     // The whole marked range is searched: with a distant microphone the sound may arrive more
     // than one segment after M1.
-    const int arrival = impulseArrival(samples, span.start, std::min(span.end, core::kRecordSamples));
+    const int arrival =
+        impulseArrival(samples, span.start, std::min(span.end, core::kRecordSamples));
     if (arrival >= 0 && arrival - kArrivalLeadSamples > span.start) {
         span.start = arrival - kArrivalLeadSamples;
         span.startsAtArrival = true;
@@ -67,9 +68,9 @@ int computeWaterfall(FftWork work, int N)
     float* re = work.re;
     float* im = work.im;
 
-    const WaterfallSpan span = waterfallSpan(
-        std::span<const float>(st.timeRecord.v.data(), core::kRecordSamples), N, s.markerPos[0],
-        s.markerPos[1]);
+    const WaterfallSpan span =
+        waterfallSpan(std::span<const float>(st.timeRecord.v.data(), core::kRecordSamples), N,
+                      s.markerPos[0], s.markerPos[1]);
     const int start = span.start;
     const int end = span.end;
 

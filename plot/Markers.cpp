@@ -78,12 +78,16 @@ void drawMarker(Picture& p, std::uint32_t color, int x, const std::string& name,
                                static_cast<int>(label.size()) * kMarkerTimeFont.width);
     if (which == 1) {
         const int dx = labelShift(curves, x, width, 8250, 8750 + kMarkerNameFont.height, true);
-        p.text(name, x + 20 + dx, 10000, x + 3000 + dx, 8750, kMarkerNameFont, color, flags | alignLeft);
-        p.text(label, x + 20 + dx, 9500, x + 3000 + dx, 8250, kMarkerTimeFont, color, flags | alignLeft);
+        p.text(name, x + 20 + dx, 10000, x + 3000 + dx, 8750, kMarkerNameFont, color,
+               flags | alignLeft);
+        p.text(label, x + 20 + dx, 9500, x + 3000 + dx, 8250, kMarkerTimeFont, color,
+               flags | alignLeft);
     } else {
         const int dx = labelShift(curves, x, width, 7000, 7500 + kMarkerNameFont.height, false);
-        p.text(name, x - 3000 - dx, 8750, x - 20 - dx, 7500, kMarkerNameFont, color, flags | alignRight);
-        p.text(label, x - 3000 - dx, 8250, x - 20 - dx, 7000, kMarkerTimeFont, color, flags | alignRight);
+        p.text(name, x - 3000 - dx, 8750, x - 20 - dx, 7500, kMarkerNameFont, color,
+               flags | alignRight);
+        p.text(label, x - 3000 - dx, 8250, x - 20 - dx, 7000, kMarkerTimeFont, color,
+               flags | alignRight);
     }
 }
 

@@ -170,9 +170,10 @@ void drawWaterfall(Picture& p)
     // Where the slices do not start at M1, the view says where they start; top right, level
     // with the title, where nothing of the cube stands.
     const core::MeasurementSettings& ms = core::settings();
-    if (const std::string note = waterfallStartNote(st, ms.markerPos[0], ms.markerPos[1]); !note.empty())
-        p.text(note, 6000, 11050 + kLegendFont.height, 11800, 11050, kLegendFont, color(core::textColor),
-               alignRight | alignBottom | singleLine | noClip);
+    if (const std::string note = waterfallStartNote(st, ms.markerPos[0], ms.markerPos[1]);
+        !note.empty())
+        p.text(note, 6000, 11050 + kLegendFont.height, 11800, 11050, kLegendFont,
+               color(core::textColor), alignRight | alignBottom | singleLine | noClip);
     p.origin(-1500, -1000);
 
     // Walls: back, left, floor.
