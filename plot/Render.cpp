@@ -6,6 +6,7 @@
 #include "plot/Diagram.h"
 
 #include <array>
+#include <vector>
 #include <mutex>
 
 namespace plot
@@ -58,8 +59,14 @@ void renderTime()
     Picture p;
     drawFrame(p, 0);
     p.origin(-1500, -1000);
-    drawMarker(p, color(core::markerColor), s.markerPos[0], "M1", 1);
-    drawMarker(p, color(core::markerColor), s.markerPos[1], "M2", 2);
+    // The marker labels keep clear of the curves the view shows.
+    std::vector<std::vector<Point>> shown;
+    if (d.showTimeSignal)
+        shown.push_back(timeCurvePoints(1));
+    if (d.showStepResponse)
+        shown.push_back(timeCurvePoints(11));
+    drawMarker(p, color(core::markerColor), s.markerPos[0], "M1", 1, shown);
+    drawMarker(p, color(core::markerColor), s.markerPos[1], "M2", 2, shown);
     if (d.showTimeSignal)
         drawCurve(p, 1);
     if (d.showStepResponse)

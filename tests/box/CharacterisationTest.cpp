@@ -253,10 +253,10 @@ TEST_F(CharacterisationTest, LevelsAndWaterfall)
     pin("amplitude for the waterfall", [] { box::runAmplitudePhaseMeasurement(testsupport::noViews()); });
     pin("waterfall", [] { dsp::computeWaterfall(4096); });
     compare({
-        {"amplitude for the waterfall", 0x78bceefa7c199d76ull},
-        {"levels pass 0", 0xef0c3a8bc39b9bf5ull},
-        {"levels pass 1", 0x90781e03d68dcc51ull},
-        {"levels pass 2", 0xc55a64bbcca0c265ull},
-        {"waterfall", 0x15eb4442f711c2bfull},
+        {"amplitude for the waterfall", 0xa39b9faee28bb1b5ull},
+        {"levels pass 0", 0x01ed5c6b13790e95ull},
+        {"levels pass 1", 0x23673476d57c61f5ull},
+        {"levels pass 2", 0x5638fabfd069894aull},
+        {"waterfall", 0x51e0ceced11ae15aull},
     });
 }
