@@ -16,6 +16,7 @@
 #include "core/Ui.h"
 #include "files/FileDialogs.h"
 #include "files/FileIo.h"
+#include "plot/Render.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -460,7 +461,14 @@ void MainWindow::start()
             QDir::homePath().toStdString());
     };
     hooks.readHardwareNumber = readHardwareNumber;
-    hooks.renderView = [this](int code) { desktop_->renderView(code); };
+    // Every view shows its frame and axes before the first measurement, but only the one on
+    // screen is drawn now; the others when they are first shown.
+    hooks.renderView = [](int code) {
+        if (code == static_cast<int>(core::RenderCode::All))
+            plot::deferRender(core::RenderCode::All);
+        else
+            plot::renderView(code);
+    };
     const StartupResult r = runStartup(hooks);
     baseTitle_ = qs(r.title);
     setWindowTitle(baseTitle_);

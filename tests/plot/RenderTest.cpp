@@ -339,6 +339,28 @@ TEST_F(RenderTest, RenderCodes)
     EXPECT_EQ(picture(5)->ops().back().text, "ab");
 }
 
+// A deferred picture is recorded from the data as they are when it is first asked for; a
+// recording meanwhile takes the deferral away, and the overlays' axis is taken at once.
+TEST_F(RenderTest, DeferredPicturesAreRecordedWhenFirstAskedFor)
+{
+    core::displaySettings().userText[5] = {'a', 0};
+    core::store().overlayAxisIndex = -1;
+    deferRender(core::RenderCode::All);
+    EXPECT_EQ(core::store().overlayAxisIndex, core::displaySettings().axisSets[1].x);
+    core::displaySettings().userText[5] = {'b', 0};
+    ASSERT_FALSE(picture(3)->empty());
+    EXPECT_EQ(picture(3)->ops().back().text, "b");
+    const auto first = picture(3);
+    EXPECT_EQ(picture(3), first); // recorded once, not at every request
+
+    deferRender(core::RenderCode::AmplitudeImpedance);
+    renderView(core::RenderCode::AmplitudeImpedance);
+    const auto recorded = picture(3);
+    core::displaySettings().userText[5] = {'c', 0};
+    EXPECT_EQ(picture(3), recorded);
+    EXPECT_EQ(picture(3)->ops().back().text, "b");
+}
+
 TEST_F(RenderTest, GarbageInputsNeverReadOutside)
 {
     core::MeasurementStore& st = core::store();
