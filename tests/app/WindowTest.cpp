@@ -36,6 +36,7 @@
 #include <QToolBar>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -68,6 +69,14 @@ void flatten(const QList<QAction*>& actions, const QString& path, QStringList& o
             out << path + QLatin1Char('|') + a->text() + QLatin1Char('|') +
                        QString::number(a->data().toInt());
     }
+}
+
+// The window's picture goes to $ORVO_SHOT_DIR/<name>.png when that is set (for review).
+void saveShot(QWidget* w, const char* name)
+{
+    if (const char* dir = std::getenv("ORVO_SHOT_DIR"); dir && *dir)
+        w->grab().save(QString::fromUtf8(dir) + QLatin1Char('/') + QString::fromUtf8(name) +
+                       QStringLiteral(".png"));
 }
 
 class WindowTest : public testsupport::RecordsTest
@@ -244,6 +253,8 @@ TEST_F(WindowTest, StatusAndTitleDescribeTheShownDataAndThePlaceIsKept)
     s.fftLength = 4096;
     s.measuringInput = 4;
     window->start();
+    QApplication::processEvents();
+    saveShot(window.get(), "fenster-standardgroesse");
     const QString settingsText = QStringLiteral("Abtastrate: 51.00 kHz     FFT-Länge: 4096   IN:Ref_Int");
     auto& st = core::store();
     st.amplitudeSlots[0].stamp(512, 1);
@@ -251,6 +262,8 @@ TEST_F(WindowTest, StatusAndTitleDescribeTheShownDataAndThePlaceIsKept)
     window->commandAction(app::cmd::ShowAmplitude)->trigger();
     EXPECT_EQ(window->statusPart(1)->text(),
               QStringLiteral("Kurve: 6.40 kHz, N 512     Einstellung: ") + settingsText);
+    QApplication::processEvents();
+    saveShot(window.get(), "status-kurve-und-einstellung");
     window->commandAction(app::cmd::ShowLevel)->trigger(); // levels carry no rate
     EXPECT_EQ(window->statusPart(1)->text(), settingsText);
     st.impedanceMagnitude.stamp(4096, 2); // as set: the settings alone
