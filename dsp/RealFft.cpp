@@ -13,6 +13,12 @@ namespace
 constexpr int kMinOrder = 2;
 constexpr int kMaxOrder = 24;
 
+// a * b written out: std::complex's operator* checks for infinities on every call.
+inline std::complex<double> times(std::complex<double> a, std::complex<double> b)
+{
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
 } // namespace
 
 int RealFft::lengthFor(long samples)
@@ -25,38 +31,42 @@ int RealFft::lengthFor(long samples)
 
 RealFft::RealFft(int length) : n_(lengthFor(length)), half_(n_ / 2)
 {
-    int bits = 0;
-    while ((1 << bits) < half_)
-        ++bits;
-    bitReversed_.resize(static_cast<std::size_t>(half_));
-    for (int i = 0; i < half_; ++i) {
-        int r = 0;
-        for (int b = 0; b < bits; ++b)
-            r |= ((i >> b) & 1) << (bits - 1 - b);
-        bitReversed_[static_cast<std::size_t>(i)] = r;
-    }
-    // Each factor from its own angle rather than by repeated multiplication, so that the
-    // error does not grow along the table.
+    // e^(-j2pi k/N) for k = 0..N/2 from the first eighth of the circle by its symmetries; each
+    // value from its own angle rather than by repeated multiplication, so that the error does
+    // not grow along the table.
+    twiddles_.assign(static_cast<std::size_t>(half_ + 1), {});
     const double step = 2.0 * std::numbers::pi / n_;
-    twiddles_.resize(static_cast<std::size_t>(std::max(1, half_ / 2)));
-    for (std::size_t m = 0; m < twiddles_.size(); ++m)
-        twiddles_[m] = std::polar(1.0, -2.0 * step * static_cast<double>(m));
-    splitTwiddles_.resize(static_cast<std::size_t>(half_ + 1));
-    for (std::size_t k = 0; k < splitTwiddles_.size(); ++k)
-        splitTwiddles_[k] = std::polar(1.0, -step * static_cast<double>(k));
-    work_.resize(static_cast<std::size_t>(half_));
+    const int quarter = n_ / 4;
+    for (int k = 0; k <= n_ / 8; ++k) {
+        const double c = std::cos(step * k);
+        const double s = std::sin(step * k);
+        auto put = [&](int index, double re, double im) {
+            twiddles_[static_cast<std::size_t>(index)] = {re, im};
+        };
+        put(k, c, -s);
+        put(quarter - k, s, -c);
+        put(quarter + k, -s, -c);
+        put(half_ - k, -c, -s);
+    }
 }
 
-void RealFft::complexTransform(std::complex<double>* z, bool inverse)
+void RealFft::complexTransform(std::complex<double>* z, bool inverse) const
 {
-    for (int i = 0; i < half_; ++i) {
-        const int r = bitReversed_[static_cast<std::size_t>(i)];
+    // Bit-reversed order by counting backwards in reversed binary.
+    for (int i = 1, r = 0; i < half_; ++i) {
+        int bit = half_ >> 1;
+        while (r & bit) {
+            r ^= bit;
+            bit >>= 1;
+        }
+        r |= bit;
         if (r > i)
             std::swap(z[i], z[r]);
     }
+    // The half length's factors e^(-j2pi m/(N/2)) are every second entry of the table.
     for (int len = 2; len <= half_; len <<= 1) {
         const int halfLen = len / 2;
-        const int stride = half_ / len;
+        const int stride = 2 * (half_ / len);
         for (int start = 0; start < half_; start += len) {
             std::complex<double>* a = z + start;
             std::complex<double>* b = a + halfLen;
@@ -64,10 +74,7 @@ void RealFft::complexTransform(std::complex<double>* z, bool inverse)
                 std::complex<double> w = twiddles_[static_cast<std::size_t>(j * stride)];
                 if (inverse)
                     w = std::conj(w);
-                // Written out: std::complex's operator* checks for infinities on every call.
-                const double tr = b[j].real() * w.real() - b[j].imag() * w.imag();
-                const double ti = b[j].real() * w.imag() + b[j].imag() * w.real();
-                const std::complex<double> t(tr, ti);
+                const std::complex<double> t = times(b[j], w);
                 b[j] = a[j] - t;
                 a[j] += t;
             }
@@ -75,49 +82,61 @@ void RealFft::complexTransform(std::complex<double>* z, bool inverse)
     }
 }
 
-void RealFft::forward(const double* x, std::complex<double>* spectrum)
+void RealFft::forward(const double* x, std::complex<double>* spectrum) const
 {
     // The even samples as real parts, the odd ones as imaginary parts: one complex transform
-    // of half the length, then split into the two halves' spectra.
+    // of half the length in the output array, then split into the two halves' spectra, bins k
+    // and N/2 - k together so that it can be done in place.
     for (int i = 0; i < half_; ++i)
-        work_[static_cast<std::size_t>(i)] = {x[2 * i], x[2 * i + 1]};
-    complexTransform(work_.data(), false);
-    for (int k = 0; k <= half_; ++k) {
-        const std::complex<double> zk = work_[static_cast<std::size_t>(k % half_)];
-        const std::complex<double> zc =
-            std::conj(work_[static_cast<std::size_t>((half_ - k) % half_)]);
+        spectrum[i] = {x[2 * i], x[2 * i + 1]};
+    complexTransform(spectrum, false);
+    auto split = [&](std::complex<double> zk, std::complex<double> zmk, int k) {
+        const std::complex<double> zc = std::conj(zmk);
         const std::complex<double> even = 0.5 * (zk + zc);
         const std::complex<double> diff = 0.5 * (zk - zc);
         const std::complex<double> odd(diff.imag(), -diff.real()); // diff / j
-        const std::complex<double> w = splitTwiddles_[static_cast<std::size_t>(k)];
-        spectrum[k] = even + std::complex<double>(odd.real() * w.real() - odd.imag() * w.imag(),
-                                                  odd.real() * w.imag() + odd.imag() * w.real());
+        return even + times(odd, twiddles_[static_cast<std::size_t>(k)]);
+    };
+    const std::complex<double> z0 = spectrum[0];
+    spectrum[0] = split(z0, z0, 0);
+    spectrum[half_] = split(z0, z0, half_);
+    for (int k = 1; k <= half_ / 2; ++k) {
+        const std::complex<double> zk = spectrum[k];
+        const std::complex<double> zm = spectrum[half_ - k];
+        spectrum[k] = split(zk, zm, k);
+        spectrum[half_ - k] = split(zm, zk, half_ - k);
     }
 }
 
-void RealFft::inverse(const std::complex<double>* spectrum, double* x)
+void RealFft::inverse(std::complex<double>* spectrum, double* x) const
 {
-    auto bin = [&](int k) {
-        if (k == 0 || k == half_)
-            return std::complex<double>(spectrum[k].real(), 0.0);
-        return spectrum[k];
-    };
-    for (int k = 0; k < half_; ++k) {
-        const std::complex<double> xk = bin(k);
-        const std::complex<double> xc = std::conj(bin(half_ - k));
+    // Bins 0 and N/2 of a real sequence are real; what else they hold is ignored.
+    spectrum[0] = {spectrum[0].real(), 0.0};
+    spectrum[half_] = {spectrum[half_].real(), 0.0};
+    auto merge = [&](std::complex<double> xk, std::complex<double> xmk, int k) {
+        const std::complex<double> xc = std::conj(xmk);
         const std::complex<double> even = 0.5 * (xk + xc);
         const std::complex<double> diff = 0.5 * (xk - xc);
-        const std::complex<double> w = std::conj(splitTwiddles_[static_cast<std::size_t>(k)]);
-        const std::complex<double> odd(diff.real() * w.real() - diff.imag() * w.imag(),
-                                       diff.real() * w.imag() + diff.imag() * w.real());
-        // even + j odd
-        work_[static_cast<std::size_t>(k)] = {even.real() - odd.imag(), even.imag() + odd.real()};
+        const std::complex<double> odd =
+            times(diff, std::conj(twiddles_[static_cast<std::size_t>(k)]));
+        return std::complex<double>(even.real() - odd.imag(),
+                                    even.imag() + odd.real()); // even + j odd
+    };
+    const std::complex<double> x0 = spectrum[0];
+    const std::complex<double> xh = spectrum[half_];
+    spectrum[0] = merge(x0, xh, 0);
+    for (int k = 1; k <= half_ / 2; ++k) {
+        const std::complex<double> xk = spectrum[k];
+        const std::complex<double> xm = spectrum[half_ - k];
+        spectrum[k] = merge(xk, xm, k);
+        if (half_ - k != k)
+            spectrum[half_ - k] = merge(xm, xk, half_ - k);
     }
-    complexTransform(work_.data(), true);
+    complexTransform(spectrum, true);
     const double scale = 1.0 / half_;
     for (int i = 0; i < half_; ++i) {
-        x[2 * i] = work_[static_cast<std::size_t>(i)].real() * scale;
-        x[2 * i + 1] = work_[static_cast<std::size_t>(i)].imag() * scale;
+        x[2 * i] = spectrum[i].real() * scale;
+        x[2 * i + 1] = spectrum[i].imag() * scale;
     }
 }
 
