@@ -129,12 +129,15 @@ SweepDeconvolution deconvolveSweep(const SweepPlan& plan, std::span<const double
     SweepDeconvolution d;
     d.rateHz = plan.rateHz;
     d.arrivalIndex = plan.startSample;
+    // The longest transform holds 2^24 samples: beyond that a capture is cut.
+    const std::size_t room = (std::size_t{1} << 24) - static_cast<std::size_t>(plan.totalSamples);
+    capture = capture.first(std::min(capture.size(), room));
     d.captureSamples = static_cast<int>(capture.size());
     // Long enough that the response to the whole capture and the inverse filter's extent
     // ahead of time zero (the played length) do not overlap around the circle.
-    const long span = static_cast<long>(std::max<std::size_t>(
-                          capture.size(), static_cast<std::size_t>(plan.totalSamples))) +
-                      plan.totalSamples;
+    const long span =
+        static_cast<long>(std::max(capture.size(), static_cast<std::size_t>(plan.totalSamples))) +
+        plan.totalSamples;
     RealFft fft(RealFft::lengthFor(span));
     const int n = fft.length();
     d.response.assign(static_cast<std::size_t>(n), 0.0);
