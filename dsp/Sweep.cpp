@@ -64,8 +64,8 @@ SweepPlan planSweep(const SweepSpec& spec)
     p.amplitude = clampFinite(spec.amplitude, 0.0, 1.0, 0.0);
 
     // startHz * L whole: the lengths that allow it are multiples of ln(end/start)/start.
-    const double octaves = std::log(p.endHz / p.startHz);
-    const double step = octaves / p.startHz;
+    const double logRatio = std::log(p.endHz / p.startHz);
+    const double step = logRatio / p.startHz;
     const double wanted = clampFinite(spec.lengthSeconds, kSweepMinSeconds, kSweepMaxSeconds, 2.0);
     double cycles = std::max(1.0, std::round(wanted / step));
     if (cycles * step > kSweepMaxSeconds)
@@ -73,7 +73,7 @@ SweepPlan planSweep(const SweepSpec& spec)
     if (cycles * step < kSweepMinSeconds)
         cycles += 1.0;
     p.timeConstantSeconds = cycles / p.startHz;
-    p.lengthSeconds = p.timeConstantSeconds * octaves;
+    p.lengthSeconds = p.timeConstantSeconds * logRatio;
 
     const double fadeIn = clampFinite(spec.fadeInSeconds, 0.0, 1.0, 0.0);
     p.startSample = static_cast<int>(std::lround(fadeIn * p.rateHz));
