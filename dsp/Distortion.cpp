@@ -64,10 +64,24 @@ HarmonicResponse cutHarmonic(const SweepDeconvolution& d, double arrival, double
     // referred to time zero itself.
     h.binHz = static_cast<double>(d.rateHz) / m;
     h.spectrum.resize(spectrum.size());
+    // The phase factors advance by a fixed rotation from bin to bin; each is taken afresh
+    // from its angle every 256 bins so that the rotations' rounding cannot accumulate.
+    const double shiftTurns = fraction / m;
+    const double zeroTurns = static_cast<double>(h.zeroIndex) / m;
+    const std::complex<double> shiftStep = std::polar(1.0, 2.0 * kPi * shiftTurns);
+    const std::complex<double> zeroStep = std::polar(1.0, 2.0 * kPi * zeroTurns);
+    std::complex<double> shift = 1.0;
+    std::complex<double> zero = 1.0;
     for (std::size_t k = 0; k < spectrum.size(); ++k) {
-        const double turns = static_cast<double>(k) / m;
-        spectrum[k] *= std::polar(1.0, 2.0 * kPi * turns * fraction);
-        h.spectrum[k] = spectrum[k] * std::polar(1.0, 2.0 * kPi * turns * h.zeroIndex);
+        if (k % 256 == 0) {
+            const double bin = static_cast<double>(k);
+            shift = std::polar(1.0, 2.0 * kPi * std::remainder(shiftTurns * bin, 1.0));
+            zero = std::polar(1.0, 2.0 * kPi * std::remainder(zeroTurns * bin, 1.0));
+        }
+        spectrum[k] *= shift;
+        h.spectrum[k] = spectrum[k] * zero;
+        shift *= shiftStep;
+        zero *= zeroStep;
     }
     fft.inverse(spectrum.data(), seg.data());
     h.samples.assign(seg.begin(), seg.begin() + width);
