@@ -1,4 +1,5 @@
-// MeasurementStore: every measured and derived buffer, fixed sizes, one process-wide instance.
+// MeasurementStore: every measured and derived buffer, one process-wide instance. The buffers
+// have fixed sizes (the store is the file image), but for the distortion curves of a sweep.
 #pragma once
 
 #include <array>

@@ -4,6 +4,7 @@
 
 #include "files/DistortionBlock.h"
 #include "files/Exchange.h"
+#include "files/Import.h"
 #include "files/MeasurementFile.h"
 
 #include "core/Store.h"
@@ -144,6 +145,12 @@ TEST_F(DistortionFileTest, OldFilesLoadAndResaveByteForByteAndClearTheCurves)
         ++seen;
     }
     EXPECT_EQ(seen, 5);
+
+    // Nor is it part of an imported file of an older layout, which had no sweep.
+    writeFile(path("old.133"), Image(files::kVersion133FileSize, 0));
+    core::store().distortion = record;
+    ASSERT_EQ(files::importVersion133File(path("old.133")), files::FileStatus::Loaded);
+    EXPECT_TRUE(core::store().distortion.empty());
 }
 
 TEST_F(DistortionFileTest, AFileWithCurvesRoundTripsExactly)
