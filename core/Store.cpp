@@ -93,6 +93,57 @@ int rateTableIndex(int rateCode)
     return 0;
 }
 
+namespace {
+bool allWithin(const std::vector<float>& v, float lo, float hi)
+{
+    for (float x : v)
+        if (!(x >= lo && x <= hi)) // NaN fails both
+            return false;
+    return true;
+}
+} // namespace
+
+bool isPlausibleDistortionRecord(const DistortionRecord& r)
+{
+    const std::size_t n = r.hz.size();
+    if (n == 0) {
+        DistortionRecord emptyRecord;
+        return r == emptyRecord;
+    }
+    if (n > static_cast<std::size_t>(kDistortionMaxPoints))
+        return false;
+    if (!(r.sweepRateHz >= kDistortionMinRateHz && r.sweepRateHz <= kDistortionMaxRateHz))
+        return false;
+    const double nyquist = 0.5 * r.sweepRateHz;
+    if (!(r.sweepStartHz > 0.0 && r.sweepStartHz < r.sweepEndHz && r.sweepEndHz <= nyquist))
+        return false;
+    if (!(r.sweepSeconds > 0.0 && r.sweepSeconds <= kDistortionMaxSweepSeconds))
+        return false;
+    if (!(r.sweepAmplitude >= 0.0 && r.sweepAmplitude <= 1.0))
+        return false;
+    float previous = 0.0f;
+    for (float f : r.hz) {
+        if (!(f > previous) || !std::isfinite(f))
+            return false;
+        previous = f;
+    }
+    if (r.fundamentalDb.size() != n || r.thdPercent.size() != n)
+        return false;
+    if (!allWithin(r.fundamentalDb, -kDistortionDbLimit, kDistortionDbLimit) ||
+        !allWithin(r.thdPercent, 0.0f, kDistortionThdLimitPercent))
+        return false;
+    for (int k = 0; k < kDistortionHarmonics; ++k) {
+        const std::vector<float>& h = r.harmonicDb[static_cast<std::size_t>(k)];
+        const std::vector<float>& noise = r.noiseDb[static_cast<std::size_t>(k)];
+        if (h.size() > n || (!noise.empty() && noise.size() != h.size()))
+            return false;
+        if (!allWithin(h, -kDistortionDbLimit, kDistortionDbLimit) ||
+            !allWithin(noise, -kDistortionDbLimit, kDistortionDbLimit))
+            return false;
+    }
+    return true;
+}
+
 void setTsResultText(const char* text)
 {
     auto& t = g_store->tsResultText;

@@ -1,8 +1,10 @@
-// MeasurementStore: every measured and derived buffer, fixed sizes, one process-wide instance.
+// MeasurementStore: every measured and derived buffer, one process-wide instance. The buffers
+// have fixed sizes (the store is the file image), but for the distortion curves of a sweep.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 namespace core
 {
@@ -77,6 +79,49 @@ struct ImpedanceCurveLabel {
     double freeAirPeakHz = 0.0; // where the free-air curve peaked, for the second run's kind
 };
 
+// The harmonic distortion of a sweep measurement against the excitation frequency, as it is
+// kept with the measurement. Unlike the rest of the store it has no fixed size: it lives
+// outside the fixed file block (appended to the file only when it is not empty), and its
+// length is that of the sweep's band. Values are floats, as every curve of the store.
+inline constexpr int kDistortionHarmonics = 4; // H2..H5
+
+struct DistortionRecord {
+    std::vector<float> hz;            // ascending, one point per step of the grid
+    std::vector<float> fundamentalDb; // like hz
+    // H2..H5 in dB re the fundamental; each holds the first points of hz, as long as the
+    // harmonic stays within the sweep's band, so the higher harmonics' curves end earlier.
+    std::array<std::vector<float>, kDistortionHarmonics> harmonicDb;
+    std::vector<float> thdPercent; // like hz
+    // The capture's noise in each harmonic's reading, dB re the fundamental; like harmonicDb,
+    // or empty when the capture had no stretch of noise to read.
+    std::array<std::vector<float>, kDistortionHarmonics> noiseDb;
+    bool noiseCoversBand = false;
+    // The sweep as it was played.
+    double sweepStartHz = 0.0;
+    double sweepEndHz = 0.0;
+    double sweepSeconds = 0.0;
+    double sweepAmplitude = 0.0; // peak, 1.0 = digital full scale
+    int sweepRateHz = 0;
+
+    bool empty() const { return hz.empty(); }
+    bool operator==(const DistortionRecord&) const = default;
+};
+
+// Bounds of a record that can be right. A file may hold anything, so the reader refuses a
+// record outside them; the conversion from the analysis keeps within them.
+inline constexpr int kDistortionMaxPoints = 4096; // 96 points per octave over 10 Hz..384 kHz
+inline constexpr float kDistortionDbLimit = 1000.0f;
+inline constexpr float kDistortionThdLimitPercent = 1.0e9f;
+inline constexpr double kDistortionMaxSweepSeconds = 3600.0;
+inline constexpr int kDistortionMinRateHz = 1000;
+inline constexpr int kDistortionMaxRateHz = 10000000;
+
+// True for an empty record, and for one whose values are all finite and within the bounds:
+// 1..kDistortionMaxPoints points of positive, strictly ascending frequency; fundamental and
+// THD one value per point; each harmonic at most one per point and its noise as many or none;
+// a sweep with 0 < start < end <= rate / 2, a positive length and an amplitude within 0..1.
+bool isPlausibleDistortionRecord(const DistortionRecord& r);
+
 struct MeasurementStore {
     TimeRecord timeRecord;
     TimeRecord stepResponseCurve; // 4096 floats + N + rate code
@@ -119,6 +164,9 @@ struct MeasurementStore {
 
     std::array<char, kTsTextSize> tsResultText{};
     ImpedanceCurveLabel impedanceLabel;
+
+    // Empty unless the measurement was a sweep; see DistortionRecord.
+    DistortionRecord distortion;
 
     // The shared FFT work arrays (the level worker has its own pair).
     std::array<float, kRecordSamples> fftRe{};

@@ -146,6 +146,11 @@ ExchangeText buildZma();
 // one column per curve, comma-separated with a decimal point; an empty cell where a curve has
 // no value. View 11 gives the columns of view 3 (its frequency curves).
 ExchangeText buildViewCsv(int view, bool dbspl);
+// CSV of the distortion curves: a header row, then one row per frequency with frequency [Hz],
+// fundamental [dB], H2..H5 [dB re fundamental] and THD [%], comma-separated with a decimal
+// point; a harmonic's cell is empty where it has left the sweep's band. Refused (with the
+// reason) for a measurement without distortion curves.
+ExchangeText buildThdCsv(const core::DistortionRecord& distortion);
 
 // Writes through the replacing write. A text that cannot be built shows its reason (error icon)
 // and returns WriteFailed without touching the file; a failed write shows message 27 with the

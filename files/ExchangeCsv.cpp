@@ -178,6 +178,39 @@ void addOverlaySum(CsvTable& t, const core::MeasurementStore& st, const char* am
 
 } // namespace
 
+ExchangeText buildThdCsv(const core::DistortionRecord& distortion)
+{
+    if (distortion.empty()) {
+        ExchangeText out;
+        out.message = "Die Messung enthält keine Klirrfaktordaten; sie entstehen nur bei einer "
+                      "Messung mit dem Sweep.";
+        return out;
+    }
+    // Rows by index, not keyed by frequency as the views' tables: the points are the record's
+    // own, and two that round to the same float stay two rows.
+    std::string text = quoted("Frequenz [Hz]") + "," + quoted("Grundwelle [dB]");
+    for (int k = 2; k < 2 + core::kDistortionHarmonics; ++k)
+        text += "," + quoted(core::formatC("H%d [dB re Grundwelle]", k));
+    text += "," + quoted("THD [%]") + "\r\n";
+    for (std::size_t i = 0; i < distortion.hz.size(); ++i) {
+        text += csvNumber(distortion.hz[i], "%.6g");
+        text += "," + csvNumber(distortion.fundamentalDb[i], "%.6g");
+        for (const std::vector<float>& h : distortion.harmonicDb) {
+            text += ",";
+            if (i < h.size())
+                text += csvNumber(h[i], "%.6g");
+        }
+        text += ",";
+        if (i < distortion.thdPercent.size())
+            text += csvNumber(distortion.thdPercent[i], "%.6g");
+        text += "\r\n";
+    }
+    ExchangeText out;
+    out.ok = true;
+    out.text = std::move(text);
+    return out;
+}
+
 ExchangeText buildViewCsv(int view, bool dbspl)
 {
     const core::MeasurementStore& st = core::store();

@@ -70,6 +70,8 @@ void copyImage(const unsigned char* b, const OldLayout& l)
     sn.referenceResistorOhm = getF32(b, l.window + 4);
     getI32s(b, l.window + 8, st.importReserved.data(), 4);
     st.importReservedByte = b[l.window + 24];
+    // The older layouts had no sweep: curves of an earlier measurement do not belong here.
+    st.distortion = core::DistortionRecord{};
 }
 
 FileStatus importFile(const std::string& path, std::size_t fileSize, std::size_t readSize,

@@ -1,5 +1,6 @@
 #include "files/MeasurementFile.h"
 
+#include "files/DistortionBlock.h"
 #include "files/FileDialogs.h"
 #include "files/FileExtras.h"
 
@@ -10,6 +11,7 @@
 #include "core/Ui.h"
 
 #include <memory>
+#include <utility>
 
 namespace files
 {
@@ -117,6 +119,7 @@ void writeMeasurementImage(Bytes& b)
         putText(b, kUserTexts + t * kUserTextSize, d.userText[t], x.userTextLastByte[t]);
     putRaw(b, kUnused2, x.mesUnused2.data(), kUnused2Size);
     putText(b, kTsResultText, st.tsResultText, x.tsTextLastByte);
+    appendDistortionBlock(b, st.distortion);
 }
 
 Bytes measurementImage()
@@ -165,6 +168,32 @@ void applyMeasurementImage(const unsigned char* b)
         getText(b, kUserTexts + t * kUserTextSize, d.userText[t], x.userTextLastByte[t]);
     getRaw(b, kUnused2, x.mesUnused2.data(), kUnused2Size);
     getText(b, kTsResultText, st.tsResultText, x.tsTextLastByte);
+    st.distortion = core::DistortionRecord{};
+}
+
+bool isMeasurementFileLength(long long length)
+{
+    const long long fixed = static_cast<long long>(kMeasurementFileSize);
+    return length == fixed ||
+           (length >= fixed + static_cast<long long>(distortion_block::kMinBytes) &&
+            length <= fixed + static_cast<long long>(distortion_block::kMaxBytes));
+}
+
+bool applyMeasurementFile(const unsigned char* data, std::size_t size)
+{
+    if (size == kMeasurementFileSize) {
+        applyMeasurementImage(data);
+        return true;
+    }
+    if (size < kMeasurementFileSize)
+        return false;
+    // The block is checked before anything is applied, so a damaged file changes nothing.
+    core::DistortionRecord distortion;
+    if (!parseDistortionBlock(data + kMeasurementFileSize, size - kMeasurementFileSize, distortion))
+        return false;
+    applyMeasurementImage(data);
+    core::store().distortion = std::move(distortion);
+    return true;
 }
 
 std::vector<std::string> implausibleSnapshotNames(const core::AcquisitionSnapshot& snapshot)
@@ -202,17 +231,20 @@ FileStatus readMeasurementFile(const std::string& path)
         showOpenFailure(path);
         return FileStatus::CannotOpen;
     }
-    if (length != static_cast<long long>(kMeasurementFileSize)) {
+    if (!isMeasurementFileLength(length)) {
         core::message(114, 113, core::Icon::Error);
         return FileStatus::WrongLength;
     }
+    const std::size_t size = static_cast<std::size_t>(length);
     Bytes image;
-    if (readFileStart(path, kMeasurementFileSize, image) != ReadStatus::Ok ||
-        image.size() != kMeasurementFileSize) {
+    if (readFileStart(path, size, image) != ReadStatus::Ok || image.size() != size) {
         showOpenFailure(path, 28);
         return FileStatus::ReadError;
     }
-    applyMeasurementImage(image.data());
+    if (!applyMeasurementFile(image.data(), image.size())) {
+        core::message(114, 113, core::Icon::Error);
+        return FileStatus::WrongLength;
+    }
     const std::vector<std::string> repaired = implausibleSnapshotNames(core::snapshot());
     if (!repaired.empty()) {
         std::string text = core::str(147);

@@ -77,12 +77,22 @@ static_assert(kUnused2 + kUnused2Size == kTsResultText);
 static_assert(kTsResultText + 2024 == kMeasurementFileSize);
 } // namespace mes
 
-// The block as it is in the records now (store, snapshot, user texts).
+// The file as it is in the records now (store, snapshot, user texts): the fixed block of
+// kMeasurementFileSize bytes, followed by the distortion block (files/DistortionBlock.h) when
+// the store holds distortion curves.
 Bytes measurementImage();
 // The same image into `b`, reusing its storage (for callers that make many).
 void writeMeasurementImage(Bytes& b);
-// Replaces the block's parts of the records by an image of kMeasurementFileSize bytes.
+// Replaces the block's parts of the records by an image of kMeasurementFileSize bytes. Such
+// an image has no distortion curves: the store's are cleared.
 void applyMeasurementImage(const unsigned char* image);
+
+// Whether a file of `length` bytes can be a measurement file: the fixed block alone, or the
+// block and a distortion block of a size the layout allows.
+bool isMeasurementFileLength(long long length);
+// Applies a whole file: the fixed block alone, or the block and one valid distortion block.
+// False, with the records untouched, for anything else (a wrong length, a damaged block).
+bool applyMeasurementFile(const unsigned char* data, std::size_t size);
 
 // The German names of the snapshot fields that can't be right (core::implausibleSnapshotFields);
 // empty when all are plausible.
@@ -91,7 +101,9 @@ std::vector<std::string> implausibleSnapshotNames(const core::AcquisitionSnapsho
 enum class FileStatus { Loaded, CannotOpen, WrongLength, ReadError };
 
 // Loads a measurement file without a dialog, with the loader's own messages (caption 29;
-// 114/113; caption 28). The layout has no checksum, so any 331448 bytes load; when the
+// 114/113; caption 28). A file with a distortion block that is not valid gets the message of
+// a wrong length (114/113), as it is no file of this version. The fixed block has no
+// checksum, so any 331448 bytes load; when the
 // snapshot holds values that can't be right, one notice names them (restoreSnapshot puts
 // defaults into the settings for them; the block itself keeps the file's bytes). The caller
 // does what the shell does: restoreSnapshot() and re-render after Loaded, message 116

@@ -22,13 +22,13 @@ fi
 # name            max_len  dictionary  corpora (under tests/fuzz/corpus; the first one for
 #                                      the replay test too)
 table=(
-  "mes            331448   binary      mes"
+  "mes            511776   binary      mes"
   "cfg            148068   binary      cfg"
   "import133      263012   binary      import133"
   "import21       345048   binary      import21"
   "mic            70000    mic         mic"
   "exchange       70000    mic         exchange"
-  "deep_mes       331448   binary      mes"
+  "deep_mes       511776   binary      mes"
   "deep_cfg       148068   binary      cfg"
   "deep_import133 263012   binary      import133"
   "deep_import21  345048   binary      import21"

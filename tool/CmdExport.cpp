@@ -3,6 +3,8 @@
 #include "files/Exchange.h"
 #include "files/Export.h"
 
+#include "core/Store.h"
+
 #include <charconv>
 #include <cstring>
 
@@ -23,8 +25,9 @@ constexpr KindName kKinds[] = {
     {"tsp", files::ExportKind::TsParameters},
 };
 
-// The exchange formats: FRD of an overlay slot, ZMA of the impedance, CSV of a view.
-enum class ExchangeKind { Frd, Zma, Csv };
+// The exchange formats: FRD of an overlay slot, ZMA of the impedance, CSV of a view, CSV of
+// the distortion curves.
+enum class ExchangeKind { Frd, Zma, Csv, Thd };
 
 bool smallNumber(const std::string& text, int lo, int hi, int& value)
 {
@@ -47,10 +50,12 @@ int runExport(tool::ToolContext& ctx)
         exchange = ExchangeKind::Zma;
     else if (ctx.args[0] == "csv")
         exchange = ExchangeKind::Csv;
+    else if (ctx.args[0] == "thd")
+        exchange = ExchangeKind::Thd;
     else if (ctx.args[0] != "frd" && kind == nullptr)
         return tool::usageError("export: unbekannte ART „" + ctx.args[0] +
                                 "“ (amp, amp-ternovax, pha-ternovax, imp, imp-ternovax, "
-                                "phe-ternovax, tsp, frd, zma, csv)");
+                                "phe-ternovax, tsp, frd, zma, csv, thd)");
     if (!ctx.inPath.empty())
         return tool::usageError("export: die Messdatei als DATEI.mes angeben, nicht mit --in");
     int slot = 0;
@@ -88,6 +93,11 @@ int runExport(tool::ToolContext& ctx)
     case ExchangeKind::Zma:
         return tool::saveStatus(files::writeExchangeText(files::buildZma(), out, "ZMA-Export"),
                                 out);
+    case ExchangeKind::Thd:
+        return tool::saveStatus(
+            files::writeExchangeText(files::buildThdCsv(core::store().distortion), out,
+                                     "Klirrfaktor-Export"),
+            out);
     case ExchangeKind::Csv:
         break;
     }
@@ -105,6 +115,10 @@ const bool registered = tool::registerCommand(
      "  export zma FILE.mes OUT.zma           impedance and its phase for design tools\n"
      "  export csv FILE.mes OUT.csv [--view V]  the curves of view V (1..8, 11; default 2),\n"
      "                                       one column per curve, header row\n"
+     "  export thd FILE.mes OUT.csv           the distortion curves of a sweep measurement:\n"
+     "                                       header row, then frequency [Hz], fundamental [dB],\n"
+     "                                       H2..H5 [dB re fundamental], THD [%]; a harmonic's\n"
+     "                                       field is empty above the band it can be read in\n"
      "                                       FRD/ZMA phase: degrees, a delay gives a falling\n"
      "                                       phase, an inductive impedance a positive one",
      runExport});

@@ -76,6 +76,11 @@ public:
         }
         out += '"';
     }
+    void boolean(bool v)
+    {
+        comma();
+        out += v ? "true" : "false";
+    }
     void field(const char* k, int v) { key(k), number(v); }
     void field(const char* k, float v) { key(k), number(static_cast<double>(v)); }
 
@@ -152,6 +157,33 @@ void measurementJson(Json& j)
     trailer(j, "impedanceMagnitude", st.impedanceMagnitude);
     trailer(j, "impedancePhase", st.impedancePhase);
     j.field("csdMaxLevel", st.csdLevel[core::kCsdPoints]);
+    const core::DistortionRecord& dist = st.distortion;
+    j.key("distortion");
+    j.open('{');
+    j.key("present");
+    j.boolean(!dist.empty());
+    j.field("points", static_cast<int>(dist.hz.size()));
+    if (!dist.empty()) {
+        j.field("fromHz", dist.hz.front());
+        j.field("toHz", dist.hz.back());
+        j.key("harmonicPoints");
+        j.open('[');
+        for (const std::vector<float>& h : dist.harmonicDb)
+            j.number(static_cast<int>(h.size()));
+        j.close(']');
+        j.key("sweepStartHz");
+        j.number(dist.sweepStartHz);
+        j.key("sweepEndHz");
+        j.number(dist.sweepEndHz);
+        j.key("sweepSeconds");
+        j.number(dist.sweepSeconds);
+        j.key("sweepAmplitude");
+        j.number(dist.sweepAmplitude);
+        j.field("sweepRateHz", dist.sweepRateHz);
+        j.key("noiseCoversBand");
+        j.boolean(dist.noiseCoversBand);
+    }
+    j.close('}');
     j.key("userText");
     j.open('[');
     for (const auto& t : d.userText)
@@ -295,7 +327,9 @@ const bool registered = tool::registerCommand(
     {"info",
      "  info FILE                            JSON summary of a .mes (current layout, or 1.33 and\n"
      "                                       2.1 by their lengths, read with the importers;\n"
-     "                                       \"layout\" says which) or of a .cfg",
+     "                                       \"layout\" says which) or of a .cfg;\n"
+     "                                       \"distortion\" says whether a .mes holds the\n"
+     "                                       distortion curves of a sweep (points, range)",
      runInfo});
 
 } // namespace

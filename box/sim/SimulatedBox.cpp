@@ -205,6 +205,37 @@ bool parseDriver(const std::string& text, DriverParameters& out)
     return true;
 }
 
+double distortDrive(const DriverDistortion& d, double volts)
+{
+    if (!d.enabled || !(d.referenceVolts > 0.0))
+        return volts;
+    const double r = d.referenceVolts;
+    const double s = volts / r;
+    const double c2 = std::pow(10.0, d.h2Db / 20.0);
+    const double c3 = std::pow(10.0, d.h3Db / 20.0);
+    return volts + r * (c2 * 2.0 * s * s + c3 * s * (4.0 * s * s - 3.0));
+}
+
+bool parseDistortion(const std::string& text, DriverDistortion& out)
+{
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return false;
+    double v[2];
+    const std::string parts[2] = {text.substr(0, comma), text.substr(comma + 1)};
+    for (int i = 0; i < 2; ++i) {
+        const char* first = parts[i].data();
+        const char* last = first + parts[i].size();
+        const auto [end, ec] = std::from_chars(first, last, v[i]);
+        if (ec != std::errc() || end != last || !(v[i] >= -200.0 && v[i] <= 0.0))
+            return false;
+    }
+    out.enabled = true;
+    out.h2Db = v[0];
+    out.h3Db = v[1];
+    return true;
+}
+
 bool parseFault(const std::string& text, Fault& out)
 {
     if (text == "none")
@@ -422,6 +453,12 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus st
             for (cd& v : x)
                 v = v.real() / 4096.0;
         }
+    }
+    // The driver's motor distorts what the amplifier gives it; the microphone hears that.
+    if (w == Wiring::Microphone && !internal && bench_.distortion.enabled) {
+        const double g = std::pow(10.0, bench_.amplifierGainDb / 20.0);
+        for (cd& v : x)
+            v = distortDrive(bench_.distortion, g * v.real()) / g;
     }
     const std::size_t p = x.size();
     std::vector<cd> spectrum = dftAny(x, false);

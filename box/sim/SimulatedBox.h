@@ -28,6 +28,26 @@ struct DriverParameters {
     bool operator==(const DriverParameters&) const = default;
 };
 
+// A memoryless nonlinearity in the driver's motor, off by default. A sine of peak
+// `referenceVolts` at the amplifier's output moves the driver as if the drive had its second
+// and third harmonic at h2Db and h3Db re the fundamental, exactly (Chebyshev polynomials of
+// the drive, whose fundamental stays that of the sine); a louder drive distorts more, the
+// second harmonic in proportion to the level, the third to its square.
+struct DriverDistortion {
+    bool enabled = false;
+    double h2Db = -40.0;
+    double h3Db = -50.0;
+    double referenceVolts = 1.0;
+    bool operator==(const DriverDistortion&) const = default;
+};
+
+// The drive the driver's motor sees for `volts` at its terminals: v + R (c2 2s^2 + c3 T3(s)),
+// s = v/R, c = 10^(dB/20); 2s^2 = T2(s) + 1 keeps silence silent. `volts` itself when off.
+double distortDrive(const DriverDistortion& d, double volts);
+
+// Parses "H2DB,H3DB" (two numbers from -200 to 0) into an enabled distortion; false otherwise.
+bool parseDistortion(const std::string& text, DriverDistortion& out);
+
 // What a line input (or the microphone input) is connected to.
 enum class Wiring {
     Open,            // nothing: noise only
@@ -99,6 +119,9 @@ struct Bench {
     Wiring mic = Wiring::Microphone;
 
     DriverParameters driver;
+    // Heard by the microphone only: the voltage across the driver stays that of the linear
+    // model.
+    DriverDistortion distortion;
     double referenceResistorOhm = 22.0;
     double diaphragmDiameterMm = 170.0;
     double distanceMm = 1000.0;

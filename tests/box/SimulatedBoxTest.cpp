@@ -1,11 +1,14 @@
 // The bench's physics against closed-form references, and the box's own sequence.
 #include "box/Mls.h"
 #include "box/sim/SimulatedBox.h"
+#include "dsp/Distortion.h"
+#include "dsp/Sweep.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cmath>
+#include <vector>
 
 using namespace box::sim;
 
@@ -154,4 +157,75 @@ TEST(SimulatedBench, PlaysTheDeconvolutionsSequence)
     }
     // The chips' mean level is the filter's centre tap, 0.9 of the sequence's level.
     EXPECT_NEAR(correlation / 4096.0 / high, 0.9, 0.05);
+}
+
+namespace {
+// One capture of the bench's periodic noise at 6.4 kHz on the microphone or line input 1.
+std::vector<int> captureNoise(const Bench& bench, bool microphone)
+{
+    SimulatedBox box(bench);
+    box.bench().noiseDbFs = -300.0;
+    box.bench().stimulus = Stimulus::Noise;
+    box.out(0x37A, 0x01 | 0x04); // no MLS, 6.4 kHz, line/microphone selection
+    for (int v : {0x3F, 0x37, 0x33, 0x13})
+        box.out(0x378, static_cast<std::uint8_t>(microphone ? v : v | 0x40));
+    return box.lastCapture();
+}
+} // namespace
+
+TEST(SimulatedBench, DriverDistortionHasItsHarmonicsAtTheReferenceLevel)
+{
+    DriverDistortion off;
+    for (double v : {-3.0, -0.1, 0.0, 0.7, 12.5})
+        EXPECT_EQ(distortDrive(off, v), v);
+
+    DriverDistortion d;
+    d.enabled = true;
+    d.h2Db = -40.0;
+    d.h3Db = -50.0;
+    d.referenceVolts = 0.5;
+    EXPECT_EQ(distortDrive(d, 0.0), 0.0);
+
+    // A sweep of the reference amplitude through it reads the harmonics as set; at half
+    // that amplitude the second harmonic is 6 dB lower, the third 12 dB.
+    for (double share : {1.0, 0.5}) {
+        dsp::SweepSpec spec;
+        spec.endHz = 4000.0; // the third harmonic stays below the Nyquist frequency
+        spec.amplitude = d.referenceVolts * share;
+        const dsp::SweepPlan plan = dsp::planSweep(spec);
+        std::vector<double> y = dsp::makeSweep(plan);
+        y.resize(static_cast<std::size_t>(dsp::recommendedCaptureSamples(plan)), 0.0);
+        for (double& v : y)
+            v = distortDrive(d, v);
+        const dsp::DistortionCurves c = dsp::analyzeSweep(plan, y).curves;
+        // T3's linear term lowers the fundamental of a quieter sine by 3 c3 (1 - share^2).
+        const double c2 = std::pow(10.0, d.h2Db / 20.0);
+        const double c3 = std::pow(10.0, d.h3Db / 20.0);
+        const double fundamental = 1.0 - 3.0 * c3 * (1.0 - share * share);
+        for (std::size_t i = 0; i < c.harmonicDb[1].size(); ++i) {
+            if (c.hz[i] < 100.0)
+                continue;
+            EXPECT_NEAR(c.harmonicDb[0][i], 20.0 * std::log10(c2 * share / fundamental), 0.05)
+                << c.hz[i];
+            EXPECT_NEAR(c.harmonicDb[1][i], 20.0 * std::log10(c3 * share * share / fundamental),
+                        0.05)
+                << c.hz[i];
+            EXPECT_NEAR(c.fundamentalDb[i], 20.0 * std::log10(fundamental), 0.02) << c.hz[i];
+        }
+    }
+
+    // Only the microphone hears it.
+    Bench bench;
+    bench.distortion = d;
+    bench.distortion.referenceVolts = 20.0;
+    EXPECT_NE(captureNoise(bench, true), captureNoise(Bench(), true));
+    EXPECT_EQ(captureNoise(bench, false), captureNoise(Bench(), false));
+
+    DriverDistortion parsed;
+    ASSERT_TRUE(parseDistortion("-35.5,-60", parsed));
+    EXPECT_TRUE(parsed.enabled);
+    EXPECT_EQ(parsed.h2Db, -35.5);
+    EXPECT_EQ(parsed.h3Db, -60.0);
+    for (const char* bad : {"", "-40", "-40,-50,-60", "3,-50", "-40,x", "nan,-50", "-40,-250"})
+        EXPECT_FALSE(parseDistortion(bad, parsed)) << bad;
 }

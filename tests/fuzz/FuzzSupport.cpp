@@ -133,6 +133,16 @@ void loadWith(Reader reader, const std::uint8_t* data, std::size_t size)
         return;
     }
     files::Bytes& image = buffer(Buffer::Loaded);
+    // A measurement file longer than the fixed block is taken whole when its distortion block
+    // is valid, as the program takes it; otherwise its first bytes are the fixed block, so
+    // that the fixed layout's fields are fuzzed with inputs of any length.
+    if (reader == Reader::Measurement && size > files::kMeasurementFileSize) {
+        image.assign(data, data + size);
+        if (files::applyMeasurementFile(image.data(), image.size())) {
+            core::restoreSnapshot();
+            return;
+        }
+    }
     fitInto(image, data, size, imageSize(reader));
     applyImage(reader, image);
 }
@@ -157,8 +167,8 @@ void requireStableResave(SavedFile kind)
     freshRecords();
     if (kind == SavedFile::Configuration)
         files::applyConfigurationImage(first.data());
-    else
-        files::applyMeasurementImage(first.data());
+    else if (!files::applyMeasurementFile(first.data(), first.size()))
+        std::abort(); // the program refuses a file it saved itself
     writeImage(kind, second);
     requireSame(first, second, "second save");
 }
@@ -219,6 +229,7 @@ void useLikeAUser()
             total += exchangeSize(files::buildViewCsv(view, dbspl));
     }
     total += exchangeSize(files::buildZma());
+    total += exchangeSize(files::buildThdCsv(core::store().distortion));
     if (total == 0)
         std::abort(); // an SVG always has its frame: nothing at all means a broken build
 }

@@ -67,6 +67,25 @@ for name in ("response", "csd"):
 # A microphone file longer than the 65536 bytes that are read, the limit inside a row.
 rows = "".join(" %.1f 1.00 5.00\r\n" % (20 + 0.5 * k) for k in range(4000))
 open(f"{corpus}/mic/cut-at-limit.mic", "w").write(rows[:65536 - 7] + " 1900.0 2.00 9.00\r\n" * 20)
+# A measurement with distortion curves: the response file and a block after it (the layout
+# of the README), a short record whose H3..H5 leave the band before the last point.
+import struct, zlib
+def curve(values):
+    return struct.pack("<I", len(values)) + struct.pack("<%df" % len(values), *values)
+hz = [500.0 * 2 ** (i / 12) for i in range(37)]
+n = len(hz)
+body = struct.pack("<ddddiI", 50.0, 8000.0, 0.5, 0.5, 48000, 1)
+body += curve(hz) + curve([-0.1 * i for i in range(n)]) + curve([1.0 + 0.01 * i for i in range(n)])
+for k in (2, 3, 4, 5):
+    m = min(n, sum(1 for f in hz if k * f <= 8000.0))
+    body += curve([-40.0 - 5 * k] * m)
+for k in (2, 3, 4, 5):
+    m = min(n, sum(1 for f in hz if k * f <= 8000.0))
+    body += curve([-90.0] * m if k < 4 else [])
+size = 8 + 4 + 4 + len(body) + 4
+block = b"ORVOKLRF" + struct.pack("<II", 1, size) + body
+block += struct.pack("<I", zlib.crc32(block))
+open(f"{corpus}/mes/sweep.mes", "wb").write(open(f"{work}/response.mes", "rb").read() + block)
 # Every byte 0xFF: NaN in every number, texts without their terminating NUL, codes of -1.
 for folder, size in (("mes", 331448), ("cfg", 148068), ("import133", 263012),
                      ("import21", 345048)):

@@ -422,6 +422,115 @@ TEST_F(ToolTest, EveryExportKind)
     EXPECT_FALSE(fs::exists(path("n.amp")));
 }
 
+// The distortion block after the fixed image, written from the README's table: eleven curves
+// of a count and float32 values each, the sweep before them, a CRC-32 after them.
+std::uint32_t crc32Of(const Bytes& b, std::size_t from, std::size_t to)
+{
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < to; ++i) {
+        c ^= b[i];
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+void appendBlock(Bytes& file, const std::vector<std::vector<float>>& curves)
+{
+    const std::size_t start = file.size();
+    auto u32 = [&](std::uint32_t v) {
+        file.resize(file.size() + 4);
+        putU32(file, file.size() - 4, v);
+    };
+    auto f64 = [&](double v) {
+        std::uint64_t u;
+        std::memcpy(&u, &v, 8);
+        u32(static_cast<std::uint32_t>(u));
+        u32(static_cast<std::uint32_t>(u >> 32));
+    };
+    for (char c : std::string("ORVOKLRF"))
+        file.push_back(static_cast<unsigned char>(c));
+    u32(1);
+    u32(0); // the size, filled in below
+    f64(20.0);
+    f64(20000.0);
+    f64(2.0);
+    f64(0.5);
+    u32(48000);
+    u32(0);
+    for (const std::vector<float>& c : curves) {
+        u32(static_cast<std::uint32_t>(c.size()));
+        for (float v : c) {
+            file.resize(file.size() + 4);
+            putFloat(file, file.size() - 4, v);
+        }
+    }
+    putU32(file, start + 12, static_cast<std::uint32_t>(file.size() + 4 - start));
+    u32(crc32Of(file, start, file.size()));
+}
+
+TEST_F(ToolTest, DistortionCurvesExportInfoAndResave)
+{
+    ASSERT_EQ(run("new plain.mes").status, 0);
+    Bytes m = read("plain.mes");
+    // Three points; H2 reaches the second, H3 only the first, H4 and H5 none. The noise of H2
+    // is read, the others' not.
+    appendBlock(m, {{1000.0f, 5000.0f, 10000.0f},
+                    {-0.5f, 0.125f, -3.0f},
+                    {1.5f, 0.25f, 0.0f},
+                    {-40.0f, -42.25f},
+                    {-60.5f},
+                    {},
+                    {},
+                    {-90.0f, -91.0f},
+                    {},
+                    {},
+                    {}});
+    write("d.mes", m);
+
+    Result r = runBoth("export thd d.mes d.csv", {"d.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(text("d.csv"), "\"Frequenz [Hz]\",\"Grundwelle [dB]\",\"H2 [dB re Grundwelle]\","
+                             "\"H3 [dB re Grundwelle]\",\"H4 [dB re Grundwelle]\","
+                             "\"H5 [dB re Grundwelle]\",\"THD [%]\"\r\n"
+                             "1000,-0.5,-40,-60.5,,,1.5\r\n"
+                             "5000,0.125,-42.25,,,,0.25\r\n"
+                             "10000,-3,,,,,0\r\n");
+
+    r = runBoth("info d.mes");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"bytes\":" + std::to_string(m.size()))) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"distortion\":{\"present\":true,\"points\":3,\"fromHz\":1000,"
+                                "\"toHz\":10000,\"harmonicPoints\":[2,1,0,0],"
+                                "\"sweepStartHz\":20,\"sweepEndHz\":20000,\"sweepSeconds\":2,"
+                                "\"sweepAmplitude\":0.5,\"sweepRateHz\":48000,"
+                                "\"noiseCoversBand\":false}"))
+        << r.out;
+    r = run("info plain.mes");
+    EXPECT_TRUE(contains(r.out, "\"distortion\":{\"present\":false,\"points\":0}")) << r.out;
+
+    // A resave keeps the block byte for byte; one without curves has no block.
+    ASSERT_EQ(run("resave d.mes again.mes").status, 0);
+    EXPECT_TRUE(read("again.mes") == m);
+
+    // Without curves: a German message, exit 1, no file.
+    r = runBoth("export thd plain.mes p.csv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "keine Klirrfaktordaten")) << r.err;
+    EXPECT_FALSE(fs::exists(path("p.csv")));
+
+    // A damaged block: the message of a file of another version, exit 1.
+    Bytes bad = m;
+    bad[m.size() - 1] ^= 0x40;
+    write("bad.mes", bad);
+    r = run("export thd bad.mes b.csv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "evt. Messdatei von anderer ORVO Version")) << r.err;
+    EXPECT_FALSE(fs::exists(path("b.csv")));
+
+    r = run("export --help");
+    EXPECT_TRUE(contains(r.out, "export thd FILE.mes OUT.csv")) << r.out;
+}
+
 TEST_F(ToolTest, ImportsOfBothOlderLayouts)
 {
     // Version 1.33: one slot, the later blocks packed after it; junk in the last 300 bytes.
