@@ -87,7 +87,8 @@ constexpr Block kTsText{kTsResultText, files::kMeasurementFileSize - kTsResultTe
 bool losesUnsavedData(Replaces what, const files::Bytes& saved, const files::Bytes& now,
                       bool axisChanged)
 {
-    if (saved.size() != files::kMeasurementFileSize || now.size() != files::kMeasurementFileSize)
+    // The fixed image comes first; a block of distortion curves may follow it.
+    if (saved.size() < files::kMeasurementFileSize || now.size() < files::kMeasurementFileSize)
         return what != Replaces::Nothing;
     switch (what) {
     case Replaces::Nothing:

@@ -23,7 +23,8 @@ enum class Replaces {
 // be gone after the command. For a response curve that is an overlay curve pushed off the
 // last slot, or every overlay when the frequency axis has changed since they were drawn
 // (`axisChanged`); a curve counts as saved when it is in any slot of `saved`. Empty data
-// (never measured) is never a loss.
+// (never measured) is never a loss. The images are the measurement file's: the fixed part,
+// then any further blocks, which only Everything compares.
 bool losesUnsavedData(Replaces what, const files::Bytes& saved, const files::Bytes& now,
                       bool axisChanged);
 

@@ -209,6 +209,11 @@ TEST_F(DesktopTest, OnlyDataThatWouldBeLostIsAskedFor)
     for (Replaces what : {Replaces::Impedance, Replaces::TsResult, Replaces::Level,
                           Replaces::Waterfall, Replaces::Everything})
         EXPECT_FALSE(loses(what, all));
+    // Distortion curves follow the fixed image; only a whole replacement looks at them.
+    files::Bytes withCurves = all;
+    withCurves.resize(all.size() + 104, 1);
+    EXPECT_FALSE(app::losesUnsavedData(Replaces::Impedance, all, withCurves, false));
+    EXPECT_TRUE(app::losesUnsavedData(Replaces::Everything, all, withCurves, false));
 
     // In the window: a level measurement over unsaved levels asks, over saved ones it doesn't.
     window->desktop().markSaved();
