@@ -28,6 +28,10 @@ void drawFrame(Picture& p, int family);
 // 40/50 sum amplitude/phase. Plot coordinates. Other kinds draw nothing.
 void drawCurve(Picture& p, int curveKind);
 
+// The legend of the overlay view, top right in the plot: each curve drawn with its colour key
+// and its name (file or measurement time), newest first. Plot coordinates, after the curves.
+void drawOverlayLegend(Picture& p);
+
 // The waterfall view with its own frame; moves the origin to the plot corner.
 void drawWaterfall(Picture& p);
 // A cube point (0..10000 each) projected with the observer of the display settings.
