@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -45,6 +46,7 @@ constexpr Keyword kKeywords[] = {
     {"Dialog Pegel Messungen", "pegel.html"},
     {"Messungen", "messungen.html"},
     {"Dateien", "dateien.html"},
+    {"Dialog Diagramm speichern", "dateien.html#Diagramm"},
 };
 
 QPointer<HelpBrowser> g_window;
@@ -91,6 +93,9 @@ HelpBrowser::HelpBrowser(QWidget* parent) : QWidget(parent, Qt::Window), browser
     layout->addLayout(buttons);
     layout->addWidget(browser_);
     browser_->setOpenExternalLinks(false);
+    // Esc closes the help as it closes a dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 void HelpBrowser::showTarget(const QString& folder, const QString& target)

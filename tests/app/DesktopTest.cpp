@@ -14,6 +14,7 @@
 #include "files/ConfigurationFile.h"
 #include "files/MeasurementFile.h"
 #include "plot/Render.h"
+#include "tests/app/DialogWatch.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -315,33 +316,7 @@ TEST_F(DesktopTest, PrintKeepsTheWindowsProportionsOnALandscapePage)
 namespace
 {
 
-// Runs `inspect` on the next modal dialog as soon as it is open, then closes it. The dialog's
-// picture goes to $ORVO_SHOT_DIR/<name>.png when that is set (screenshots for review).
-void onNextDialog(const char* name, std::function<void(QWidget*)> inspect)
-{
-    auto* timer = new QTimer(QApplication::instance());
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, name, inspect] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (w == nullptr || !w->isVisible())
-            return;
-        timer->stop();
-        QApplication::processEvents();
-        inspect(w);
-        if (const char* shots = std::getenv("ORVO_SHOT_DIR"); shots && *name)
-            w->grab().save(QString::fromUtf8(shots) + QLatin1Char('/') + QString::fromUtf8(name) +
-                           QStringLiteral(".png"));
-        // A dialog the inspection already answered is left alone.
-        if (w->isVisible()) {
-            if (auto* d = qobject_cast<QDialog*>(w))
-                d->reject();
-            else
-                w->close();
-        }
-        timer->deleteLater();
-    });
-    timer->start();
-}
+using testsupport::onNextDialog;
 
 QStringList buttonTexts(QWidget* w)
 {

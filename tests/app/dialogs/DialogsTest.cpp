@@ -374,7 +374,7 @@ TEST_F(DialogTest, SignalProcessingCancelStoresNothingAndF1OpensHelp)
     EXPECT_EQ(core::settings().window, 1);
 }
 
-// F1 looks up the dialog's own keyword; the dialogs without help ignore it.
+// F1 looks up the dialog's own keyword; every dialog with a help page answers it.
 TEST_F(DialogTest, HelpKeywordsOfTheDisplayDialogs)
 {
     QStringList asked;
@@ -410,7 +410,8 @@ TEST_F(DialogTest, HelpKeywordsOfTheDisplayDialogs)
         pressF1(d);
     }
     EXPECT_EQ(asked, (QStringList{"Dialog Einstellungen Skalen", "Dialog Einstellungen Farben",
-                                  "Dialog Einstellungen Postion Beobachter"}));
+                                  "Dialog Einstellungen Postion Beobachter", "Dialog Meßsystem",
+                                  "Dialog Text eingeben", "Dialog Info"}));
     EXPECT_TRUE(renders.empty()); // closing without apply renders nothing
 }
 
