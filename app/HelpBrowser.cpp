@@ -103,8 +103,14 @@ void HelpBrowser::showTarget(const QString& folder, const QString& target)
     browser_->setSearchPaths({folder});
     // The start page first, so "Inhalt" leads back to it.
     browser_->setSource(QUrl::fromLocalFile(folder + QStringLiteral("/index.html")));
-    if (target != QStringLiteral("index.html"))
-        browser_->setSource(QUrl::fromLocalFile(folder + QLatin1Char('/') + target));
+    if (target != QStringLiteral("index.html")) {
+        // A target "page.html#anchor" is a page and a place on it, not a file of that name.
+        QUrl page = QUrl::fromLocalFile(folder + QLatin1Char('/') +
+                                        target.section(QLatin1Char('#'), 0, 0));
+        if (target.contains(QLatin1Char('#')))
+            page.setFragment(target.section(QLatin1Char('#'), 1));
+        browser_->setSource(page);
+    }
 }
 
 void showHelp(QWidget* owner, const std::string& keyword, HelpCaller caller)
