@@ -15,6 +15,7 @@
 #include "files/MeasurementFile.h"
 #include "plot/Render.h"
 #include "tests/app/DialogWatch.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -42,56 +43,10 @@ namespace
 
 namespace fs = std::filesystem;
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "app_desktop_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return *a;
-}
+using testsupport::readAll;
 
-std::string readAll(const std::string& path)
+class DesktopTest : public testsupport::WindowFixture
 {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-class DesktopTest : public testsupport::RecordsTest
-{
-protected:
-    void SetUp() override
-    {
-        application();
-        RecordsTest::SetUp();
-        app::resetShell();
-        app::wireDiagrams();
-        window = std::make_unique<app::MainWindow>();
-        app::setOperations(&window->desktop());
-        window->resize(800, 600);
-        window->show();
-        core::setUi(&ui);
-        dir = testsupport::makeTempDir();
-    }
-    void TearDown() override
-    {
-        app::setOperations(nullptr);
-        window.reset();
-        RecordsTest::TearDown();
-    }
-    // Something measured: an impedance curve in the store.
-    void measureSomething()
-    {
-        auto& st = core::store();
-        for (int k = 0; k < core::kCurveBins; ++k) {
-            st.impedanceMagnitude[k] = 6.0f + 40.0f / (1.0f + 0.01f * (k - 25) * (k - 25));
-            st.impedancePhase[k] = 30.0f - 0.05f * k;
-        }
-        st.impedanceMagnitude.stamp(4096, 1);
-        st.impedancePhase.stamp(4096, 1);
-    }
-    std::unique_ptr<app::MainWindow> window;
-    std::string dir;
 };
 
 TEST_F(DesktopTest, MeasurementSaveQuestionBeforeItIsReplaced)

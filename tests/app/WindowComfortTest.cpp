@@ -17,6 +17,7 @@
 #include "core/Store.h"
 #include "plot/Render.h"
 #include "tests/app/DialogWatch.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAction>
@@ -50,52 +51,14 @@
 namespace
 {
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "app_window_comfort_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return *a;
-}
+using testsupport::readAll;
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-class WindowComfortTest : public testsupport::RecordsTest
+class WindowComfortTest : public testsupport::WindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        application();
-        RecordsTest::SetUp();
-        app::resetShell();
-        app::wireDiagrams();
-        window = std::make_unique<app::MainWindow>();
-        app::setOperations(&window->desktop());
-        window->resize(800, 600);
-        window->show();
-        core::setUi(&ui);
-        dir = testsupport::makeTempDir();
-    }
-    void TearDown() override
-    {
-        app::setOperations(nullptr);
-        window.reset();
-        RecordsTest::TearDown();
-    }
     void measureImpedance()
     {
-        auto& st = core::store();
-        for (int k = 0; k < core::kCurveBins; ++k) {
-            st.impedanceMagnitude[k] = 6.0f + 40.0f / (1.0f + 0.01f * (k - 25) * (k - 25));
-            st.impedancePhase[k] = 30.0f - 0.05f * k;
-        }
-        st.impedanceMagnitude.stamp(4096, 1);
-        st.impedancePhase.stamp(4096, 1);
+        measureSomething();
         plot::renderView(100);
     }
     // "Diagramm speichern als…" for the current view, filled in as a user would: the size
@@ -129,8 +92,6 @@ protected:
         app::dispatchCommand(app::cmd::SaveDiagram);
         EXPECT_EQ(windowStillChecked, width == 0);
     }
-    std::unique_ptr<app::MainWindow> window;
-    std::string dir;
 };
 
 TEST_F(WindowComfortTest, DiagramSavedAtTheSizeTheUserEnters)
@@ -374,7 +335,7 @@ void collectMissing(const std::vector<app::MenuEntry>& items, const QString& hel
 
 TEST(HelpPages, DescribeEveryMenuCommand)
 {
-    application();
+    testsupport::desktopApplication();
     const QString help = helpText();
     ASSERT_FALSE(help.isEmpty()) << "no help pages found";
     QStringList missing;
