@@ -249,8 +249,8 @@ void refresh()
 namespace
 {
 // Commands after which the measurement in the store is replaced: loads, imports and the
-// measurements that take new data.
-bool replacesMeasurement(int id)
+// measurements that take new data, and what of it they replace.
+Replaces replacedBy(int id)
 {
     using namespace cmd;
     switch (id) {
@@ -258,18 +258,30 @@ bool replacesMeasurement(int id)
     case Reference:
     case AmplitudePhaseTb:
     case AmplitudePhase:
+    case ImportFrd:
+        return Replaces::ResponseCurve;
     case ImpedanceTb:
     case Impedance:
+    case ImportZma:
+        return Replaces::Impedance;
     case TsTb:
     case Ts:
+        return Replaces::ImpedanceAndTs;
+    case TsFromFiles:
+        return Replaces::TsResult;
+    case LevelTb:
+    case Level:
+        return Replaces::Level;
+    case CsdTb:
+    case Csd:
+        return Replaces::Waterfall;
     case LoadMeasurement:
     case Import133:
     case Import21:
-    case ImportFrd:
-    case ImportZma:
-        return true;
+        return Replaces::Everything;
     default:
-        return id >= RecentFile1 && id < RecentFile1 + RecentFileCount;
+        return id >= RecentFile1 && id < RecentFile1 + RecentFileCount ? Replaces::Everything
+                                                                       : Replaces::Nothing;
     }
 }
 } // namespace
@@ -278,7 +290,7 @@ bool dispatchCommand(int id)
 {
     using namespace cmd;
     Operations& op = *g_operations;
-    if (replacesMeasurement(id) && !op.confirmDiscard())
+    if (const Replaces what = replacedBy(id); what != Replaces::Nothing && !op.confirmDiscard(what))
         return true;
     switch (id) {
     case ReferenceTb:

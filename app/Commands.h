@@ -7,6 +7,7 @@
 // installs its implementation; tests install recorders instead.
 #pragma once
 
+#include "app/UnsavedLoss.h"
 #include "files/LoadOutcome.h"
 
 #include <array>
@@ -168,9 +169,14 @@ public:
         (void)id;
         return false;
     }
-    // Asked before a command replaces the measurement: false keeps everything as it is (the
-    // user cancelled, or wanted to save and the save did not happen). By default no question.
-    virtual bool confirmDiscard() { return true; }
+    // Asked before a command replaces data of the measurement: false keeps everything as it
+    // is (the user cancelled, or wanted to save and the save did not happen). By default no
+    // question.
+    virtual bool confirmDiscard(Replaces what)
+    {
+        (void)what;
+        return true;
+    }
 };
 
 // The operations installed, or the defaults when none are.

@@ -46,13 +46,6 @@ namespace app
 namespace
 {
 
-std::size_t measurementHash()
-{
-    const files::Bytes image = files::measurementImage();
-    return std::hash<std::string_view>{}(
-        std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
-}
-
 std::string recentKey(int i)
 {
     return "ZuletztGeoeffnet/" + std::to_string(i + 1);
@@ -222,6 +215,7 @@ files::LoadOutcome Desktop::importVersion133()
     if (o == files::LoadOutcome::Loaded) {
         core::nameOverlayCurves("ORVO 1.33");
         markSaved();
+        window_.setOpenFile(""); // the old file is not what Speichern writes
     }
     return o;
 }
@@ -232,6 +226,7 @@ files::LoadOutcome Desktop::importVersion21()
     if (o == files::LoadOutcome::Loaded) {
         core::nameOverlayCurves("ORVO 2.1");
         markSaved();
+        window_.setOpenFile(""); // the old file is not what Speichern writes
     }
     return o;
 }
@@ -324,17 +319,18 @@ void Desktop::closeMainWindow()
 
 void Desktop::markSaved()
 {
-    savedHash_ = measurementHash();
+    savedImage_ = files::measurementImage();
 }
 
 bool Desktop::measurementUnsaved() const
 {
-    return measurementHash() != savedHash_;
+    return files::measurementImage() != savedImage_;
 }
 
-bool Desktop::confirmDiscard()
+bool Desktop::confirmDiscard(Replaces what)
 {
-    if (!measurementUnsaved())
+    const bool axisChanged = box::amplitudeAxisIndex() != core::store().overlayAxisIndex;
+    if (!losesUnsavedData(what, savedImage_, files::measurementImage(), axisChanged))
         return true;
     switch (core::messageText("Messung speichern?", "OrvoPro", core::Icon::Question,
                               core::Buttons::YesNoCancel)) {
@@ -366,6 +362,7 @@ files::LoadOutcome Desktop::loadMeasurementFrom(const std::string& path)
     core::nameOverlayCurves(QFileInfo(QString::fromStdString(path)).fileName().toStdString());
     markSaved();
     rememberFile(path);
+    window_.setOpenFile(path);
     return files::LoadOutcome::Loaded;
 }
 
@@ -381,6 +378,7 @@ void Desktop::saveMeasurement()
         return;
     markSaved();
     rememberFile(path);
+    window_.setOpenFile(path);
 }
 
 std::vector<std::string> Desktop::recentFiles() const

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/Commands.h"
+#include "files/ByteImage.h"
 
 #include <QObject>
 
@@ -49,9 +50,9 @@ public:
     // The measurement as it is now counts as saved (after start-up, a load, a save).
     void markSaved();
     bool measurementUnsaved() const;
-    // "Messung speichern?" (Ja/Nein/Abbrechen) when the measurement is unsaved; Ja saves.
-    // False when the caller must not go on.
-    bool confirmDiscard() override;
+    // "Messung speichern?" (Ja/Nein/Abbrechen) when `what` would take away unsaved data; Ja
+    // saves. False when the caller must not go on.
+    bool confirmDiscard(Replaces what) override;
 
     // Where the configuration is kept between starts; empty (the default) keeps nothing.
     void setKeptConfigurationPath(const std::string& path) { keptPath_ = path; }
@@ -115,7 +116,7 @@ private:
     void printCurrent();
 
     MainWindow& window_;
-    std::size_t savedHash_ = 0;
+    files::Bytes savedImage_; // the measurement as last loaded or saved
     std::string keptPath_;
     // The file names last typed into "T/S aus Impedanzdateien".
     std::string tsFreePath_;

@@ -11,10 +11,12 @@
 #include "app/Startup.h"
 #include "app/Wiring.h"
 #include "core/Settings.h"
+#include "core/SettingsStore.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
 #include "files/FileDialogs.h"
 #include "files/FileIo.h"
+#include "plot/Render.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -28,6 +30,8 @@
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinterInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -76,6 +80,30 @@ void buildMenuBar(QMenuBar* bar, const std::vector<MenuEntry>& items, Sink&& sin
             sink(bar->addAction(qs(e.text)), e.id);
     }
 }
+
+// A status part that gives way gracefully: too narrow for its text, it shows the beginning
+// with "…" and the whole text as a tool tip, instead of a text cut in the middle of a word.
+class ElidingLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override
+    {
+        return QSize(fontMetrics().horizontalAdvance(QStringLiteral("OrvoPro…")),
+                     QLabel::minimumSizeHint().height());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        const QRect r = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
+        setToolTip(shown == text() ? QString() : text());
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    }
+};
 
 class ZoomArea : public QWidget
 {
@@ -212,8 +240,15 @@ MainWindow::MainWindow()
     setObjectName(QStringLiteral("ORVO"));
     setWindowTitle(QStringLiteral("ORVO"));
     setWindowIcon(programIcon());
-    move(0, 0);
-    resize(800, 600);
+    // Large enough for the status bar and the widest dialog (985 pixels) on a 1366 x 768
+    // screen, never larger than the screen it opens on.
+    QRect available(0, 0, 1120, 720);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        available = screen->availableGeometry();
+    const QSize size = QSize(1120, 720).boundedTo(available.size());
+    move(available.topLeft() + QPoint((available.width() - size.width()) / 2,
+                                      (available.height() - size.height()) / 2));
+    resize(size);
     // The window never gets narrower than 400 or lower than 300 pixels; the edge the user
     // drags is the one that stops.
     setMinimumSize(400, 300);
@@ -280,11 +315,32 @@ void MainWindow::runCommand(int id)
     // Dialogs, configuration files and runs may have changed rate, length or input; the
     // read-out follows at once, not only at the next paint.
     updateAcquisitionStatus();
+    updateTitle();
+}
+
+void MainWindow::setOpenFile(const std::string& path)
+{
+    openFile_ = path.empty() ? QString() : QFileInfo(qs(path)).fileName();
+    updateTitle();
+}
+
+void MainWindow::updateTitle()
+{
+    if (baseTitle_.isEmpty())
+        return; // before the start-up has named the box
+    QString title = baseTitle_;
+    if (!openFile_.isEmpty()) {
+        title += QStringLiteral(" - ") + openFile_;
+        if (desktop_->measurementUnsaved())
+            title += QStringLiteral(" *");
+    }
+    if (windowTitle() != title)
+        setWindowTitle(title);
 }
 
 void MainWindow::updateAcquisitionStatus()
 {
-    const QString text = qs(acquisitionSummary());
+    const QString text = qs(acquisitionSummary(shell().currentView));
     setStatus(1, text);
     // The read-out is never cut: it keeps the room its text needs and the title in part 2
     // gives way when the window is narrow.
@@ -339,8 +395,9 @@ void MainWindow::updateViewButtons()
 
 void MainWindow::buildStatusBar()
 {
-    for (auto& label : status_)
-        label = new QLabel(this);
+    status_[0] = new QLabel(this);
+    status_[1] = new QLabel(this);
+    status_[2] = new ElidingLabel(this);
     // Part 0 holds the read-out; with three values it needs more room than 270 pixels in
     // the desktop's font, so it is as wide as the longest read-out.
     const QString longest = QStringLiteral("Wert (X|Y): 2000.00[Hz] | -10.00[dBSPL] | -18.00[Deg]");
@@ -429,9 +486,17 @@ void MainWindow::start()
             QDir::homePath().toStdString());
     };
     hooks.readHardwareNumber = readHardwareNumber;
-    hooks.renderView = [this](int code) { desktop_->renderView(code); };
+    // Every view shows its frame and axes before the first measurement, but only the one on
+    // screen is drawn now; the others when they are first shown.
+    hooks.renderView = [](int code) {
+        if (code == static_cast<int>(core::RenderCode::All))
+            plot::deferRender(core::RenderCode::All);
+        else
+            plot::renderView(code);
+    };
     const StartupResult r = runStartup(hooks);
-    setWindowTitle(qs(r.title));
+    baseTitle_ = qs(r.title);
+    setWindowTitle(baseTitle_);
     setStatus(2, qs(r.statusTitle));
     updateAcquisitionStatus();
     // The settings of the last session come after the start-up, which keeps its own order
@@ -439,16 +504,44 @@ void MainWindow::start()
     desktop_->restoreKeptConfiguration();
     desktop_->markSaved();
     desktop_->updateRecentMenu();
+    restorePlace();
     area_->update();
+}
+
+namespace
+{
+const std::string kGeometryKey = "Fenster/Geometrie";
+const std::string kViewKey = "Fenster/Ansicht";
+} // namespace
+
+void MainWindow::restorePlace()
+{
+    core::SettingsStore& store = core::settingsStore();
+    if (const auto g = store.value(kGeometryKey); g && !g->empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*g)));
+    if (const auto v = store.value(kViewKey); v && !v->empty()) {
+        // Views 1..8 and 11; anything else (a damaged store) keeps the start picture.
+        const int view = std::atoi(v->c_str());
+        if ((view >= 1 && view <= 8) || view == 11)
+            showView(view);
+    }
+}
+
+void MainWindow::keepPlace()
+{
+    core::SettingsStore& store = core::settingsStore();
+    store.setValue(kGeometryKey, saveGeometry().toBase64().toStdString());
+    store.setValue(kViewKey, std::to_string(shell().currentView));
 }
 
 void MainWindow::closeEvent(QCloseEvent* e)
 {
-    if (!desktop_->confirmDiscard()) {
+    if (!desktop_->confirmDiscard(Replaces::Everything)) {
         e->ignore();
         return;
     }
     desktop_->keepConfiguration();
+    keepPlace();
     QMainWindow::closeEvent(e);
 }
 

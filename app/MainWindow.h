@@ -91,6 +91,10 @@ public:
     void openZoomWindow(); // only while none is open
     void closeZoomWindow();
     void setZoomButton(bool pressed);
+    // The measurement file the data came from or went to (empty after an import): the title
+    // bar names it, with a "*" while the measurement differs from it.
+    void setOpenFile(const std::string& path);
+    void updateTitle();
     // Uses this printer from now on, as a confirmed print setup would.
     void setPrinter(std::unique_ptr<QPrinter> printer);
 
@@ -103,6 +107,9 @@ private:
     void buildMenu();
     void buildToolBar();
     void buildStatusBar();
+    // Size, position and the view shown, kept in the settings store between starts.
+    void restorePlace();
+    void keepPlace();
     void printToFile(int kind, const QSize& shape);
     void writePdf(int kind, const QSize& shape, const std::string& path);
 
@@ -115,6 +122,8 @@ private:
     ZoomWindow* zoom_ = nullptr;
     std::multimap<int, QAction*> actions_;
     std::unique_ptr<QPrinter> printer_;
+    QString baseTitle_;
+    QString openFile_;
 };
 
 } // namespace app

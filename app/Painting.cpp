@@ -1,6 +1,7 @@
 #include "app/Painting.h"
 
 #include "core/Settings.h"
+#include "core/Store.h"
 #include "core/Strings.h"
 
 #include <QPainter>
@@ -67,7 +68,43 @@ void paintPage(QPainter& p, int kind, const QRect& page)
     }
 }
 
-std::string acquisitionSummary()
+namespace {
+double shownKhz(int rateCode)
+{
+    return rateCode == 2 ? 51.0 : rateCode == 3 ? 3.2 : 6.4;
+}
+
+// The trailer of the data a view draws: the time record, the newest response curve or the
+// impedance; null for views whose data carry no rate and length (levels, waterfall, start).
+bool shownTrailer(int view, float& n, float& rate)
+{
+    const core::MeasurementStore& st = core::store();
+    switch (view) {
+    case 1:
+        n = st.timeRecord.trailerN();
+        rate = st.timeRecord.trailerRate();
+        return true;
+    case 2:
+    case 3:
+    case 7:
+    case 8:
+    case 11:
+        if (st.slotOccupied[0] != 1)
+            return false;
+        n = st.amplitudeSlots[0].trailerN();
+        rate = st.amplitudeSlots[0].trailerRate();
+        return true;
+    case 4:
+        n = st.impedanceMagnitude.trailerN();
+        rate = st.impedanceMagnitude.trailerRate();
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+std::string acquisitionSummary(int view)
 {
     const core::MeasurementSettings& s = core::settings();
     const char* format = nullptr;
@@ -87,8 +124,20 @@ std::string acquisitionSummary()
     default:
         return "";
     }
-    const double khz = s.sampleRate == 2 ? 51.0 : s.sampleRate == 3 ? 3.2 : 6.4;
-    return core::formatC(format, core::str(2), khz, core::str(3), s.fftLength);
+    const std::string settingsText =
+        core::formatC(format, core::str(2), shownKhz(s.sampleRate), core::str(3), s.fftLength);
+    // A loaded file or a procedure with its own conditions (T/S measures at 4096 points) shows
+    // data the settings don't describe: then the data come first, and the settings apart.
+    float n = 0.0f;
+    float rate = 0.0f;
+    if (!shownTrailer(view, n, rate) || !core::isValidTrailer(n, rate))
+        return settingsText;
+    const int dataN = core::safeTrailerN(n);
+    const int dataRate = core::safeTrailerRate(rate);
+    if (dataN == s.fftLength && dataRate == s.sampleRate)
+        return settingsText;
+    return core::formatC("Kurve: %3.2f kHz, N %i     Einstellung: ", shownKhz(dataRate), dataN) +
+           settingsText;
 }
 
 } // namespace app

@@ -24,8 +24,9 @@ void paintDiagram(QPainter& p, int view, const QRect& area);
 // The same onto a printer page: kinds 1..8 stretched to the page, 11 as 44 % panels.
 void paintPage(QPainter& p, int kind, const QRect& page);
 
-// Status part 1 after each paint: rate, FFT length and measuring input; "" for an input
-// code outside 1..4.
-std::string acquisitionSummary();
+// Status part 1 after each paint: rate, FFT length and measuring input as set; "" for an
+// input code outside 1..4. When the data `view` draws were taken at another rate or length,
+// their rate and length come first ("Kurve: ..."), then the settings.
+std::string acquisitionSummary(int view);
 
 } // namespace app

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <cctype>
+
 namespace app
 {
 
@@ -185,14 +187,32 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
     return answer;
 }
 
+std::string folderKind(const std::string& pattern)
+{
+    std::string ext = pattern.rfind("*.", 0) == 0 ? pattern.substr(2) : pattern;
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "mes")
+        return "Messdateien";
+    if (ext == "zma")
+        return "Impedanzdateien";
+    if (ext == "png" || ext == "svg" || ext == "pdf")
+        return "Bilder";
+    if (ext == "cfg")
+        return "Konfigurationen";
+    if (ext == "mic")
+        return "Mikrofondateien";
+    return "Exporte";
+}
+
 bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
 {
     bool chosen = false;
     onGui(
         [&] {
-            // Each dialog (by its title) starts in the folder it was last left in; the
-            // first time, and when that folder has gone, in installFolder.
-            const std::string key = "LetzterOrdner/" + request.title;
+            // The dialogs of one kind of file share the folder they were last left in; the
+            // first time, and when that folder has gone, they start in installFolder.
+            const std::string key = "LetzterOrdner/" + folderKind(request.pattern);
             QString folder = QString::fromStdString(request.initialFolder);
             if (const auto last = core::settingsStore().value(key);
                 last && QDir(QString::fromStdString(*last)).exists())

@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -19,6 +20,11 @@ QString messageTitle(const std::string& caption);
 // The filter line of a file dialog: the request's pattern with a German description
 // ("Messdateien (*.mes)") and "Alle Dateien (*)".
 QString fileFilterText(const core::FileDialogRequest& request);
+
+// The kind of file a dialog's pattern ("*.mes") stands for; the dialogs of one kind start in
+// the folder the last of them was left in: "Messdateien", "Impedanzdateien", "Bilder",
+// "Konfigurationen", "Mikrofondateien", and "Exporte" for the text and exchange exports.
+std::string folderKind(const std::string& pattern);
 
 class QtUi : public QObject, public core::Ui
 {

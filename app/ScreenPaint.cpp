@@ -148,8 +148,13 @@ public:
         });
         if (hit == entries_.end() || hit->picture != picture) {
             if (hit == entries_.end()) {
-                if (entries_.size() >= capacity_)
-                    entries_.erase(entries_.begin()); // the least recently painted
+                // The least recently painted go first: beyond the number of images, and
+                // beyond the memory the images may take together (a full-screen view and the
+                // three panels of the combined view fit).
+                const qint64 needed = imageBytes(target.size(), dpr);
+                while (!entries_.empty() &&
+                       (entries_.size() >= capacity_ || cachedBytes() + needed > kMaxBytes))
+                    entries_.erase(entries_.begin());
                 entries_.push_back({kind, target.size(), dpr, nullptr, QImage()});
                 hit = entries_.end() - 1;
             }
@@ -166,7 +171,23 @@ public:
         p.drawImage(target.topLeft(), hit->image);
     }
 
+    qint64 cachedBytes() const
+    {
+        qint64 sum = 0;
+        for (const Entry& e : entries_)
+            sum += e.image.sizeInBytes();
+        return sum;
+    }
+
 private:
+    static constexpr qint64 kMaxBytes = 20LL * 1024 * 1024;
+
+    static qint64 imageBytes(const QSize& size, double dpr)
+    {
+        return static_cast<qint64>(std::ceil(size.width() * dpr)) *
+               static_cast<qint64>(std::ceil(size.height() * dpr)) * 4;
+    }
+
     struct Entry {
         int kind;
         QSize size;

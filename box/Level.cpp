@@ -110,6 +110,9 @@ void levelWorker(core::Renderer* views)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    // The pass count belongs to the running measurement; the read-out part gets its room
+    // back when it ends.
+    core::ui().setStatusText(0, "");
     g_workerDone.store(true);
 }
 
@@ -119,6 +122,15 @@ float levelBandCentreHz(int band, int rateCode)
 {
     const double e = rateCode == 2 ? 1.5 : 0.602;
     return static_cast<float>(std::pow(10.0, band / 10.0 + e));
+}
+
+bool levelBandResolved(int band, int rateCode)
+{
+    // Width of a third octave: fc (2^(1/6) - 2^(-1/6)).
+    const double widthHz =
+        levelBandCentreHz(band, rateCode) * (std::pow(2.0, 1.0 / 6) - std::pow(2.0, -1.0 / 6));
+    const double binHz = (rateCode == 2 ? 51200.0 : 6400.0) / 4096.0;
+    return widthHz >= binHz;
 }
 
 std::mutex& levelResultsMutex()
@@ -187,7 +199,8 @@ void computeLevels(int passIndex, float* record)
             level += fast ? band.b512 : band.b64;
         else if (s.levelWeighting == 4)
             level += fast ? band.c512 : band.c64;
-        current[b] = static_cast<float>(level);
+        current[b] =
+            levelBandResolved(b, s.sampleRate) ? static_cast<float>(level) : core::NO_VALUE;
     }
 
     applyLevelAverage(passIndex, current);
@@ -210,7 +223,11 @@ void applyLevelAverage(int passIndex, const std::array<float, core::kLevelBands>
         double& v = g_levelAverage[b];
         if (passIndex == 0)
             v = 0.0;
-        if (passIndex < 2) {
+        if (current[b] == core::NO_VALUE) {
+            // A band without value has no mean or peak either (its marker is no level to
+            // average).
+            meanPeak[b] = core::NO_VALUE;
+        } else if (passIndex < 2) {
             v = current[b];
             meanPeak[b] = static_cast<float>(v);
         } else if (s.levelCalculation == 1) {

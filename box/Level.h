@@ -26,10 +26,15 @@ extern const std::array<LevelBand, core::kLevelBands> kLevelBands;
 
 // Centre frequency of band b at a rate code (51.2 kHz for code 2, else 6.4 kHz).
 float levelBandCentreHz(int band, int rateCode);
+// Whether band b can have a level at a rate code: a third octave narrower than the bin
+// spacing of the 4096-point spectrum has none, as its one or two bins measure more than the
+// band. The lowest three bands at either rate.
+bool levelBandResolved(int band, int rateCode);
 
 // One pass with pass index i: acquisition (MLS on, raw), spectrum on the level measurement's
 // own FFT work arrays, bands, corrections, weighting, mean or peak. Writes levelCurrent,
-// levelMeanPeak and both copies of levelBandFrequency (under levelResultsMutex()).
+// levelMeanPeak and both copies of levelBandFrequency (under levelResultsMutex()); a band
+// that is not resolved gets NO_VALUE in both level lists.
 void measureLevels(int passIndex);
 // The computation part of a pass, on a record already acquired (8192 floats, the first 4098
 // in the timeRecord layout). For tests and for measureLevels.

@@ -127,7 +127,22 @@ void finishResponseRun(core::Renderer& views)
     }
     views.render(core::RenderCode::Overlay);
     views.render(core::RenderCode::Sum);
+    // The window shows the curve the run has just made, whatever it showed before (a single
+    // capture never passes through the time view).
+    core::ui().showView(2);
     invalidateDiagrams();
+}
+
+bool newAmplifierRunWanted(bool storedRunFits, const core::CurveBuffer& storedRun)
+{
+    if (storedRunFits)
+        return core::messageText(core::str(20), " ", core::Icon::Question,
+                                 core::Buttons::YesNo) == core::Answer::Yes;
+    // Answering No could only be refused: the run is measured, and a stored one that does
+    // not fit is named first, so the user knows why the wiring prompt follows.
+    if (core::isValidTrailer(storedRun.trailerN(), storedRun.trailerRate()))
+        core::messageText(core::str(140), " ", core::Icon::Information);
+    return true;
 }
 
 void rotateOverlaySlots()
@@ -274,12 +289,8 @@ void runImpedanceMeasurement(core::Renderer& views)
         return dsp::runMatches(st.impedanceRunAmplitude[0], s.fftLength, s.sampleRate);
     };
     if (ask(32, core::Buttons::YesNo) == core::Answer::Yes) {
-        bool newAmplifierRun = ask(20, core::Buttons::YesNo) == core::Answer::Yes;
-        if (!newAmplifierRun && !amplifierRunFits()) {
-            // The earlier run was taken with another FFT length or rate: it can't be reused.
-            core::messageText(core::str(140), " ", core::Icon::Information);
-            newAmplifierRun = true;
-        }
+        const bool newAmplifierRun =
+            newAmplifierRunWanted(amplifierRunFits(), st.impedanceRunAmplitude[0]);
         if (newAmplifierRun && ask(21, core::Buttons::OkCancel) == core::Answer::Ok) {
             acquisitionDevice().wiringConfirmed(21);
             failed = !impedanceRun(s, 0, true, views);

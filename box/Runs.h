@@ -37,6 +37,11 @@ AcquisitionRequest impedanceAcquisition(const core::MeasurementSettings& s, int 
 dsp::ResponseRequest impedanceResponse(const core::MeasurementSettings& s, int fftLength,
                                        core::Smoothing smoothing);
 
+// Whether the amplifier output is measured anew before an impedance or T/S run. "Neue
+// Referenzmessung?" is asked only when the stored run could be reused; a stored run of another
+// length or rate is explained and measured anew, and with none stored nothing is asked.
+bool newAmplifierRunWanted(bool storedRunFits, const core::CurveBuffer& storedRun);
+
 // Moves the occupied overlay slots one place on (slot 4 is dropped), with their colours and
 // names; slot 0 gets a colour that none of the remaining curves has and no name.
 void rotateOverlaySlots();

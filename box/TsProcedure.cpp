@@ -130,14 +130,11 @@ int measureTsParameters(core::Renderer& views)
     if (ask(19, core::Buttons::YesNo) != core::Answer::Yes)
         return 0;
 
-    bool newAmplifierRun = ask(20, core::Buttons::YesNo) == core::Answer::Yes;
     const auto& st = core::store();
-    if (!newAmplifierRun && (!dsp::runMatches(st.impedanceRunAmplitude[0], kTsFftLength, rate) ||
-                             !dsp::runMatches(st.amplifierRunRawAmplitude, kTsFftLength, rate))) {
-        // The stored run was taken with another FFT length or rate: it can't be reused.
-        core::messageText(core::str(140), " ", core::Icon::Information);
-        newAmplifierRun = true;
-    }
+    const bool newAmplifierRun = box::newAmplifierRunWanted(
+        dsp::runMatches(st.impedanceRunAmplitude[0], kTsFftLength, rate) &&
+            dsp::runMatches(st.amplifierRunRawAmplitude, kTsFftLength, rate),
+        st.impedanceRunAmplitude[0]);
     if (newAmplifierRun) {
         if (!confirmWiring(21))
             return 0;

@@ -14,8 +14,47 @@ namespace dsp {
 namespace {
 constexpr int kSegment = 512;
 constexpr int kSliceShift = 6;        // samples between slice starts
-constexpr double kDt = 0.00001953125; // sample period at 51.2 kHz
+constexpr double kDt = kCsdSamplePeriodS;
+
+bool counts(float v) { return v != core::NO_VALUE && std::isfinite(v); }
 } // namespace
+
+int impulseArrival(std::span<const float> samples, int from, int to)
+{
+    from = std::max(from, 0);
+    to = std::min(to, static_cast<int>(samples.size()));
+    double peak = 0.0;
+    for (int i = from; i < to; ++i)
+        if (counts(samples[i]))
+            peak = std::max(peak, std::fabs(double(samples[i])));
+    if (!(peak > 0.0))
+        return -1;
+    const double threshold = kArrivalFraction * peak;
+    for (int i = from; i < to; ++i)
+        if (counts(samples[i]) && std::fabs(double(samples[i])) >= threshold)
+            return i;
+    return -1;
+}
+
+WaterfallSpan waterfallSpan(std::span<const float> samples, int N, int marker1Pos, int marker2Pos)
+{
+    // N comes from a trailer that a file may have damaged; any other value counts as 4096.
+    N = fftLengthFor(N);
+    const int p0 = std::clamp(marker1Pos, 0, 10000);
+    const int p1 = std::clamp(marker2Pos, 0, 10000);
+    WaterfallSpan span;
+    span.start = static_cast<int>(p0 / 10000.0 * (N - 1));
+    span.end = static_cast<int>(p1 / 10000.0 * (N - 1));
+    // The whole marked range is searched: with a distant microphone the sound may arrive more
+    // than one segment after M1.
+    const int arrival =
+        impulseArrival(samples, span.start, std::min(span.end, core::kRecordSamples));
+    if (arrival >= 0 && arrival - kArrivalLeadSamples > span.start) {
+        span.start = arrival - kArrivalLeadSamples;
+        span.startsAtArrival = true;
+    }
+    return span;
+}
 
 int computeWaterfall(int N)
 {
@@ -29,12 +68,11 @@ int computeWaterfall(FftWork work, int N)
     float* re = work.re;
     float* im = work.im;
 
-    // N comes from a trailer that a file may have damaged; any other value counts as 4096.
-    N = fftLengthFor(N);
-    const int p0 = std::clamp(s.markerPos[0], 0, 10000);
-    const int p1 = std::clamp(s.markerPos[1], 0, 10000);
-    const int start = static_cast<int>(p0 / 10000.0 * (N - 1));
-    const int end = static_cast<int>(p1 / 10000.0 * (N - 1));
+    const WaterfallSpan span =
+        waterfallSpan(std::span<const float>(st.timeRecord.v.data(), core::kRecordSamples), N,
+                      s.markerPos[0], s.markerPos[1]);
+    const int start = span.start;
+    const int end = span.end;
 
     std::array<double, kSegment> seg{};
     for (int i = start; i < core::kRecordSamples && i < start + kSegment && i < end; ++i)

@@ -50,6 +50,7 @@ public:
         p.polyline(Pen{c, core::displaySettings().lineWidth, false, false}, std::move(points_));
         points_.clear();
     }
+    std::vector<Point> take() { return std::move(points_); }
 
 private:
     std::vector<Point> points_;
@@ -96,7 +97,7 @@ int timeValueY(float v, const ScaleRecord& y)
     return static_cast<int>(std::clamp(r, -1e9, 1e9));
 }
 
-void drawTimeCurve(Picture& p, const core::TimeRecord& values, std::uint32_t c)
+std::vector<Point> timeCurvePointsOf(const core::TimeRecord& values)
 {
     const core::TimeRecord& rec = core::store().timeRecord;
     const int n = boundedLength(rec.trailerN());
@@ -111,7 +112,12 @@ void drawTimeCurve(Picture& p, const core::TimeRecord& values, std::uint32_t c)
             continue;
         line.add(mapTimeSample(i, n), timeValueY(v, y));
     }
-    line.draw(p, c);
+    return line.take();
+}
+
+void drawTimeCurve(Picture& p, const core::TimeRecord& values, std::uint32_t c)
+{
+    p.polyline(Pen{c, core::displaySettings().lineWidth, false, false}, timeCurvePointsOf(values));
 }
 
 void drawOverlaid(Picture& p, bool amplitude)
@@ -164,6 +170,16 @@ void drawSum(Picture& p, bool amplitude)
 }
 
 } // namespace
+
+std::vector<Point> timeCurvePoints(int curveKind)
+{
+    const core::MeasurementStore& st = core::store();
+    if (curveKind == 1)
+        return timeCurvePointsOf(st.timeRecord);
+    if (curveKind == 11)
+        return timeCurvePointsOf(st.stepResponseCurve);
+    return {};
+}
 
 void drawCurve(Picture& p, int curveKind)
 {

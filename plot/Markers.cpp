@@ -5,10 +5,67 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <vector>
 
 namespace plot {
 
-void drawMarker(Picture& p, std::uint32_t color, int x, const std::string& name, int which)
+namespace {
+
+// Horizontal distance a marker label keeps from the curve and the step of the search.
+constexpr int kLabelClearance = 60;
+constexpr int kLabelStep = 50;
+constexpr int kLabelMaxShift = 3000;
+
+// Whether a line through `curve` (points in increasing x, as samples run) passes through the
+// box widened by the clearance; a segment counts with its bounding box.
+bool curveInBox(const std::vector<Point>& curve, int left, int right, int bottom, int top)
+{
+    left -= kLabelClearance;
+    right += kLabelClearance;
+    bottom -= kLabelClearance;
+    top += kLabelClearance;
+    auto it = std::lower_bound(curve.begin(), curve.end(), left,
+                               [](const Point& p, int x) { return p.x < x; });
+    if (it != curve.begin())
+        --it; // the segment that enters the box from the left
+    for (; it != curve.end() && it->x <= right; ++it) {
+        const auto next = std::next(it);
+        const Point b = next != curve.end() ? *next : *it;
+        if (std::max(it->x, b.x) < left)
+            continue;
+        if (std::max(it->y, b.y) >= bottom && std::min(it->y, b.y) <= top)
+            return true;
+    }
+    return false;
+}
+
+bool curvesInBox(const std::vector<std::vector<Point>>& curves, int left, int right, int bottom,
+                 int top)
+{
+    return std::any_of(curves.begin(), curves.end(), [&](const std::vector<Point>& c) {
+        return curveInBox(c, left, right, bottom, top);
+    });
+}
+
+// How far a label of `width` beside the line must move away from it (to the right for M1,
+// to the left for M2) to leave the curve uncovered; 0 when no place within reach is free,
+// which keeps the label at the line.
+int labelShift(const std::vector<std::vector<Point>>& curves, int x, int width, int bottom, int top,
+               bool right)
+{
+    for (int shift = 0; shift <= kLabelMaxShift; shift += kLabelStep) {
+        const int left = right ? x + 20 + shift : x - 20 - shift - width;
+        if (!curvesInBox(curves, left, left + width, bottom, top))
+            return shift;
+    }
+    return 0;
+}
+
+} // namespace
+
+void drawMarker(Picture& p, std::uint32_t color, int x, const std::string& name, int which,
+                const std::vector<std::vector<Point>>& curves)
 {
     // Positions from files are not trusted; a marker never leaves the plot's width.
     x = std::clamp(x, 0, 10000);
@@ -17,12 +74,20 @@ void drawMarker(Picture& p, std::uint32_t color, int x, const std::string& name,
     const double ms = x / 10000.0 * (static_cast<double>(t.max) - t.min);
     const std::string label = core::formatC("(%.2fmsec)", ms);
     const unsigned flags = alignBottom | singleLine | noClip;
+    const int width = std::max(static_cast<int>(name.size()) * kMarkerNameFont.width,
+                               static_cast<int>(label.size()) * kMarkerTimeFont.width);
     if (which == 1) {
-        p.text(name, x + 20, 10000, x + 3000, 8750, kMarkerNameFont, color, flags | alignLeft);
-        p.text(label, x + 20, 9500, x + 3000, 8250, kMarkerTimeFont, color, flags | alignLeft);
+        const int dx = labelShift(curves, x, width, 8250, 8750 + kMarkerNameFont.height, true);
+        p.text(name, x + 20 + dx, 10000, x + 3000 + dx, 8750, kMarkerNameFont, color,
+               flags | alignLeft);
+        p.text(label, x + 20 + dx, 9500, x + 3000 + dx, 8250, kMarkerTimeFont, color,
+               flags | alignLeft);
     } else {
-        p.text(name, x - 3000, 8750, x - 20, 7500, kMarkerNameFont, color, flags | alignRight);
-        p.text(label, x - 3000, 8250, x - 20, 7000, kMarkerTimeFont, color, flags | alignRight);
+        const int dx = labelShift(curves, x, width, 7000, 7500 + kMarkerNameFont.height, false);
+        p.text(name, x - 3000 - dx, 8750, x - 20 - dx, 7500, kMarkerNameFont, color,
+               flags | alignRight);
+        p.text(label, x - 3000 - dx, 8250, x - 20 - dx, 7000, kMarkerTimeFont, color,
+               flags | alignRight);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "plot/Diagram.h"
 
 #include <array>
+#include <vector>
 #include <mutex>
 
 namespace plot
@@ -20,6 +21,20 @@ constexpr int kPictureCount = 9; // start, views 1..6, overlay, sum
 
 std::mutex g_pictureMutex;
 std::array<std::shared_ptr<const Picture>, kPictureCount> g_pictures;
+// Pictures whose recording waits until they are first asked for (deferRender).
+std::array<bool, kPictureCount> g_deferred{};
+
+core::RenderCode codeOfSlot(int slot)
+{
+    switch (slot) {
+    case 7:
+        return core::RenderCode::Overlay;
+    case 8:
+        return core::RenderCode::Sum;
+    default:
+        return static_cast<core::RenderCode>(slot);
+    }
+}
 
 const std::shared_ptr<const Picture>& emptyPicture()
 {
@@ -35,6 +50,7 @@ void publish(int slot, Picture&& p)
         std::lock_guard<std::mutex> lock(g_pictureMutex);
         old = std::move(g_pictures[static_cast<std::size_t>(slot)]);
         g_pictures[static_cast<std::size_t>(slot)] = std::move(fresh);
+        g_deferred[static_cast<std::size_t>(slot)] = false;
     }
     // `old` is released here, outside the lock; a replay still holding it keeps it alive.
 }
@@ -58,8 +74,14 @@ void renderTime()
     Picture p;
     drawFrame(p, 0);
     p.origin(-1500, -1000);
-    drawMarker(p, color(core::markerColor), s.markerPos[0], "M1", 1);
-    drawMarker(p, color(core::markerColor), s.markerPos[1], "M2", 2);
+    // The marker labels keep clear of the curves the view shows.
+    std::vector<std::vector<Point>> shown;
+    if (d.showTimeSignal)
+        shown.push_back(timeCurvePoints(1));
+    if (d.showStepResponse)
+        shown.push_back(timeCurvePoints(11));
+    drawMarker(p, color(core::markerColor), s.markerPos[0], "M1", 1, shown);
+    drawMarker(p, color(core::markerColor), s.markerPos[1], "M2", 2, shown);
     if (d.showTimeSignal)
         drawCurve(p, 1);
     if (d.showStepResponse)
@@ -194,10 +216,37 @@ void renderView(int code)
     }
 }
 
+void deferRender(core::RenderCode code)
+{
+    if (code == core::RenderCode::All) {
+        // The overlays stand under the frequency scale in force from now on, as when their
+        // picture is recorded: the next measurement decides by it whether they are kept.
+        core::store().overlayAxisIndex = core::displaySettings().axisSets[1].x;
+        std::lock_guard<std::mutex> lock(g_pictureMutex);
+        g_deferred.fill(true);
+        return;
+    }
+    for (int slot = 0; slot < kPictureCount; ++slot)
+        if (codeOfSlot(slot) == code) {
+            if (code == core::RenderCode::Overlay)
+                core::store().overlayAxisIndex = core::displaySettings().axisSets[1].x;
+            std::lock_guard<std::mutex> lock(g_pictureMutex);
+            g_deferred[static_cast<std::size_t>(slot)] = true;
+        }
+}
+
 std::shared_ptr<const Picture> picture(int kind)
 {
     if (kind < 0 || kind >= kPictureCount)
         return emptyPicture();
+    bool deferred = false;
+    {
+        std::lock_guard<std::mutex> lock(g_pictureMutex);
+        deferred = g_deferred[static_cast<std::size_t>(kind)];
+    }
+    // Recorded outside the lock: the recording publishes under it.
+    if (deferred)
+        renderView(codeOfSlot(kind));
     std::lock_guard<std::mutex> lock(g_pictureMutex);
     const auto& p = g_pictures[static_cast<std::size_t>(kind)];
     return p ? p : emptyPicture();
@@ -208,6 +257,7 @@ void resetPictures()
     std::lock_guard<std::mutex> lock(g_pictureMutex);
     for (auto& p : g_pictures)
         p.reset();
+    g_deferred.fill(false);
 }
 
 void replayView(Canvas& canvas, int kind, int left, int top, int right, int bottom)

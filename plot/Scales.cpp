@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -351,6 +352,26 @@ int frequencyAxisFor(int n, int rateCode)
 int levelAxisFor(int rateCode) { return rateCode == 1 ? 62 : 29; }
 
 namespace {
+bool holds(const ScaleRecord& s, double peak) { return s.min <= -peak && s.max >= peak; }
+} // namespace
+
+int timeValueAxisFor(double peak)
+{
+    if (!(peak > 0.0))
+        return -1;
+    int best = -1;
+    int largest = -1;
+    for (const int idx : scaleList(ScaleList::timeSignal)) {
+        const ScaleRecord& s = scaleRecord(idx);
+        if (largest < 0 || s.max > scaleRecord(largest).max)
+            largest = idx;
+        if (holds(s, peak) && (best < 0 || s.max < scaleRecord(best).max))
+            best = idx;
+    }
+    return best >= 0 ? best : largest;
+}
+
+namespace {
 
 // Trailer floats from files may be anything; only exact listed values count.
 int trailerInt(float v)
@@ -367,6 +388,30 @@ void chooseFrequencyAxis(int family, const core::CurveBuffer& curve)
         core::displaySettings().axisSets[static_cast<std::size_t>(family)].x = idx;
 }
 
+// The largest magnitude the time view draws: the samples 1 .. N - 1 of the shown curves, where
+// the time record has a value.
+double shownTimePeak()
+{
+    const core::DisplaySettings& d = core::displaySettings();
+    const core::MeasurementStore& st = core::store();
+    const int n = std::clamp(trailerInt(st.timeRecord.trailerN()), 0, core::kRecordSamples);
+    double peak = 0.0;
+    auto take = [&peak](float v) {
+        if (v != core::NO_VALUE && std::isfinite(v))
+            peak = std::max(peak, std::fabs(static_cast<double>(v)));
+    };
+    for (int i = 1; i < n; ++i) {
+        const float t = st.timeRecord[static_cast<std::size_t>(i)];
+        if (t == core::NO_VALUE || !std::isfinite(t))
+            continue;
+        if (d.showTimeSignal)
+            take(t);
+        if (d.showStepResponse)
+            take(st.stepResponseCurve[static_cast<std::size_t>(i)]);
+    }
+    return peak;
+}
+
 } // namespace
 
 void chooseAxes(int family)
@@ -379,6 +424,12 @@ void chooseAxes(int family)
                                     trailerInt(st.timeRecord.trailerRate()));
         if (idx >= 0)
             d.axisSets[0].x = idx;
+        // A value scale the shown curve runs off is replaced by the smallest one that holds
+        // it; a scale that holds the curve is the user's choice and stays.
+        const double peak = shownTimePeak();
+        if (peak > 0.0 && !holds(axisScale(0, 'y'), peak))
+            if (const int y = timeValueAxisFor(peak); y >= 0)
+                d.axisSets[0].y = y;
         break;
     }
     case 1: case 2: case 3: case 20: case 40:

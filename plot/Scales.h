@@ -46,6 +46,9 @@ const ScaleRecord& axisScale(int family, char axis);
 int timeAxisFor(int n, int rateCode);        // -1 when the combination is not listed
 int frequencyAxisFor(int n, int rateCode);   // -1 when the combination is not listed
 int levelAxisFor(int rateCode);
+// The smallest time-signal value scale of the dialog's list that holds -peak..+peak; the
+// largest one when none does; -1 when peak is not above 0.
+int timeValueAxisFor(double peak);
 void chooseAxes(int family);
 
 // Mappings into plot coordinates (0..10000); out-of-range results are not clamped here.

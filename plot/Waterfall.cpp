@@ -1,7 +1,9 @@
 #include "core/Display.h"
+#include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
 #include "dsp/Response.h"
+#include "dsp/Waterfall.h"
 #include "plot/Diagram.h"
 #include "plot/Scales.h"
 
@@ -126,7 +128,33 @@ void cubeLabel(Picture& p, const Projection& proj, const std::string& s, int x1,
            align | alignBottom | singleLine | noClip);
 }
 
+bool waterfallHasPoints(const core::MeasurementStore& st)
+{
+    for (int k = 0; k < core::kCsdPoints; ++k) {
+        const float f = st.csdFrequency[static_cast<std::size_t>(k)];
+        if (f != core::NO_VALUE && std::isfinite(f) && f > 0.0f)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+std::string waterfallStartNote(const core::MeasurementStore& st, int marker1Pos, int marker2Pos)
+{
+    // The stored slices carry times from their own start only, so the start is found again
+    // from the time record and the markers, as the computation found it.
+    if (st.timeRecord.trailerRate() != 2.0f || !waterfallHasPoints(st))
+        return {};
+    const dsp::WaterfallSpan span =
+        dsp::waterfallSpan(std::span<const float>(st.timeRecord.v.data(), core::kRecordSamples),
+                           core::safeTrailerN(st.timeRecord.trailerN()), marker1Pos, marker2Pos);
+    if (!span.startsAtArrival)
+        return {};
+    std::string ms = core::formatC("%.2f", span.start * dsp::kCsdSamplePeriodS * 1000.0);
+    std::replace(ms.begin(), ms.end(), '.', ',');
+    return "Beginn bei Ankunft des Impulses: " + ms + " ms";
+}
 
 Point projectCube(int x, int y, int z) { return Projection()(x, y, z); }
 
@@ -139,6 +167,13 @@ void drawWaterfall(Picture& p)
     p.fillRect(0, 0, 12000, 12000, color(core::backgroundColor));
     p.text(core::str(65), 1700, 11050 + kTitleFont.height, 12000, 11050, kTitleFont,
            color(core::textColor), alignLeft | alignBottom | singleLine | noClip);
+    // Where the slices do not start at M1, the view says where they start; top right, level
+    // with the title, where nothing of the cube stands.
+    const core::MeasurementSettings& ms = core::settings();
+    if (const std::string note = waterfallStartNote(st, ms.markerPos[0], ms.markerPos[1]);
+        !note.empty())
+        p.text(note, 6000, 11050 + kLegendFont.height, 11800, 11050, kLegendFont,
+               color(core::textColor), alignRight | alignBottom | singleLine | noClip);
     p.origin(-1500, -1000);
 
     // Walls: back, left, floor.

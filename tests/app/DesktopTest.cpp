@@ -7,7 +7,9 @@
 #include "app/MainWindow.h"
 #include "app/Painting.h"
 #include "app/QtUi.h"
+#include "app/UnsavedLoss.h"
 #include "app/Wiring.h"
+#include "box/Runs.h"
 #include "core/Display.h"
 #include "core/Settings.h"
 #include "core/Store.h"
@@ -99,6 +101,81 @@ TEST_F(DesktopTest, MeasurementSaveQuestionBeforeItIsReplaced)
     ui.clear();
     app::dispatchCommand(app::cmd::ShowImpedance);
     EXPECT_TRUE(ui.messages().empty());
+}
+
+// "Messung speichern?" is asked only when unsaved data would be gone: not for a curve that
+// moves on into an overlay, nor for data that is empty or as it was saved.
+TEST_F(DesktopTest, OnlyDataThatWouldBeLostIsAskedFor)
+{
+    using app::Replaces;
+    auto& st = core::store();
+    auto curve = [&st](int slot, float level) {
+        for (int k = 0; k < 100; ++k) {
+            st.amplitudeSlots[slot][k] = level + 0.01f * k;
+            st.phaseSlots[slot][k] = -level;
+        }
+        st.slotOccupied[slot] = 1;
+    };
+    auto loses = [](Replaces what, const files::Bytes& saved, bool axisChanged = false) {
+        return app::losesUnsavedData(what, saved, files::measurementImage(), axisChanged);
+    };
+    const files::Bytes empty = files::measurementImage();
+    for (Replaces what : {Replaces::ResponseCurve, Replaces::Impedance, Replaces::ImpedanceAndTs,
+                          Replaces::TsResult, Replaces::Level, Replaces::Waterfall,
+                          Replaces::Everything})
+        EXPECT_FALSE(loses(what, empty));
+
+    // A reference run, then an amplitude run: the first curve moves into the overlays.
+    curve(0, 80.0f);
+    EXPECT_FALSE(loses(Replaces::ResponseCurve, empty));
+    EXPECT_TRUE(loses(Replaces::ResponseCurve, empty, true)); // a new axis drops every overlay
+    EXPECT_TRUE(loses(Replaces::Everything, empty));
+    EXPECT_FALSE(loses(Replaces::Impedance, empty));
+    // Five curves: the oldest would drop off the last slot.
+    for (int slot = 1; slot < 5; ++slot)
+        curve(slot, 80.0f + slot);
+    EXPECT_TRUE(loses(Replaces::ResponseCurve, empty));
+    // Saved, then moved on one place by a run: every curve still is in some slot of the file.
+    const files::Bytes saved = files::measurementImage();
+    box::rotateOverlaySlots();
+    curve(0, 60.0f);
+    EXPECT_FALSE(loses(Replaces::ResponseCurve, saved));
+    // Four runs later the unsaved 60 dB curve is the one in the last slot.
+    for (int run = 0; run < 4; ++run) {
+        EXPECT_FALSE(loses(Replaces::ResponseCurve, saved)) << run;
+        box::rotateOverlaySlots();
+        curve(0, 50.0f - run);
+    }
+    EXPECT_TRUE(loses(Replaces::ResponseCurve, saved));
+
+    // Impedance, T/S result, levels and waterfall: each asks for itself only.
+    measureSomething();
+    EXPECT_TRUE(loses(Replaces::Impedance, saved));
+    EXPECT_TRUE(loses(Replaces::ImpedanceAndTs, saved));
+    EXPECT_FALSE(loses(Replaces::TsResult, saved));
+    EXPECT_FALSE(loses(Replaces::Level, saved));
+    core::setTsResultText("fs = 35 Hz");
+    EXPECT_TRUE(loses(Replaces::TsResult, saved));
+    st.levelMeanPeak[3] = 70.0f;
+    EXPECT_TRUE(loses(Replaces::Level, saved));
+    EXPECT_FALSE(loses(Replaces::Waterfall, saved));
+    st.csdLevel[10] = -3.0f;
+    EXPECT_TRUE(loses(Replaces::Waterfall, saved));
+    const files::Bytes all = files::measurementImage();
+    for (Replaces what : {Replaces::Impedance, Replaces::TsResult, Replaces::Level,
+                          Replaces::Waterfall, Replaces::Everything})
+        EXPECT_FALSE(loses(what, all));
+
+    // In the window: a level measurement over unsaved levels asks, over saved ones it doesn't.
+    window->desktop().markSaved();
+    ui.clear();
+    EXPECT_TRUE(window->desktop().confirmDiscard(Replaces::Level));
+    EXPECT_TRUE(ui.messages().empty());
+    st.levelMeanPeak[4] = 71.0f;
+    ui.queueAnswer(core::Answer::Cancel);
+    EXPECT_FALSE(window->desktop().confirmDiscard(Replaces::Level));
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].text, "Messung speichern?");
 }
 
 TEST_F(DesktopTest, RecentFilesAreKeptNewestFirstAndOpen)
@@ -311,7 +388,7 @@ TEST_F(DesktopTest, DialogsSpeakGerman)
     measureSomething();
     QStringList questionButtons;
     onNextDialog("messung-speichern", [&](QWidget* w) { questionButtons = buttonTexts(w); });
-    EXPECT_FALSE(window->desktop().confirmDiscard());
+    EXPECT_FALSE(window->desktop().confirmDiscard(app::Replaces::Everything));
     EXPECT_EQ(questionButtons.size(), 3);
     EXPECT_TRUE(questionButtons.contains(QStringLiteral("&Ja")));
     EXPECT_TRUE(questionButtons.contains(QStringLiteral("&Nein")));
@@ -353,19 +430,31 @@ TEST_F(DesktopTest, EachFileDialogReturnsToItsLastFolder)
     EXPECT_EQ(started.toStdString(), dir);
     EXPECT_EQ(path, dir + "/messungen/a.mes");
 
-    // The same dialog starts where it was left; another dialog keeps its own folder.
+    // Every dialog of measurement files starts where the last one was left (a save after a
+    // load); the dialogs of another kind of file keep their own folder.
+    r.title = "Messdatei speichern";
+    r.save = true;
     onNextDialog("", [&](QWidget* w) {
         started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
     });
     EXPECT_FALSE(qtUi.fileDialog(r, path));
     EXPECT_EQ(started.toStdString(), dir + "/messungen");
     r.title = "Konfigurationsdatei laden";
+    r.pattern = "*.cfg";
+    r.save = false;
     onNextDialog("", [&](QWidget* w) {
         started = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
     });
     EXPECT_FALSE(qtUi.fileDialog(r, path));
     EXPECT_EQ(started.toStdString(), dir);
     core::setUi(&ui);
+
+    EXPECT_EQ(app::folderKind("*.mes"), "Messdateien");
+    EXPECT_EQ(app::folderKind("*.ZMA"), "Impedanzdateien");
+    for (const char* picture : {"*.png", "*.svg", "*.pdf"})
+        EXPECT_EQ(app::folderKind(picture), "Bilder");
+    for (const char* exported : {"*.frd", "*.csv", "*.amp", "*.imp", "*.tsp"})
+        EXPECT_EQ(app::folderKind(exported), "Exporte");
 }
 
 TEST_F(DesktopTest, TsFromImpedanceFilesInTheWindow)
@@ -418,7 +507,6 @@ TEST_F(DesktopTest, ARefusedImportChangesNothingAndAGoodOneTakesTheRotation)
     EXPECT_EQ(app::shell().currentView, 7);
     EXPECT_TRUE(window->desktop().measurementUnsaved());
 
-    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
     ui.queuePath(data + "woofer16-free-fixed.zma");
     ui.queueAnswer(core::Answer::No); // the file goes to 20 kHz: keep the grid
     app::dispatchCommand(app::cmd::ImportZma);
@@ -468,7 +556,6 @@ TEST_F(DesktopTest, AnImportTheGridCutsNamesThePartAndOffersTheRateThatHoldsIt)
     // Abbrechen: nothing is taken.
     const files::Bytes before = files::measurementImage();
     ui.clear();
-    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
     ui.queuePath(wide);
     ui.queueAnswer(core::Answer::Cancel);
     app::dispatchCommand(app::cmd::ImportFrd);
@@ -477,7 +564,6 @@ TEST_F(DesktopTest, AnImportTheGridCutsNamesThePartAndOffersTheRateThatHoldsIt)
 
     // Ja: the rate and N are switched as the dialog switches them, and the whole file is in.
     ui.clear();
-    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
     ui.queuePath(wide);
     ui.queueAnswer(core::Answer::Yes);
     app::dispatchCommand(app::cmd::ImportFrd);

@@ -49,7 +49,7 @@ public:
         std::function<void()> closeMainWindow;
 
         std::function<bool(int id)> extraCommand;
-        std::function<bool()> confirmDiscard;
+        std::function<bool(app::Replaces what)> confirmDiscard;
     };
 
     Hooks on;
@@ -242,9 +242,9 @@ public:
     {
         return on.extraCommand ? on.extraCommand(id) : other().extraCommand(id);
     }
-    bool confirmDiscard() override
+    bool confirmDiscard(app::Replaces what) override
     {
-        return on.confirmDiscard ? on.confirmDiscard() : other().confirmDiscard();
+        return on.confirmDiscard ? on.confirmDiscard(what) : other().confirmDiscard(what);
     }
 
 private:

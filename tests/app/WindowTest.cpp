@@ -9,6 +9,8 @@
 #include "app/QtUi.h"
 #include "app/Wiring.h"
 #include "core/Settings.h"
+#include "core/SettingsStore.h"
+#include "core/Store.h"
 #include "plot/Render.h"
 #include "tests/app/HookOperations.h"
 #include "tests/support/TestSupport.h"
@@ -16,6 +18,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
@@ -32,6 +36,7 @@
 #include <QToolBar>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -64,6 +69,14 @@ void flatten(const QList<QAction*>& actions, const QString& path, QStringList& o
             out << path + QLatin1Char('|') + a->text() + QLatin1Char('|') +
                        QString::number(a->data().toInt());
     }
+}
+
+// The window's picture goes to $ORVO_SHOT_DIR/<name>.png when that is set (for review).
+void saveShot(QWidget* w, const char* name)
+{
+    if (const char* dir = std::getenv("ORVO_SHOT_DIR"); dir && *dir)
+        w->grab().save(QString::fromUtf8(dir) + QLatin1Char('/') + QString::fromUtf8(name) +
+                       QStringLiteral(".png"));
 }
 
 class WindowTest : public testsupport::RecordsTest
@@ -220,12 +233,70 @@ TEST_F(WindowTest, ToolbarEntriesImagesAndToolTips)
 
 TEST_F(WindowTest, GeometryTitleAndMinimumSize)
 {
-    EXPECT_EQ(window->size(), QSize(800, 600));
-    EXPECT_EQ(window->pos(), QPoint(0, 0));
+    // Room for the status bar and the widest dialog, within the screen and centred on it.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window->size(), QSize(1120, 720).boundedTo(screen.size()));
+    EXPECT_TRUE(screen.contains(window->frameGeometry().topLeft()));
+    EXPECT_NEAR(window->geometry().center().x(), screen.center().x(), 8);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("ORVO"));
     window->resize(350, 200);
     EXPECT_EQ(window->width(), 400);
     EXPECT_EQ(window->height(), 300);
+}
+
+// The status bar describes the data the view draws when they were taken otherwise than the
+// settings say, the title bar names the file, and size, place and view last from one start to
+// the next.
+TEST_F(WindowTest, StatusAndTitleDescribeTheShownDataAndThePlaceIsKept)
+{
+    auto& s = core::settings();
+    s.sampleRate = 2;
+    s.fftLength = 4096;
+    s.measuringInput = 4;
+    window->start();
+    QApplication::processEvents();
+    saveShot(window.get(), "fenster-standardgroesse");
+    const QString settingsText = QStringLiteral("Abtastrate: 51.00 kHz     FFT-Länge: 4096   IN:Ref_Int");
+    auto& st = core::store();
+    st.amplitudeSlots[0].stamp(512, 1);
+    st.slotOccupied[0] = 1;
+    window->commandAction(app::cmd::ShowAmplitude)->trigger();
+    EXPECT_EQ(window->statusPart(1)->text(),
+              QStringLiteral("Kurve: 6.40 kHz, N 512     Einstellung: ") + settingsText);
+    QApplication::processEvents();
+    saveShot(window.get(), "status-kurve-und-einstellung");
+    window->commandAction(app::cmd::ShowLevel)->trigger(); // levels carry no rate
+    EXPECT_EQ(window->statusPart(1)->text(), settingsText);
+    st.impedanceMagnitude.stamp(4096, 2); // as set: the settings alone
+    window->commandAction(app::cmd::ShowImpedance)->trigger();
+    EXPECT_EQ(window->statusPart(1)->text(), settingsText);
+
+    const QString title = window->windowTitle();
+    window->desktop().markSaved();
+    window->setOpenFile("/irgendwo/Tieftöner.mes");
+    EXPECT_EQ(window->windowTitle(), title + QStringLiteral(" - Tieftöner.mes"));
+    st.impedanceMagnitude[3] = 7.0f;
+    window->commandAction(app::cmd::ShowImpedance)->trigger();
+    EXPECT_EQ(window->windowTitle(), title + QStringLiteral(" - Tieftöner.mes *"));
+
+    // A title that does not fit gives way with "…", its whole text in the tool tip.
+    window->setStatus(2, QString(60, QLatin1Char('W')));
+    window->resize(400, 300);
+    QApplication::processEvents();
+    EXPECT_LE(window->statusPart(2)->geometry().right(), window->statusBar()->width());
+
+    window->resize(700, 500);
+    ui.queueAnswer(core::Answer::No); // "Messung speichern?"
+    ASSERT_TRUE(window->close());
+    app::resetShell();
+    app::MainWindow second;
+    second.start();
+    EXPECT_EQ(second.size(), QSize(700, 500));
+    EXPECT_EQ(app::shell().currentView, 4);
+    app::setOperations(&ops);
+    // The store outlives the test; the next windows open as new.
+    core::settingsStore().setValue("Fenster/Geometrie", "");
+    core::settingsStore().setValue("Fenster/Ansicht", "");
 }
 
 TEST_F(WindowTest, StartShowsTitleAndStatusParts)

@@ -132,9 +132,11 @@ TEST_F(BoxTest, LimitedSeriesStopsByItselfAndCancelWaits)
     EXPECT_FALSE(box::levelWorkerActive());
     EXPECT_EQ(captures, 3);
     EXPECT_EQ(sim.captureCount(), 3);
+    // The pass count while it ran; the read-out part is cleared when the measurement ends.
     const auto status = ui.status(0);
-    ASSERT_EQ(status.size(), 3u);
-    EXPECT_EQ(status.back(), "Messung Nr.: 3");
+    ASSERT_EQ(status.size(), 4u);
+    EXPECT_EQ(status[2], "Messung Nr.: 3");
+    EXPECT_EQ(status.back(), "");
     EXPECT_EQ(ui.shownViews().front(), 5);
     EXPECT_TRUE(sim.lastMls());
     EXPECT_EQ(core::settings().method, 0); // the setting itself was never touched
@@ -233,8 +235,9 @@ TEST_F(BoxTest, LevelNoiseMlsDeconvolvesTapersAndTiltsTheBands)
     s.levelWindow = 1;
     mlsDelayed(100);
     box::computeLevels(0, rec);
-    for (int b : {0, 5, 15, 27})
+    for (int b : {3, 5, 15, 27})
         EXPECT_NEAR(st.levelCurrent[b], expected(b), 0.02) << b;
+    EXPECT_EQ(st.levelCurrent[0], core::NO_VALUE); // narrower than a bin
 
     // Late impulse: with window 1 nothing changes; with Hann the falling half takes w(k).
     const int d = 3000;
@@ -246,4 +249,36 @@ TEST_F(BoxTest, LevelNoiseMlsDeconvolvesTapersAndTiltsTheBands)
     box::computeLevels(0, rec);
     const double w = 0.5 * (1.0 + std::cos(6.2831 * (4 + d) / 4096.0 + 3.14155));
     EXPECT_NEAR(st.levelCurrent[15], expected(15) + 20 * std::log10(w), 0.05);
+}
+
+TEST_F(BoxTest, BandsNarrowerThanABinHaveNoValue)
+{
+    // A third octave is 0.2316 fc wide: below 6.75 Hz at 6.4 kHz (1.5625 Hz bins) and below
+    // 54 Hz at 51.2 kHz (12.5 Hz bins) a band is narrower than the bins it is summed from.
+    // With white noise these bands carry no current and no mean value, not even after
+    // averaging; the others do.
+    core::MeasurementSettings& s = core::settings();
+    const core::MeasurementStore& st = core::store();
+    s.levelMethod = 3;
+    s.levelWeighting = 1;
+    s.levelCalculation = 1;
+    static float rec[8192];
+    std::uint32_t x = 12345;
+    for (int k = 0; k < 4096; ++k) {
+        x = x * 1664525u + 1013904223u;
+        rec[k] = static_cast<float>(x >> 8) / static_cast<float>(1u << 24) - 0.5f;
+    }
+    for (int rate : {1, 2}) {
+        s.sampleRate = rate;
+        for (int pass = 0; pass < 3; ++pass)
+            box::computeLevels(pass, rec);
+        for (int b = 0; b < 3; ++b) {
+            EXPECT_EQ(st.levelCurrent[b], core::NO_VALUE) << b;
+            EXPECT_EQ(st.levelMeanPeak[b], core::NO_VALUE) << b;
+        }
+        for (int b = 3; b < core::kLevelBands; ++b) {
+            EXPECT_LT(st.levelCurrent[b], 0.0f) << b;
+            EXPECT_LT(st.levelMeanPeak[b], 0.0f) << b;
+        }
+    }
 }

@@ -162,8 +162,14 @@ TEST_F(RunsTest, AveragingCountsAndPauses)
     box::runReferenceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 7);
     s.averages = 1;
+    ui.clear();
     box::runReferenceMeasurement(g_views);
     EXPECT_EQ(sim.captureCount(), 8);
+    // A single capture never passes through the time view; the run ends on the curve it made.
+    EXPECT_EQ(ui.shownViews(), (std::vector<int>{2}));
+    ui.clear();
+    box::runAmplitudePhaseMeasurement(g_views);
+    EXPECT_EQ(ui.shownViews(), (std::vector<int>{2}));
 }
 
 TEST_F(RunsTest, OverlayRotation)
@@ -277,11 +283,13 @@ TEST_F(RunsTest, ImpedanceOfTheSimulatedDriver)
         st.timeRecord[k] = 0.001f * k;
     const core::TimeRecord before = st.timeRecord;
 
-    box::runImpedanceMeasurement(g_views); // the scripted Ui answers Yes, Yes, OK, OK
-    ASSERT_EQ(ui.messages().size(), 4u);
+    // No amplifier-output run is stored: "Neue Referenzmessung?" is not asked, it is measured.
+    box::runImpedanceMeasurement(g_views); // the scripted Ui answers Yes, OK, OK
+    ASSERT_EQ(ui.messages().size(), 3u);
     EXPECT_EQ(ui.messages()[0].text, core::str(32));
-    EXPECT_EQ(ui.messages()[3].text, core::str(22));
-    EXPECT_EQ(ui.messages()[3].caption, " ");
+    EXPECT_EQ(ui.messages()[1].text, core::str(21));
+    EXPECT_EQ(ui.messages()[2].text, core::str(22));
+    EXPECT_EQ(ui.messages()[2].caption, " ");
     EXPECT_EQ(sim.bench().line1, box::sim::Wiring::SpeakerSide);
 
     // Settings and the time record as before the run.
@@ -361,20 +369,19 @@ TEST_F(RunsTest, ImpedanceNeverCombinesRunsOfAnotherLengthOrRate)
     };
     const float peak4096 = peakOhm(2048);
 
-    // 512: "Nein" to the new amplifier-output run, then the notice, the wiring prompt for the
-    // amplifier output, and the speaker side.
+    // 512: the stored run can't be reused, so instead of offering a "Nein" that could only be
+    // refused the notice says why, then come the wiring prompts for both runs.
     s.fftLength = 512;
     ui.clear();
     const int before = sim.captureCount();
     ui.queueAnswer(core::Answer::Yes);
-    ui.queueAnswer(core::Answer::No);
     box::runImpedanceMeasurement(g_views);
     auto msgs = ui.messages();
-    ASSERT_EQ(msgs.size(), 5u);
-    EXPECT_EQ(msgs[2].text, core::str(140));
-    EXPECT_EQ(msgs[2].icon, core::Icon::Information);
-    EXPECT_EQ(msgs[3].text, core::str(21));
-    EXPECT_EQ(msgs[4].text, core::str(22));
+    ASSERT_EQ(msgs.size(), 4u);
+    EXPECT_EQ(msgs[1].text, core::str(140));
+    EXPECT_EQ(msgs[1].icon, core::Icon::Information);
+    EXPECT_EQ(msgs[2].text, core::str(21));
+    EXPECT_EQ(msgs[3].text, core::str(22));
     EXPECT_EQ(sim.captureCount() - before, 2);
     EXPECT_EQ(st.impedanceRunAmplitude[0].trailerN(), 512.0f);
     EXPECT_EQ(st.impedanceMagnitude.trailerN(), 512.0f);
@@ -388,13 +395,12 @@ TEST_F(RunsTest, ImpedanceNeverCombinesRunsOfAnotherLengthOrRate)
     const core::CurveBuffer impedance = st.impedanceMagnitude;
     const int captures = sim.captureCount();
     ui.queueAnswer(core::Answer::Yes);
-    ui.queueAnswer(core::Answer::No);
     ui.queueAnswer(core::Answer::Cancel);
     box::runImpedanceMeasurement(g_views);
     msgs = ui.messages();
-    ASSERT_EQ(msgs.size(), 4u);
-    EXPECT_EQ(msgs[2].text, core::str(140));
-    EXPECT_EQ(msgs[3].text, core::str(21));
+    ASSERT_EQ(msgs.size(), 3u);
+    EXPECT_EQ(msgs[1].text, core::str(140));
+    EXPECT_EQ(msgs[2].text, core::str(21));
     EXPECT_EQ(sim.captureCount(), captures);
     EXPECT_EQ(st.impedanceMagnitude.v, impedance.v);
 }
@@ -446,10 +452,9 @@ TEST_F(RunsTest, ImpedanceRunRendersItsViewsEvenWhenDeclined)
     box::runImpedanceMeasurement(g_views);
     // The time view is drawn once more from the record it shows after the run.
     EXPECT_EQ(g_renders, (std::vector<int>{1, 1, 1, 3, 4}));
-    ASSERT_EQ(ui.messages().size(), 4u);
-    EXPECT_EQ(ui.messages()[1].buttons, core::Buttons::YesNo);
+    ASSERT_EQ(ui.messages().size(), 3u);
+    EXPECT_EQ(ui.messages()[1].buttons, core::Buttons::OkCancel);
     EXPECT_EQ(ui.messages()[2].buttons, core::Buttons::OkCancel);
-    EXPECT_EQ(ui.messages()[3].buttons, core::Buttons::OkCancel);
     // The snapshot is taken in the amplifier-output run, with its temporary settings.
     EXPECT_EQ(core::snapshot().markerPos, (std::array<int, 2>{0, 10000}));
 }

@@ -5,6 +5,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
+#include <limits>
+#include <vector>
 
 using namespace core;
 
@@ -152,4 +154,70 @@ TEST_F(WaterfallTest, DecayingToneDiesAwayAndOddTrailersAreSafe)
     dsp::computeWaterfall(123456);
     EXPECT_TRUE(emptyPoint(0));
     EXPECT_TRUE(emptyPoint(kLast));
+}
+
+TEST(ImpulseArrival, FirstSampleAtATenthOfThePeak)
+{
+    std::vector<float> rec(4096, 0.0f);
+    for (int n = 0; n < 4096; ++n)
+        rec[n] = 0.002f * static_cast<float>(std::sin(n * 0.7)); // noise floor, -54 dB
+    // A rise over 8 samples to the peak at 208: 0.05, 0.1, 0.2, ... (0.1 reached at 201).
+    const float rise[] = {0.05f, 0.1f, 0.2f, 0.4f, 0.6f, 0.8f, 0.9f, 0.95f, 1.0f};
+    for (int i = 0; i < 9; ++i)
+        rec[200 + i] = -rise[i]; // the sign does not matter
+    rec[209] = 0.5f;
+    EXPECT_EQ(dsp::impulseArrival(rec, 0, 4096), 201);
+    // Silence, inverted ranges, ranges beyond the samples.
+    EXPECT_EQ(dsp::impulseArrival(std::vector<float>(4096, 0.0f), 0, 4096), -1);
+    EXPECT_EQ(dsp::impulseArrival(rec, 500, 100), -1);
+    EXPECT_EQ(dsp::impulseArrival(rec, -50, 99999), 201);
+    // Markers for missing values and non-numbers from a file are not the peak.
+    rec[50] = NO_VALUE;
+    rec[60] = std::numeric_limits<float>::quiet_NaN();
+    rec[70] = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(dsp::impulseArrival(rec, 0, 4096), 201);
+}
+
+TEST(WaterfallSpan, StartMovesToTheArrivalOnlyFromBeforeIt)
+{
+    std::vector<float> rec(4096, 0.0f);
+    rec[200] = 1.0f;
+    rec[201] = -0.5f;
+    // M1 at 0: the start moves to 20 samples before the arrival.
+    dsp::WaterfallSpan s = dsp::waterfallSpan(rec, 4096, 0, 10000);
+    EXPECT_EQ(s.start, 180);
+    EXPECT_EQ(s.end, 4095);
+    EXPECT_TRUE(s.startsAtArrival);
+    // M1 within the lead before the arrival (sample 184) or after it (sample 307): kept.
+    s = dsp::waterfallSpan(rec, 4096, 450, 10000);
+    EXPECT_EQ(s.start, 184);
+    EXPECT_FALSE(s.startsAtArrival);
+    s = dsp::waterfallSpan(rec, 4096, 750, 10000);
+    EXPECT_EQ(s.start, 307);
+    EXPECT_FALSE(s.startsAtArrival);
+    // An impulse beyond M2 is not looked at.
+    s = dsp::waterfallSpan(rec, 4096, 0, 400); // end 163
+    EXPECT_EQ(s.start, 0);
+    EXPECT_FALSE(s.startsAtArrival);
+}
+
+TEST_F(WaterfallTest, SlicesFromBeforeTheArrivalEqualThoseFromTheArrival)
+{
+    // A decaying 1 kHz tone arriving at sample 200: with M1 at 0 the waterfall is the one
+    // cut at sample 180, and it decays from its first slices on.
+    auto& st = store();
+    st.timeRecord.v.fill(0.0f);
+    for (int n = 200; n < kRecordSamples; ++n)
+        st.timeRecord[n] = static_cast<float>(std::exp(-(n - 200) / 30.0) *
+                                              std::sin((n - 200) * 2 * 3.14159265 * 1000 / 51200));
+    settings().markerPos = {0, 10000};
+    dsp::computeWaterfall(4096);
+    const auto fromZero = st.csdLevel;
+    const auto timesFromZero = st.csdTime;
+    settings().markerPos = {440, 10000}; // sample 180
+    dsp::computeWaterfall(4096);
+    EXPECT_EQ(fromZero, st.csdLevel);
+    EXPECT_EQ(timesFromZero, st.csdTime);
+    EXPECT_EQ(st.csdTime[point(0, 10)], 0.0f);
+    EXPECT_GT(st.csdLevel[point(0, 10)], st.csdLevel[point(7, 10)] + 6.0f);
 }

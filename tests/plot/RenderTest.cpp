@@ -2,6 +2,7 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
+#include "dsp/Waterfall.h"
 #include "plot/Diagram.h"
 #include "plot/Render.h"
 #include "plot/Scales.h"
@@ -338,6 +339,28 @@ TEST_F(RenderTest, RenderCodes)
     EXPECT_EQ(picture(5)->ops().back().text, "ab");
 }
 
+// A deferred picture is recorded from the data as they are when it is first asked for; a
+// recording meanwhile takes the deferral away, and the overlays' axis is taken at once.
+TEST_F(RenderTest, DeferredPicturesAreRecordedWhenFirstAskedFor)
+{
+    core::displaySettings().userText[5] = {'a', 0};
+    core::store().overlayAxisIndex = -1;
+    deferRender(core::RenderCode::All);
+    EXPECT_EQ(core::store().overlayAxisIndex, core::displaySettings().axisSets[1].x);
+    core::displaySettings().userText[5] = {'b', 0};
+    ASSERT_FALSE(picture(3)->empty());
+    EXPECT_EQ(picture(3)->ops().back().text, "b");
+    const auto first = picture(3);
+    EXPECT_EQ(picture(3), first); // recorded once, not at every request
+
+    deferRender(core::RenderCode::AmplitudeImpedance);
+    renderView(core::RenderCode::AmplitudeImpedance);
+    const auto recorded = picture(3);
+    core::displaySettings().userText[5] = {'c', 0};
+    EXPECT_EQ(picture(3), recorded);
+    EXPECT_EQ(picture(3)->ops().back().text, "b");
+}
+
 TEST_F(RenderTest, GarbageInputsNeverReadOutside)
 {
     core::MeasurementStore& st = core::store();
@@ -550,4 +573,101 @@ TEST_F(RenderTest, AnImpedanceCurveOfTheTsProcedureIsNamedInItsViews)
     st.impedanceMagnitude[100] = 9.0f;
     renderView(4);
     EXPECT_EQ(findText(*picture(4), name), nullptr);
+}
+
+namespace {
+// A burst of +-amplitude over the first 40 samples of a 51.2 kHz record, silence after it.
+void burstAtStart(float amplitude)
+{
+    core::MeasurementStore& st = core::store();
+    st.timeRecord.v.fill(0.0f);
+    st.timeRecord.stamp(4096, 2);
+    for (int i = 1; i <= 40; ++i)
+        st.timeRecord[static_cast<std::size_t>(i)] = (i % 2 ? amplitude : -amplitude);
+}
+} // namespace
+
+TEST_F(RenderTest, TimeViewScaleHoldsTheShownCurve)
+{
+    core::DisplaySettings& d = core::displaySettings();
+    // 1.2 V on the +-0,01 V scale: the smallest listed scale that holds it is +-1,5 V.
+    burstAtStart(1.2f);
+    d.axisSets[0].y = 57;
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 4);
+    EXPECT_NE(findText(*picture(1), "+1,0"), nullptr);
+    // A scale that holds the curve is the user's and stays, even a much larger one.
+    burstAtStart(0.004f);
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 4);
+    d.axisSets[0].y = 59; // +-0,002 V
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 58); // +-0,005 V
+    // The step response counts only when it is shown.
+    core::store().stepResponseCurve.v.fill(0.1f);
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 58);
+    d.showStepResponse = 1;
+    renderView(1);
+    EXPECT_EQ(d.axisSets[0].y, 6); // +-0,15 V
+}
+
+TEST_F(RenderTest, MarkerLabelsKeepClearOfTheCurve)
+{
+    // A full-height burst right of M1 at 0: the label moves right past it, and no curve
+    // point lies under the label's text.
+    burstAtStart(1.4f);
+    core::settings().markerPos = {0, 10000};
+    renderView(1);
+    const Picture& p = *picture(1);
+    const Op* name = findText(p, "M1");
+    const Op* time = findText(p, "(0.00msec)");
+    ASSERT_NE(name, nullptr);
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(name->points[0].x, time->points[0].x);
+    const int left = name->points[0].x;
+    const int right = left + 10 * kMarkerTimeFont.width;
+    auto c = curves(p);
+    ASSERT_EQ(c.size(), 1u);
+    int burstEnd = 0;
+    for (const Point& pt : c[0]->points) {
+        if (pt.y > 9000)
+            burstEnd = std::max(burstEnd, pt.x);
+        if (pt.y >= 8250 && pt.y <= 9250) {
+            EXPECT_TRUE(pt.x < left || pt.x > right) << pt.x << "," << pt.y;
+        }
+    }
+    EXPECT_GT(left, burstEnd);
+    EXPECT_LT(left, burstEnd + 300); // beside the burst, not far off
+
+    // M2's label moves left of a burst at its line in the same way.
+    for (int i = 4000; i < 4096; ++i)
+        core::store().timeRecord[static_cast<std::size_t>(i)] = (i % 2 ? 1.4f : -1.4f);
+    renderView(1);
+    const Op* m2 = findText(*picture(1), "M2");
+    ASSERT_NE(m2, nullptr);
+    EXPECT_LT(m2->points[1].x, mapTimeSample(4000, 4096));
+}
+
+TEST_F(RenderTest, WaterfallSaysWhenItStartsAtTheArrival)
+{
+    core::MeasurementStore& st = core::store();
+    st.timeRecord.v.fill(0.0f);
+    st.timeRecord.stamp(4096, 2);
+    for (int n = 200; n < 400; ++n)
+        st.timeRecord[static_cast<std::size_t>(n)] =
+            static_cast<float>(std::exp(-(n - 200) / 20.0) * std::cos((n - 200) * 0.3));
+    const std::string note = "Beginn bei Ankunft des Impulses: 3,52 ms"; // sample 180
+    core::settings().markerPos = {0, 10000};
+    // No waterfall yet: no note.
+    st.csdFrequency.fill(NO_VALUE);
+    renderView(6);
+    EXPECT_EQ(findText(*picture(6), note), nullptr);
+    dsp::computeWaterfall(4096);
+    renderView(6);
+    EXPECT_NE(findText(*picture(6), note), nullptr);
+    // M1 after the arrival, or a record of another rate: the slices start at M1, no note.
+    EXPECT_EQ(waterfallStartNote(st, 750, 10000), "");
+    st.timeRecord.stamp(4096, 1);
+    EXPECT_EQ(waterfallStartNote(st, 0, 10000), "");
 }

@@ -652,6 +652,28 @@ TEST_F(ToolTest, MeasureRenderAndAnalyzeOnTheSimulatedBox)
     ASSERT_NE(at, std::string::npos);
     EXPECT_NE(r.out.compare(at, 16, "\"csdMaxLevel\":0,"), 0) << r.out.substr(at, 40);
     ASSERT_EQ(runBoth("render 6 csd.mes csd.svg", {"csd.svg"}).status, 0);
+    // With the default markers M1 lies before the sound arrives: the slices start at the
+    // arrival, the view says so, and the level at 1 kHz falls by 6 dB or more within the
+    // first eight slices (before, it stood still while the slices held the whole impulse).
+    EXPECT_TRUE(contains(text("csd.svg"), "Beginn bei Ankunft des Impulses: ")) << text("csd.svg");
+    ASSERT_EQ(run("export csv csd.mes csd.csv --view 6").status, 0);
+    std::vector<double> at1k;
+    {
+        std::istringstream rows(text("csd.csv"));
+        rows.imbue(std::locale::classic());
+        std::string l;
+        std::getline(rows, l); // the names
+        while (std::getline(rows, l)) {
+            std::istringstream row(l);
+            row.imbue(std::locale::classic());
+            double ms = 0, hz = 0, db = 0;
+            char comma = 0;
+            if (row >> ms >> comma >> hz >> comma >> db && hz == 1000.0)
+                at1k.push_back(db);
+        }
+    }
+    ASSERT_GE(at1k.size(), 8u);
+    EXPECT_GE(at1k[0] - at1k[7], 6.0) << at1k[0] << " " << at1k[7];
     // The waterfall needs 51.2 kHz.
     r = run("measure csd --set sampleRate=1 --out no.mes");
     EXPECT_EQ(r.status, 1);
