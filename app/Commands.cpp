@@ -47,8 +47,10 @@ void keepRateForBox()
 
 void showOverlayView()
 {
-    if (g_shell.currentView == 7 && core::messageText(core::str(92), " ", core::Icon::Question,
-                                                      core::Buttons::YesNo) == core::Answer::Yes) {
+    // The box names the view it clears, where the system left its title blank.
+    if (g_shell.currentView == 7 &&
+        core::messageText(core::str(92), "Amplitudenfrequenzgang (5 überlagert)",
+                          core::Icon::Question, core::Buttons::YesNo) == core::Answer::Yes) {
         core::store().slotOccupied.fill(0);
         renderView(20);
         renderView(40);

@@ -10,6 +10,7 @@
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
 #include "core/Startup.h"
+#include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
 #include "dsp/Waterfall.h"
@@ -30,6 +31,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMenu>
+#include <QTime>
 #include <QTranslator>
 
 #include <algorithm>
@@ -138,14 +140,31 @@ Desktop::~Desktop()
         setOperations(nullptr);
 }
 
+namespace
+{
+// A run that took a new curve leaves slot 0 without a name (the rotation clears it); the
+// overlay's legend then calls it by the time it was measured.
+void nameMeasuredCurve(const char* what)
+{
+    core::MeasurementStore& st = core::store();
+    if (st.slotOccupied[0] != 1 || !st.overlayTags[0].name.empty())
+        return;
+    const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    st.overlayTags[0].name = std::string(what) + " " + time.toStdString();
+    plot::renderView(core::RenderCode::Overlay);
+}
+} // namespace
+
 void Desktop::runReferenceMeasurement()
 {
     box::runReferenceMeasurement(plot::viewRenderer());
+    nameMeasuredCurve("Referenz");
 }
 
 void Desktop::runAmplitudePhaseMeasurement()
 {
     box::runAmplitudePhaseMeasurement(plot::viewRenderer());
+    nameMeasuredCurve("Messung");
 }
 
 void Desktop::runImpedanceMeasurement()
@@ -194,6 +213,7 @@ files::LoadOutcome Desktop::importVersion133()
 {
     const files::LoadOutcome o = files::importVersion133();
     if (o == files::LoadOutcome::Loaded) {
+        core::nameOverlayCurves("ORVO 1.33");
         markSaved();
         window_.setOpenFile(""); // the old file is not what Speichern writes
     }
@@ -204,6 +224,7 @@ files::LoadOutcome Desktop::importVersion21()
 {
     const files::LoadOutcome o = files::importVersion21();
     if (o == files::LoadOutcome::Loaded) {
+        core::nameOverlayCurves("ORVO 2.1");
         markSaved();
         window_.setOpenFile(""); // the old file is not what Speichern writes
     }
@@ -338,6 +359,7 @@ files::LoadOutcome Desktop::loadMeasurementFrom(const std::string& path)
 {
     if (files::readMeasurementFile(path) != files::FileStatus::Loaded)
         return files::LoadOutcome::Failed;
+    core::nameOverlayCurves(QFileInfo(QString::fromStdString(path)).fileName().toStdString());
     markSaved();
     rememberFile(path);
     window_.setOpenFile(path);
@@ -504,11 +526,13 @@ void Desktop::saveDiagram()
                           "Diagramm speichern als…", core::Icon::Information);
         return;
     }
-    QWidget* area = window_.drawingArea();
+    // "Wie im Fenster" is the picture the screen shows, in its device pixels.
+    const QWidget* area = window_.drawingArea();
+    const QSize shown = devicePixelSize(area->size(), area->devicePixelRatioF());
     DiagramChoice choice;
-    choice.width = area->width();
-    choice.height = area->height();
-    if (!runSaveDiagramDialog(&window_, area->width(), area->height(), choice))
+    choice.width = shown.width();
+    choice.height = shown.height();
+    if (!runSaveDiagramDialog(&window_, shown.width(), shown.height(), choice))
         return;
     if (files::fileExists(choice.path) &&
         core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
@@ -518,9 +542,10 @@ void Desktop::saveDiagram()
 
 void Desktop::copyDiagram()
 {
-    QWidget* area = window_.drawingArea();
+    const QWidget* area = window_.drawingArea();
+    const QSize shown = devicePixelSize(area->size(), area->devicePixelRatioF());
     QApplication::clipboard()->setImage(
-        diagramImage(shell().currentView, area->width(), area->height()));
+        diagramImage(shell().currentView, shown.width(), shown.height()));
 }
 
 void Desktop::printCurrent()

@@ -1,5 +1,6 @@
 #include "app/DesktopDialogs.h"
 
+#include "app/HelpBrowser.h"
 #include "core/Settings.h"
 #include "core/Ui.h"
 #include "plot/Render.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -247,7 +249,20 @@ bool runSaveDiagramDialog(QWidget* owner, int windowWidth, int windowHeight, Dia
     ownRow->addStretch(1);
     sizeLayout->addWidget(windowSize);
     sizeLayout->addWidget(own);
+    // The second button sits in a row of its own, so it no longer shares its parent with the
+    // first: only a group keeps the two exclusive.
+    auto* sizeGroup = new QButtonGroup(&dialog);
+    sizeGroup->addButton(windowSize);
+    sizeGroup->addButton(ownSize);
     windowSize->setChecked(true);
+    // Typing a size means that size.
+    for (QSpinBox* s : {w, hgt})
+        QObject::connect(s, &QSpinBox::valueChanged, ownSize,
+                         [ownSize] { ownSize->setChecked(true); });
+    auto* help = new QShortcut(QKeySequence::HelpContents, &dialog);
+    QObject::connect(help, &QShortcut::activated, &dialog, [&dialog] {
+        showHelp(&dialog, "Dialog Diagramm speichern", HelpCaller::Dialog);
+    });
     layout->addWidget(sizeBox);
 
     auto* buttons =

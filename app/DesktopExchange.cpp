@@ -17,6 +17,8 @@
 #include "files/FileIo.h"
 #include "plot/Render.h"
 
+#include <QFileInfo>
+
 #include <QInputDialog>
 #include <QStringList>
 
@@ -153,7 +155,8 @@ void Desktop::importFrd()
         return;
     if (files::amplitudeAxisIsDbspl())
         files::convertFromDbspl(imp.curves.value);
-    box::takeResponseCurve(imp.curves.value, imp.curves.phase, plot::viewRenderer());
+    box::takeResponseCurve(imp.curves.value, imp.curves.phase, plot::viewRenderer(),
+                           QFileInfo(QString::fromStdString(path)).fileName().toStdString());
     showView(7);
     refresh();
 }

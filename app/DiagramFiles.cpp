@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace app
 {
@@ -33,6 +34,17 @@ std::optional<DiagramFormat> diagramFormatFor(const std::string& path)
     if (ext == "pdf")
         return DiagramFormat::Pdf;
     return std::nullopt;
+}
+
+QSize devicePixelSize(const QSize& logical, double devicePixelRatio)
+{
+    const double ratio = devicePixelRatio > 0.0 ? devicePixelRatio : 1.0;
+    auto side = [ratio](int v) {
+        const long scaled = std::lround(v * ratio);
+        return static_cast<int>(std::clamp<long>(scaled, plot::kMinPictureSide,
+                                                 plot::kMaxPictureSide));
+    };
+    return QSize(side(logical.width()), side(logical.height()));
 }
 
 QImage diagramImage(int view, int width, int height)

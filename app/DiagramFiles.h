@@ -5,6 +5,7 @@
 #include "files/FileIo.h"
 
 #include <QImage>
+#include <QSize>
 
 #include <optional>
 #include <string>
@@ -16,6 +17,10 @@ enum class DiagramFormat { Png, Svg, Pdf };
 
 // The format a file name asks for by its extension (case does not matter).
 std::optional<DiagramFormat> diagramFormatFor(const std::string& path);
+
+// The picture of a window area as the screen shows it: its size times the screen's device
+// pixel ratio, rounded, each side within the bounds orvo-tool's render accepts.
+QSize devicePixelSize(const QSize& logical, double devicePixelRatio);
 
 // View 0..8 or 11 at width x height pixels (points for PDF), on white.
 QImage diagramImage(int view, int width, int height);

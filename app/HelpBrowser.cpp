@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -45,6 +46,7 @@ constexpr Keyword kKeywords[] = {
     {"Dialog Pegel Messungen", "pegel.html"},
     {"Messungen", "messungen.html"},
     {"Dateien", "dateien.html"},
+    {"Dialog Diagramm speichern", "dateien.html#Diagramm"},
 };
 
 QPointer<HelpBrowser> g_window;
@@ -91,6 +93,9 @@ HelpBrowser::HelpBrowser(QWidget* parent) : QWidget(parent, Qt::Window), browser
     layout->addLayout(buttons);
     layout->addWidget(browser_);
     browser_->setOpenExternalLinks(false);
+    // Esc closes the help as it closes a dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 void HelpBrowser::showTarget(const QString& folder, const QString& target)
@@ -98,8 +103,14 @@ void HelpBrowser::showTarget(const QString& folder, const QString& target)
     browser_->setSearchPaths({folder});
     // The start page first, so "Inhalt" leads back to it.
     browser_->setSource(QUrl::fromLocalFile(folder + QStringLiteral("/index.html")));
-    if (target != QStringLiteral("index.html"))
-        browser_->setSource(QUrl::fromLocalFile(folder + QLatin1Char('/') + target));
+    if (target != QStringLiteral("index.html")) {
+        // A target "page.html#anchor" is a page and a place on it, not a file of that name.
+        QUrl page = QUrl::fromLocalFile(folder + QLatin1Char('/') +
+                                        target.section(QLatin1Char('#'), 0, 0));
+        if (target.contains(QLatin1Char('#')))
+            page.setFragment(target.section(QLatin1Char('#'), 1));
+        browser_->setSource(page);
+    }
 }
 
 void showHelp(QWidget* owner, const std::string& keyword, HelpCaller caller)

@@ -30,8 +30,9 @@
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinterInfo>
-#include <QScreen>
 #include <QGuiApplication>
+#include <QScreen>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
@@ -267,11 +268,17 @@ MainWindow::MainWindow()
             zoom_->area()->repaint();
     };
     ui_->statusText = [this](int part, const QString& text) { setStatus(part, text); };
-    ui_->viewShown = [](int kind) { showView(kind); };
+    ui_->viewShown = [this](int kind) {
+        showView(kind);
+        updateViewButtons();
+    };
     core::setUi(ui_);
     wireWindow(*this, *ui_);
     desktop_ = new Desktop(*this);
     desktop_->updateRecentMenu();
+    // F1 opens the page of the main window, as the dialogs open theirs.
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { desktop_->showHelp("Hauptfenster"); });
 }
 
 MainWindow::~MainWindow()
@@ -304,6 +311,7 @@ void MainWindow::buildMenu()
 void MainWindow::runCommand(int id)
 {
     dispatchCommand(id);
+    updateViewButtons();
     // Dialogs, configuration files and runs may have changed rate, length or input; the
     // read-out follows at once, not only at the next paint.
     updateAcquisitionStatus();
@@ -367,7 +375,21 @@ void MainWindow::buildToolBar()
             });
         } else {
             connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
+            // The view buttons show which view is on screen.
+            a->setCheckable(viewOfButton(id) != 0);
         }
+    }
+}
+
+void MainWindow::updateViewButtons()
+{
+    for (const ToolbarEntry& e : toolbarEntries()) {
+        const int view = viewOfButton(e.id);
+        if (view == 0)
+            continue;
+        for (QAction* a : toolbar_->actions())
+            if (a->data().toInt() == e.id)
+                a->setChecked(view == shell().currentView);
     }
 }
 
@@ -395,6 +417,9 @@ void MainWindow::buildStatusBar()
 
 QAction* MainWindow::commandAction(int id) const
 {
+    // The zoom command is also in the menu; its pressed state belongs to the toolbar button.
+    if (id == cmd::Zoom && zoomAction_)
+        return zoomAction_;
     const auto it = actions_.find(id);
     return it == actions_.end() ? nullptr : it->second;
 }
@@ -518,124 +543,6 @@ void MainWindow::closeEvent(QCloseEvent* e)
     desktop_->keepConfiguration();
     keepPlace();
     QMainWindow::closeEvent(e);
-}
-
-namespace
-{
-// The largest rectangle of the drawing area's proportions on the page, centred: the printed
-// picture looks as it does in the window instead of being stretched to the page.
-QRect fittedRect(const QRect& page, const QSize& shape)
-{
-    if (shape.width() <= 0 || shape.height() <= 0)
-        return page;
-    QSize s = shape.scaled(page.size(), Qt::KeepAspectRatio);
-    return QRect(page.left() + (page.width() - s.width()) / 2,
-                 page.top() + (page.height() - s.height()) / 2, s.width(), s.height());
-}
-
-void paintFitted(QPainter& p, int kind, const QRect& page, const QSize& shape)
-{
-    const QRect target = fittedRect(page, shape);
-    p.save();
-    p.translate(target.topLeft());
-    paintPage(p, kind, QRect(QPoint(0, 0), target.size()));
-    p.restore();
-}
-} // namespace
-
-void MainWindow::printView(int kind)
-{
-    if (!shell().printerChosen) {
-        // The first print goes to the default printer without a dialog.
-        const QPrinterInfo def = QPrinterInfo::defaultPrinter();
-        if (!def.isNull()) {
-            printer_ = std::make_unique<QPrinter>(def, QPrinter::HighResolution);
-            shell().printerChosen = 1;
-        }
-    }
-    if (!shell().printerChosen || !printer_)
-        return;
-    const QSize shape = area_->size();
-    // Wide views go on a landscape page.
-    printer_->setPageOrientation(shape.width() > shape.height() ? QPageLayout::Landscape
-                                                                : QPageLayout::Portrait);
-    if (printer_->outputFormat() == QPrinter::PdfFormat) {
-        printToFile(kind, shape);
-        return;
-    }
-    printer_->setDocName(QStringLiteral("Orvo Print:Printing"));
-    QPainter p;
-    if (!p.begin(printer_.get()))
-        return;
-    paintFitted(p, kind, QRect(0, 0, printer_->width(), printer_->height()), shape);
-    p.end();
-}
-
-void MainWindow::printToFile(int kind, const QSize& shape)
-{
-    // Printing into a file asks for its name each time, instead of overwriting the last one,
-    // and writes it as every other file is written: whole, or not at all.
-    core::FileDialogRequest r;
-    r.save = true;
-    r.title = "Drucken in Datei";
-    r.filter = "(*.pdf)";
-    r.pattern = "*.pdf";
-    r.initialFolder = printer_->outputFileName().isEmpty()
-                          ? core::installFolder
-                          : QFileInfo(printer_->outputFileName()).absolutePath().toStdString();
-    r.createPrompt = true;
-    std::string path;
-    if (!core::ui().fileDialog(r, path) || path.empty())
-        return;
-    if (files::fileExists(path) &&
-        core::message(26, 0, core::Icon::Question, core::Buttons::YesNo) != core::Answer::Yes)
-        return;
-    printer_->setOutputFileName(QString::fromStdString(path));
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter pdf(&buffer);
-        pdf.setPageLayout(printer_->pageLayout());
-        pdf.setResolution(printer_->resolution());
-        pdf.setTitle(QStringLiteral("Orvo Print:Printing"));
-        QPainter p;
-        if (!p.begin(&pdf))
-            return;
-        const QRect page = printer_->pageLayout().paintRectPixels(printer_->resolution());
-        paintFitted(p, kind, QRect(QPoint(0, 0), page.size()), shape);
-        p.end();
-    }
-    files::showSaveFailure(
-        path, files::saveReplacing(path, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                   static_cast<std::size_t>(bytes.size())));
-}
-
-void MainWindow::setPrinter(std::unique_ptr<QPrinter> printer)
-{
-    printer_ = std::move(printer);
-    shell().printerChosen = printer_ ? 1 : 0;
-}
-
-void MainWindow::printerSetup()
-{
-    auto candidate =
-        printer_ ? std::make_unique<QPrinter>(QPrinterInfo::printerInfo(printer_->printerName()),
-                                              QPrinter::HighResolution)
-                 : std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (printer_ && printer_->outputFormat() == QPrinter::PdfFormat) {
-        candidate->setOutputFormat(QPrinter::PdfFormat);
-        candidate->setOutputFileName(printer_->outputFileName());
-    }
-    QPrintDialog dialog(candidate.get(), this);
-    dialog.setWindowTitle(QStringLiteral("Drucker einrichten"));
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    if (dialog.exec() == QDialog::Accepted) {
-        printer_ = std::move(candidate);
-        shell().printerChosen = 1;
-    }
 }
 
 } // namespace app

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 
 class QAction;
 class QLabel;
@@ -74,6 +75,8 @@ public:
     Desktop& desktop() const { return *desktop_; }
 
     void setStatus(int part, const QString& text);
+    // The view buttons of the toolbar: the one of the view on screen is pressed.
+    void updateViewButtons();
     // Status part 1: rate, FFT length and input as the settings are now.
     void updateAcquisitionStatus();
     // A menu or toolbar command, followed by the status read-out.
@@ -108,6 +111,7 @@ private:
     void restorePlace();
     void keepPlace();
     void printToFile(int kind, const QSize& shape);
+    void writePdf(int kind, const QSize& shape, const std::string& path);
 
     QtUi* ui_ = nullptr;
     Desktop* desktop_ = nullptr;

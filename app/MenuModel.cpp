@@ -51,14 +51,14 @@ std::vector<MenuEntry> buildMainMenu()
                                 }),
                           item("&TS - Parameter", ExportTs),
                           separator(),
-                          item("&FRD-Datei (Amplitude und Phase)…", ExportFrd),
+                          item("F&RD-Datei (Amplitude und Phase)…", ExportFrd),
                           item("&ZMA-Datei (Impedanz)…", ExportZma),
                           item("&CSV-Datei (Kurven der Ansicht)…", ExportCsv),
                       }),
                 separator(),
                 item("Messdaten importieren von ORVO &1.33", Import133),
                 item("Messdaten importieren von ORVO &2.1", Import21),
-                item("FRD-Datei als Ü&berlagerung importieren…", ImportFrd),
+                item("FRD-Datei als Über&lagerung importieren…", ImportFrd),
                 item("ZMA-Datei als Impeda&nz importieren…", ImportZma),
                 separator(),
                 item("Mikrofondaten &importieren", ImportMic),
@@ -68,11 +68,11 @@ std::vector<MenuEntry> buildMainMenu()
                       {
                           item("&Zeitsignal", PrintTime),
                           item("&Amplitudenfrequenzgang", PrintAmplitude),
-                          item("Amplitudenfrequenzgang (&6 überlagert)", PrintOverlay),
+                          item("Amplitudenfrequenzgang (&5 überlagert)", PrintOverlay),
                           item("Amplitudenfrequenzgang (&Summe)", PrintSum),
                           item("&Phasenfrequenzgang", PrintPhase),
                           item("&Impedanzfrequenzgang", PrintImpedance),
-                          item("Zeitsignal, Amplitudenfrequenzgang, Impedanz", PrintTriple),
+                          item("Zeitsignal, Amplitudenfrequenzgang, Impe&danz", PrintTriple),
                           item("P&egel (Terz)", PrintLevel),
                           item("&Wasserfall (CSD)", PrintCsd),
                           separator(),
@@ -91,7 +91,7 @@ std::vector<MenuEntry> buildMainMenu()
                 separator(),
                 item("&Beenden", Exit),
             }),
-        popup("&Bearbeiten", {item("&Kopieren", CopyDiagram)}),
+        popup("B&earbeiten", {item("&Kopieren", CopyDiagram)}),
         popup("&Meßsystem",
               {
                   item("&Meßsystem…", MeasurementSystem),
@@ -123,6 +123,7 @@ std::vector<MenuEntry> buildMainMenu()
                   item("&CSD (Waserfalldiagram) ", ShowCsd),
                   separator(),
                   item("&eigener Text", UserText),
+                  item("Zoo&m-Fenster", Zoom),
               }),
         popup("Einstellun&gen",
               {
@@ -142,7 +143,7 @@ std::vector<MenuEntry> buildZoomMenu()
     return {
         popup("&Darstellung",
               {
-                  item("&Startbild", ZoomStart),
+                  item("S&tartbild", ZoomStart),
                   item("&Zeitsignal", ZoomTime),
                   item("&Amplitudenfrequenzgang", ZoomAmplitude),
                   item("Amplitudenfrequenzgang (&5 überlagert)", ZoomOverlay),
@@ -217,6 +218,33 @@ const char* toolTipFor(int id)
         if (e.id != 0 && e.id == id)
             return core::str(e.toolTipId);
     return nullptr;
+}
+
+int viewOfButton(int id)
+{
+    using namespace cmd;
+    switch (id) {
+    case ShowTimeTb:
+        return 1;
+    case ShowAmplitudeTb:
+        return 2;
+    case ShowAmpImpTb:
+        return 3;
+    case ShowImpedanceTb:
+        return 4;
+    case ShowLevelTb:
+        return 5;
+    case ShowCsdTb:
+        return 6;
+    case ShowOverlayTb:
+        return 7;
+    case ShowSumTb:
+        return 8;
+    case ShowTripleTb:
+        return 11;
+    default:
+        return 0;
+    }
 }
 
 } // namespace app

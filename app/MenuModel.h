@@ -29,4 +29,7 @@ const std::vector<ToolbarEntry>& toolbarEntries();
 // The tool tip of a toolbar command, or nullptr for any other id.
 const char* toolTipFor(int id);
 
+// The view a toolbar button shows (1..8, 11), or 0 for a button that shows no view.
+int viewOfButton(int id);
+
 } // namespace app

@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "core/Strings.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -75,6 +76,52 @@ QString messageBody(const std::string& text, const std::string& caption)
     return QString::fromStdString(caption).trimmed();
 }
 
+QString messageTitle(const std::string& caption)
+{
+    // Many of the system's messages leave the caption empty or blank; a box without a title
+    // does not say whose it is.
+    const QString title = QString::fromStdString(caption).trimmed();
+    return title.isEmpty() ? QStringLiteral("OrvoPro") : title;
+}
+
+QString fileFilterText(const core::FileDialogRequest& request)
+{
+    struct Kind {
+        const char* pattern;
+        const char* description;
+    };
+    static constexpr Kind kKinds[] = {
+        {"*.mes", "Messdateien"},
+        {"*.cfg", "Konfigurationsdateien"},
+        {"*.mic", "Mikrofondateien"},
+        {"*.amp", "Amplitudendaten"},
+        {"*.pha", "Phasendaten"},
+        {"*.imp", "Impedanzdaten"},
+        {"*.phe", "Impedanz-Phasendaten"},
+        {"*.tsp", "T/S-Parameter"},
+        {"*.frd", "FRD-Dateien (Frequenzgang)"},
+        {"*.zma", "ZMA-Dateien (Impedanz)"},
+        {"*.csv", "CSV-Dateien"},
+        {"*.png", "PNG-Bilder"},
+        {"*.svg", "SVG-Grafiken"},
+        {"*.pdf", "PDF-Dokumente"},
+    };
+    const QString all = QStringLiteral("Alle Dateien (*)");
+    const QString filter = QString::fromStdString(request.filter).trimmed();
+    // A filter that already names its files keeps its words.
+    if (!filter.isEmpty() && !filter.startsWith(QLatin1Char('(')))
+        return filter.contains(all) ? filter : filter + QStringLiteral(";;") + all;
+    if (request.pattern.empty() || request.pattern == "*" || request.pattern == "*.*")
+        return all;
+    QString description = QStringLiteral("Dateien");
+    for (const Kind& k : kKinds)
+        if (QString::fromStdString(request.pattern).compare(QLatin1String(k.pattern),
+                                                            Qt::CaseInsensitive) == 0)
+            description = QString::fromUtf8(k.description);
+    return description + QStringLiteral(" (") + QString::fromStdString(request.pattern) +
+           QStringLiteral(");;") + all;
+}
+
 QtUi::QtUi(QObject* parent) : QObject(parent) {}
 
 void QtUi::onGui(const std::function<void()>& f, bool wait)
@@ -92,7 +139,7 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
     core::Answer answer = core::Answer::Ok;
     onGui(
         [&] {
-            QMessageBox box(qtIcon(icon), QString::fromStdString(caption),
+            QMessageBox box(qtIcon(icon), messageTitle(caption),
                             messageBody(text, caption), QMessageBox::NoButton, owner_);
             QPushButton* first = nullptr;
             QPushButton* second = nullptr;
@@ -119,6 +166,13 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
             if (second)
                 box.setEscapeButton(second);
             box.exec();
+            // The keys go back to the window the box belongs to, unless a dialog is still
+            // open over it (a box asked from within a dialog).
+            if (owner_ && QApplication::activeModalWidget() == nullptr) {
+                owner_->activateWindow();
+                if (owner_->focusWidget() == nullptr)
+                    owner_->setFocus(Qt::OtherFocusReason);
+            }
             const bool yes = box.clickedButton() == first;
             if (buttons == core::Buttons::YesNoCancel)
                 answer = yes                            ? core::Answer::Yes
@@ -164,7 +218,7 @@ bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
                 last && QDir(QString::fromStdString(*last)).exists())
                 folder = QString::fromStdString(*last);
             QFileDialog dialog(owner_, QString::fromStdString(request.title), folder,
-                               QString::fromStdString(request.filter));
+                               fileFilterText(request));
             dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
             dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
             // The save operations ask "Wollen Sie die bestehende Datei überschreiben?"

@@ -15,6 +15,11 @@ namespace app {
 
 // The text a message box shows in its body: the text, or the caption when the text is empty.
 QString messageBody(const std::string& text, const std::string& caption);
+// The title of a message box: the caption, or the program's name when the caption is blank.
+QString messageTitle(const std::string& caption);
+// The filter line of a file dialog: the request's pattern with a German description
+// ("Messdateien (*.mes)") and "Alle Dateien (*)".
+QString fileFilterText(const core::FileDialogRequest& request);
 
 // The kind of file a dialog's pattern ("*.mes") stands for; the dialogs of one kind start in
 // the folder the last of them was left in: "Messdateien", "Impedanzdateien", "Bilder",

@@ -155,17 +155,29 @@ void rotateOverlaySlots()
             st.amplitudeSlots[i] = st.amplitudeSlots[i - 1];
             st.phaseSlots[i] = st.phaseSlots[i - 1];
             st.slotOccupied[i] = 1;
+            st.overlayTags[i] = {core::overlayColorSlot(i - 1), st.overlayTags[i - 1].name};
         }
     }
+    // The new curve takes a colour none of the curves still shown has, so every curve keeps
+    // its colour while it stays; its name is given by whoever fills the slot.
+    std::array<bool, 5> used{};
+    for (int i = 1; i <= 4; ++i)
+        if (st.slotOccupied[i] == 1)
+            used[static_cast<std::size_t>(core::overlayColorSlot(i))] = true;
+    int unused = 0;
+    while (unused < 4 && used[static_cast<std::size_t>(unused)])
+        ++unused;
+    st.overlayTags[0] = {unused, {}};
 }
 
 void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuffer& phase,
-                       core::Renderer& views)
+                       core::Renderer& views, const std::string& name)
 {
     core::MeasurementStore& st = core::store();
     rotateOverlaySlots();
     st.amplitudeSlots[0] = amplitude;
     st.phaseSlots[0] = phase;
+    st.overlayTags[0].name = name;
     views.render(core::RenderCode::Amplitude);
     views.render(core::RenderCode::AmplitudeImpedance);
     finishResponseRun(views);

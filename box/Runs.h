@@ -9,6 +9,7 @@
 #include "dsp/Response.h"
 
 #include <array>
+#include <string>
 
 namespace box
 {
@@ -41,7 +42,8 @@ dsp::ResponseRequest impedanceResponse(const core::MeasurementSettings& s, int f
 // length or rate is explained and measured anew, and with none stored nothing is asked.
 bool newAmplifierRunWanted(bool storedRunFits, const core::CurveBuffer& storedRun);
 
-// Moves the occupied overlay slots one place on (slot 4 is dropped).
+// Moves the occupied overlay slots one place on (slot 4 is dropped), with their colours and
+// names; slot 0 gets a colour that none of the remaining curves has and no name.
 void rotateOverlaySlots();
 // Identity of the amplitude view's frequency-axis scale, compared with overlayAxisIndex.
 int amplitudeAxisIndex();
@@ -54,7 +56,8 @@ void finishResponseRun(core::Renderer& views);
 // N) taken in as a measurement's curve would be: the overlay slots rotate, the curve becomes
 // slot 0, and the views that show it are redrawn. The snapshot stays: it describes how the
 // program measured, which the file does not tell.
+// `name` is what the overlay's legend calls the curve (the file's name).
 void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuffer& phase,
-                       core::Renderer& views);
+                       core::Renderer& views, const std::string& name = {});
 
 } // namespace box

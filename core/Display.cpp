@@ -30,9 +30,14 @@ DisplaySettings::DisplaySettings()
 {
     colors = {
         rgb(0, 0, 0),       rgb(192, 192, 192), rgb(255, 255, 255), rgb(255, 0, 0),
-        rgb(128, 0, 255),   rgb(50, 128, 20),   rgb(0, 0, 128),     rgb(64, 0, 192),
-        rgb(64, 0, 255),    rgb(124, 64, 255),  rgb(192, 192, 255), rgb(0, 128, 0),
-        rgb(0, 192, 64),    rgb(0, 255, 128),   rgb(0, 255, 192),   rgb(192, 255, 192),
+        rgb(128, 0, 255),   rgb(50, 128, 20),
+        // The overlay curves 1..5, amplitude then phase. The first of each is the system's;
+        // the others are hues of their own, each at least 3:1 against the white plot (the
+        // system's pale lavender and mint nearly vanished on white, and its blues and greens
+        // could not be told apart).
+        rgb(0, 0, 128),     rgb(192, 0, 0),     rgb(0, 128, 128),   rgb(176, 96, 0),
+        rgb(128, 0, 192),   rgb(0, 128, 0),     rgb(224, 64, 64),   rgb(0, 160, 200),
+        rgb(208, 128, 0),   rgb(192, 64, 255),
         rgb(200, 50, 200),  rgb(0, 255, 0),     rgb(50, 255, 50),   rgb(50, 150, 50),
         rgb(0, 100, 150),   rgb(200, 100, 200),
     };

@@ -15,6 +15,23 @@ MeasurementStore& store() { return *g_store; }
 
 void resetStore() { *g_store = MeasurementStore{}; }
 
+int overlayColorSlot(int slot)
+{
+    if (slot < 0 || slot > 4)
+        return 0;
+    const int c = g_store->overlayTags[static_cast<std::size_t>(slot)].colorSlot;
+    return c >= 0 && c <= 4 ? c : slot;
+}
+
+void nameOverlayCurves(const std::string& name)
+{
+    for (int k = 0; k < 5; ++k) {
+        OverlayCurveTag& t = g_store->overlayTags[static_cast<std::size_t>(k)];
+        t.colorSlot = k;
+        t.name = k == 0 || name.empty() ? name : name + " (" + std::to_string(k + 1) + ")";
+    }
+}
+
 namespace
 {
 // FNV-1a over the bytes of both impedance curves, trailers included.

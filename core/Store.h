@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace core
@@ -122,6 +123,14 @@ inline constexpr int kDistortionMaxRateHz = 10000000;
 // a sweep with 0 < start < end <= rate / 2, a positive length and an amplitude within 0..1.
 bool isPlausibleDistortionRecord(const DistortionRecord& r);
 
+// How the overlay view tells its curves apart: the colour a curve keeps while it stays in the
+// overlay and the name its legend gives it (a file name or the time it was measured). Kept in
+// memory only, like the impedance label: the measurement file has no field for either.
+struct OverlayCurveTag {
+    int colorSlot = 0; // which of the five overlay colours (0..4)
+    std::string name;  // UTF-8; empty: the legend numbers the curve
+};
+
 struct MeasurementStore {
     TimeRecord timeRecord;
     TimeRecord stepResponseCurve; // 4096 floats + N + rate code
@@ -164,6 +173,9 @@ struct MeasurementStore {
 
     std::array<char, kTsTextSize> tsResultText{};
     ImpedanceCurveLabel impedanceLabel;
+    // Moved with the curves of the overlay slots; slot k starts in colour k.
+    std::array<OverlayCurveTag, 5> overlayTags{
+        {{0, {}}, {1, {}}, {2, {}}, {3, {}}, {4, {}}}};
 
     // Empty unless the measurement was a sweep; see DistortionRecord.
     DistortionRecord distortion;
@@ -175,6 +187,12 @@ struct MeasurementStore {
 
 MeasurementStore& store();
 void resetStore(); // every buffer zero, slots unoccupied (tests)
+
+// The overlay colour (0..4) slot `slot` is drawn in; any damaged value counts as the slot's own.
+int overlayColorSlot(int slot);
+// Gives every slot its own colour again and `name` (with the curve's number from the second
+// slot on) as its legend name: after a file replaced all five curves.
+void nameOverlayCurves(const std::string& name);
 
 // The label for the impedance curves as they are now in the store; `peakHz` is kept for a
 // free-air curve.

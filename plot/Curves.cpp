@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 namespace plot {
 
@@ -127,11 +129,12 @@ void drawOverlaid(Picture& p, bool amplitude)
     const ScaleRecord& y = amplitude ? axisScale(1, 'y') : scaleRecord(19);
     const int base = amplitude ? core::amplitudeColor0 : core::phaseColor0;
     if (st.slotOccupied[0] == 1)
-        drawFrequencyCurve(p, slots[0], x, y, color(base), amplitude);
+        drawFrequencyCurve(p, slots[0], x, y, color(base + core::overlayColorSlot(0)), amplitude);
     for (int s = 1; s <= 4; ++s) {
         if (st.slotOccupied[static_cast<std::size_t>(s)] != 1)
             break;
-        drawFrequencyCurve(p, slots[static_cast<std::size_t>(s)], x, y, color(base + s), amplitude);
+        drawFrequencyCurve(p, slots[static_cast<std::size_t>(s)], x, y,
+                           color(base + core::overlayColorSlot(s)), amplitude);
     }
 }
 
@@ -227,6 +230,93 @@ void drawCurve(Picture& p, int curveKind)
         break;
     default:
         break;
+    }
+}
+
+namespace {
+// A name as the legend shows it: at most `limit` characters (UTF-8 counted by characters),
+// cut with "…", and a '&' kept as itself (the text operation treats '&' as a prefix).
+std::string legendName(const std::string& name, std::size_t limit, int& chars)
+{
+    std::string out;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < name.size();) {
+        std::size_t len = 1;
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0xF0) len = 4;
+        else if (c >= 0xE0) len = 3;
+        else if (c >= 0xC0) len = 2;
+        if (count + 1 == limit && i + len < name.size()) {
+            out += "\u2026";
+            ++count;
+            break;
+        }
+        const std::string ch = name.substr(i, len);
+        out += ch == "&" ? "&&" : ch;
+        ++count;
+        i += len;
+    }
+    chars = static_cast<int>(count);
+    return out;
+}
+} // namespace
+
+void drawOverlayLegend(Picture& p)
+{
+    const core::MeasurementStore& st = core::store();
+    const core::DisplaySettings& d = core::displaySettings();
+    if (!d.showAmplitude && !d.showPhase)
+        return;
+    // The curves the view draws: slot 0 and the occupied slots after it, newest first.
+    struct Entry {
+        std::string text;
+        int colorSlot;
+    };
+    std::vector<Entry> entries;
+    int widest = 0;
+    for (int s = 0; s <= 4; ++s) {
+        if (st.slotOccupied[static_cast<std::size_t>(s)] != 1) {
+            if (s == 0)
+                continue;
+            break;
+        }
+        const std::string& name = st.overlayTags[static_cast<std::size_t>(s)].name;
+        int chars = 0;
+        std::string text =
+            legendName(name.empty() ? "Kurve " + std::to_string(s + 1) : name, 24, chars);
+        widest = std::max(widest, chars);
+        entries.push_back({std::move(text), core::overlayColorSlot(s)});
+    }
+    if (entries.empty())
+        return;
+    const Font& f = kAxisFont;
+    const int row = f.height + 40;
+    const int keyWidth = (d.showAmplitude && d.showPhase) ? 700 : 350;
+    const int right = 9900;
+    const int top = 9900;
+    const int left = right - 100 - widest * f.width - 150 - keyWidth - 100;
+    const int bottom = top - 80 - row * static_cast<int>(entries.size());
+    p.fillRect(left, bottom, right, top, color(core::plotAreaColor));
+    const Pen frame{color(core::textColor), 2, false, false};
+    p.line(frame, {left, bottom}, {right, bottom});
+    p.line(frame, {right, bottom}, {right, top});
+    p.line(frame, {right, top}, {left, top});
+    p.line(frame, {left, top}, {left, bottom});
+    int y = top - 40;
+    for (const Entry& e : entries) {
+        const int mid = y - row / 2;
+        int x = left + 100;
+        if (d.showAmplitude) {
+            p.line(Pen{color(core::amplitudeColor0 + e.colorSlot), 30, false, false}, {x, mid},
+                   {x + 300, mid});
+            x += 350;
+        }
+        if (d.showPhase)
+            p.line(Pen{color(core::phaseColor0 + e.colorSlot), 30, false, false}, {x, mid},
+                   {x + 300, mid});
+        p.text(e.text, left + 100 + keyWidth + 150, y, right - 50, y - row, f,
+               color(core::textColor), alignLeft | alignBottom | singleLine | noClip);
+        y -= row;
     }
 }
 

@@ -30,6 +30,10 @@ void drawFrame(Picture& p, int family);
 // 40/50 sum amplitude/phase. Plot coordinates. Other kinds draw nothing.
 void drawCurve(Picture& p, int curveKind);
 
+// The legend of the overlay view, top right in the plot: each curve drawn with its colour key
+// and its name (file or measurement time), newest first. Plot coordinates, after the curves.
+void drawOverlayLegend(Picture& p);
+
 // The waterfall view with its own frame; moves the origin to the plot corner.
 void drawWaterfall(Picture& p);
 // The view's note on where the slices start when the computation moved the start from M1 to

@@ -142,22 +142,27 @@ void drawValueAxes(Picture& p, int family)
     }
     case 1: case 20: case 40: {
         const bool both = d.showPhase && d.showAmplitude;
+        // In the overlay each curve keeps its own colour, the current one included.
+        auto slotColor = [family](int base, int s) {
+            return color(base + (family == 20 ? core::overlayColorSlot(s) : s));
+        };
         if (d.showPhase) {
             const Column c = both ? Column{100, 650} : Column{900, 1450};
             drawValueAxis(p, scaleRecord(19), both, c, top);
-            keyLine(p, top, 1, c, 30, color(core::phaseColor0));
+            keyLine(p, top, 1, c, 30, slotColor(core::phaseColor0, 0));
             if (family == 20)
                 for (int s = 1; s <= 4; ++s)
                     if (st.slotOccupied[static_cast<std::size_t>(s)] == 1)
-                        keyLine(p, top, s + 1, c, 30, color(core::phaseColor0 + s));
+                        keyLine(p, top, s + 1, c, 30, slotColor(core::phaseColor0, s));
         }
         if (d.showAmplitude) {
             drawValueAxis(p, axisScale(1, 'y'), false, primaryColumn, top);
-            keyLine(p, top, 1, {900, 1450}, 30, color(core::amplitudeColor0));
+            keyLine(p, top, 1, {900, 1450}, 30, slotColor(core::amplitudeColor0, 0));
             if (family == 20)
                 for (int s = 1; s <= 4; ++s)
                     if (st.slotOccupied[static_cast<std::size_t>(s)] == 1)
-                        keyLine(p, top, s + 1, {900, 1450}, 30, color(core::amplitudeColor0 + s));
+                        keyLine(p, top, s + 1, {900, 1450}, 30,
+                                slotColor(core::amplitudeColor0, s));
         }
         break;
     }

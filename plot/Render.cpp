@@ -101,6 +101,9 @@ void renderCurves(int slot, int family, int showFirst, int firstKind, int showSe
         drawCurve(p, firstKind);
     if (showSecond)
         drawCurve(p, secondKind);
+    // The overlay names its curves over them, so the names stay readable.
+    if (family == 20)
+        drawOverlayLegend(p);
     drawUserText(p, textSlot);
     publish(slot, std::move(p));
 }

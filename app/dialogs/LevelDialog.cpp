@@ -86,6 +86,7 @@ LevelDialog::LevelDialog(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("Pegel Messungen"));
     setObjectName(QStringLiteral("dialog159"));
+    installHelpKey(this, QStringLiteral("Dialog Pegel Messungen"));
 
     readout_ = new ReadoutArea(this);
     start_ = makeButton(1191, QStringLiteral("St&art"), this);

@@ -64,6 +64,7 @@ MeasurementSystemDialog::MeasurementSystemDialog(QWidget* owner) : QDialog(owner
 {
     setWindowTitle(QStringLiteral("Meßsystem"));
     setObjectName(QStringLiteral("dialog122"));
+    installHelpKey(this, QStringLiteral("Dialog Meßsystem"));
 
     port_ = new RadioGroup(this);
     rate_ = new RadioGroup(this);

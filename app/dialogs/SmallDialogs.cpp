@@ -66,6 +66,7 @@ InfoDialog::InfoDialog(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("INFO"));
     setObjectName(QStringLiteral("dialog146"));
+    installHelpKey(this, QStringLiteral("Dialog Info"));
 
     auto* picture = new QLabel(this);
     picture->setObjectName(controlName(147));
@@ -106,6 +107,7 @@ DcResistanceDialog::DcResistanceDialog(float proposalOhm, QWidget* owner)
 {
     setWindowTitle(QStringLiteral("Gleichstromwiderstand ?"));
     setObjectName(QStringLiteral("dialog155"));
+    installHelpKey(this, QStringLiteral("Dialog Gleichstromwiderstand"));
 
     auto* text = new QLabel(QStringLiteral("Bitte Gleichstromwiderstand, falls \n"
                                            "erforderlich, korrigieren !"),

@@ -22,6 +22,7 @@ UserTextDialog::UserTextDialog(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("Text eingeben"));
     setObjectName(QStringLiteral("dialog170"));
+    installHelpKey(this, QStringLiteral("Dialog Text eingeben"));
 
     constexpr const char* labels[8] = {"Zeitsignal",
                                        "Amplitudenfrequenzgang",

@@ -24,11 +24,22 @@ QColor qColor(std::uint32_t c)
                   static_cast<int>((c >> 16) & 0xFF));
 }
 
-QPen qPen(const DPen& pen)
+// Qt's dotted pen measures its dots in pen widths. A grid line one device pixel wide on a
+// printer or in a PDF (600 or 1200 dots per inch) then has dots too small to print, and the
+// dotted grid prints as a solid one. On such devices the dots and gaps are as long as on the
+// screen: one and two screen pixels (1/96 inch).
+QPen qPen(const DPen& pen, const QPaintDevice* device)
 {
     QPen p(qColor(pen.color));
     p.setWidthF(pen.width);
     p.setStyle(pen.dotted ? Qt::DotLine : Qt::SolidLine);
+    if (pen.dotted && device != nullptr) {
+        const double perScreenPixel = device->logicalDpiX() / 96.0;
+        if (perScreenPixel > 1.5) {
+            const double dot = perScreenPixel / std::max(pen.width, 0.01);
+            p.setDashPattern({dot, 2.0 * dot});
+        }
+    }
     p.setCapStyle(Qt::FlatCap);
     p.setJoinStyle(Qt::BevelJoin);
     return p;
@@ -50,7 +61,7 @@ QPolygonF qPolygon(const std::vector<DPoint>& points)
 void strokeInPieces(QPainter& painter, const QPolygonF& poly, const DPen& pen)
 {
     constexpr qsizetype kPiece = 16;
-    QPen qp = qPen(pen);
+    QPen qp = qPen(pen, painter.device());
     if (pen.dotted || poly.size() <= kPiece) {
         painter.setPen(qp);
         painter.drawPolyline(poly);
@@ -156,13 +167,13 @@ void QtCanvas::polygon(const std::vector<DPoint>& points, const DPen& pen, std::
     // their edges twice at every corner.
     if (pen.width <= 1.0 || pen.dotted || poly.size() < 3 ||
         painter_.testRenderHint(QPainter::Antialiasing)) {
-        painter_.setPen(qPen(pen));
+        painter_.setPen(qPen(pen, painter_.device()));
         painter_.drawPolygon(poly);
         return;
     }
     painter_.setPen(Qt::NoPen);
     painter_.drawPolygon(poly);
-    strokeOutline(painter_, poly, qPen(pen));
+    strokeOutline(painter_, poly, qPen(pen, painter_.device()));
 }
 
 void QtCanvas::text(const std::string& utf8, const DRect& rect, const DFont& font, std::uint32_t color,

@@ -168,7 +168,7 @@ TEST_F(CommandsTest, OverlayViewTwiceAsksToClearOldMeasurements)
     EXPECT_EQ(run(40122), V{"invalidateMain"});
     ASSERT_EQ(ui.messages().size(), 1u);
     EXPECT_EQ(ui.messages()[0].text, "Alte Messungen löschen?");
-    EXPECT_EQ(ui.messages()[0].caption, " ");
+    EXPECT_EQ(ui.messages()[0].caption, "Amplitudenfrequenzgang (5 überlagert)");
     EXPECT_EQ(ui.messages()[0].icon, core::Icon::Question);
     EXPECT_EQ(ui.messages()[0].buttons, core::Buttons::YesNo);
     EXPECT_EQ(core::store().slotOccupied[0], 1);

@@ -16,6 +16,8 @@
 #include "files/ConfigurationFile.h"
 #include "files/MeasurementFile.h"
 #include "plot/Render.h"
+#include "tests/app/DialogWatch.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -43,56 +45,10 @@ namespace
 
 namespace fs = std::filesystem;
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "app_desktop_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return *a;
-}
+using testsupport::readAll;
 
-std::string readAll(const std::string& path)
+class DesktopTest : public testsupport::WindowFixture
 {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-class DesktopTest : public testsupport::RecordsTest
-{
-protected:
-    void SetUp() override
-    {
-        application();
-        RecordsTest::SetUp();
-        app::resetShell();
-        app::wireDiagrams();
-        window = std::make_unique<app::MainWindow>();
-        app::setOperations(&window->desktop());
-        window->resize(800, 600);
-        window->show();
-        core::setUi(&ui);
-        dir = testsupport::makeTempDir();
-    }
-    void TearDown() override
-    {
-        app::setOperations(nullptr);
-        window.reset();
-        RecordsTest::TearDown();
-    }
-    // Something measured: an impedance curve in the store.
-    void measureSomething()
-    {
-        auto& st = core::store();
-        for (int k = 0; k < core::kCurveBins; ++k) {
-            st.impedanceMagnitude[k] = 6.0f + 40.0f / (1.0f + 0.01f * (k - 25) * (k - 25));
-            st.impedancePhase[k] = 30.0f - 0.05f * k;
-        }
-        st.impedanceMagnitude.stamp(4096, 1);
-        st.impedancePhase.stamp(4096, 1);
-    }
-    std::unique_ptr<app::MainWindow> window;
-    std::string dir;
 };
 
 TEST_F(DesktopTest, MeasurementSaveQuestionBeforeItIsReplaced)
@@ -397,33 +353,7 @@ TEST_F(DesktopTest, PrintKeepsTheWindowsProportionsOnALandscapePage)
 namespace
 {
 
-// Runs `inspect` on the next modal dialog as soon as it is open, then closes it. The dialog's
-// picture goes to $ORVO_SHOT_DIR/<name>.png when that is set (screenshots for review).
-void onNextDialog(const char* name, std::function<void(QWidget*)> inspect)
-{
-    auto* timer = new QTimer(QApplication::instance());
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, name, inspect] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (w == nullptr || !w->isVisible())
-            return;
-        timer->stop();
-        QApplication::processEvents();
-        inspect(w);
-        if (const char* shots = std::getenv("ORVO_SHOT_DIR"); shots && *name)
-            w->grab().save(QString::fromUtf8(shots) + QLatin1Char('/') + QString::fromUtf8(name) +
-                           QStringLiteral(".png"));
-        // A dialog the inspection already answered is left alone.
-        if (w->isVisible()) {
-            if (auto* d = qobject_cast<QDialog*>(w))
-                d->reject();
-            else
-                w->close();
-        }
-        timer->deleteLater();
-    });
-    timer->start();
-}
+using testsupport::onNextDialog;
 
 QStringList buttonTexts(QWidget* w)
 {

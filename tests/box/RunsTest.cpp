@@ -13,6 +13,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,40 @@ TEST_F(RunsTest, OverlayRotation)
     EXPECT_EQ(st.amplitudeSlots[3][7], 12.0f);
     EXPECT_EQ(st.phaseSlots[3][7], 22.0f);
     EXPECT_EQ(st.amplitudeSlots[4][7], 14.0f);
+}
+
+// A curve keeps its colour and name while it stays in the overlay; the new curve takes the
+// colour the dropped one had, never one still shown.
+TEST_F(RunsTest, OverlayCurvesKeepTheirColoursAndNames)
+{
+    core::MeasurementStore& st = core::store();
+    std::vector<std::string> shown; // names in slot order after each measurement
+    for (int m = 1; m <= 7; ++m) {
+        box::rotateOverlaySlots();
+        st.slotOccupied[0] = 1;
+        EXPECT_TRUE(st.overlayTags[0].name.empty());
+        st.overlayTags[0].name = "Messung " + std::to_string(m);
+        std::set<int> colours;
+        for (int k = 0; k < 5; ++k) {
+            if (st.slotOccupied[k] == 1) {
+                EXPECT_TRUE(colours.insert(core::overlayColorSlot(k)).second) << "m=" << m;
+            }
+        }
+    }
+    // Measurements 3..7 are shown, newest first, each in the colour it was given.
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(st.overlayTags[k].name, "Messung " + std::to_string(7 - k));
+    const int colourOfFive = core::overlayColorSlot(2);
+    box::rotateOverlaySlots();
+    EXPECT_EQ(core::overlayColorSlot(3), colourOfFive);
+    EXPECT_EQ(st.overlayTags[3].name, "Messung 5");
+    // A damaged colour counts as the slot's own; a file names all five curves afresh.
+    st.overlayTags[1].colorSlot = 99;
+    EXPECT_EQ(core::overlayColorSlot(1), 1);
+    core::nameOverlayCurves("a.mes");
+    EXPECT_EQ(st.overlayTags[0].name, "a.mes");
+    EXPECT_EQ(st.overlayTags[2].name, "a.mes (3)");
+    EXPECT_EQ(core::overlayColorSlot(4), 4);
 }
 
 TEST_F(RunsTest, UnityChainReadsZeroDecibelFlat)

@@ -45,7 +45,8 @@ TEST_F(RecordsTest, DisplayDefaults)
 {
     const DisplaySettings& d = displaySettings();
     EXPECT_EQ(d.colors[backgroundColor], rgb(192, 192, 192));
-    EXPECT_EQ(d.colors[amplitudeColor0 + 4], rgb(192, 192, 255));
+    EXPECT_EQ(d.colors[amplitudeColor0], rgb(0, 0, 128));
+    EXPECT_EQ(d.colors[amplitudeColor0 + 4], rgb(128, 0, 192)); // readable on white
     EXPECT_EQ(d.colors[csdFaceColor], rgb(200, 100, 200));
     EXPECT_EQ(d.colors[stepResponseColor], 0x0014'8032u);
     EXPECT_EQ(d.lineWidth, 20);

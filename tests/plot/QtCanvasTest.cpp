@@ -138,3 +138,32 @@ TEST_F(QtCanvasTest, WideOutlinesOfFacesLookAsTheClosedPathDid)
         EXPECT_LT(differing, smooth ? 1 : outline / 20) << (smooth ? "smooth" : "hard");
     }
 }
+
+// The dotted grid on a printer's resolution: dots and gaps long enough to survive printing
+// (on the screen the dots stay one pixel, as always).
+TEST_F(QtCanvasTest, DottedLinesKeepTheirRhythmAtPrinterResolution)
+{
+    auto longestGap = [](int dotsPerInch) {
+        QImage img(1200, 20, QImage::Format_RGB32);
+        img.setDotsPerMeterX(qRound(dotsPerInch / 0.0254));
+        img.setDotsPerMeterY(qRound(dotsPerInch / 0.0254));
+        img.fill(Qt::white);
+        QPainter painter(&img);
+        QtCanvas canvas(painter);
+        canvas.polyline({{0, 10}, {1200, 10}}, DPen{0, 1, true, false});
+        painter.end();
+        int longest = 0, run = 0, ink = 0;
+        for (int x = 0; x < img.width(); ++x) {
+            const bool dark = img.pixelColor(x, 10).value() < 128;
+            ink += dark;
+            run = dark ? 0 : run + 1;
+            longest = std::max(longest, run);
+        }
+        EXPECT_GT(ink, img.width() / 5) << dotsPerInch << " dpi";
+        return longest;
+    };
+    EXPECT_LE(longestGap(96), 3);
+    const int atPrinter = longestGap(600);
+    EXPECT_GE(atPrinter, 10);
+    EXPECT_LE(atPrinter, 16);
+}

@@ -374,46 +374,6 @@ TEST_F(DialogTest, SignalProcessingCancelStoresNothingAndF1OpensHelp)
     EXPECT_EQ(core::settings().window, 1);
 }
 
-// F1 looks up the dialog's own keyword; the dialogs without help ignore it.
-TEST_F(DialogTest, HelpKeywordsOfTheDisplayDialogs)
-{
-    QStringList asked;
-    setHelpHandler([&](const QString& k) { asked << k; });
-    auto pressF1 = [](QDialog& d) {
-        d.show();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
-        QTest::keyClick(&d, Qt::Key_F1);
-        d.reject();
-    };
-    {
-        ScalesDialog d;
-        pressF1(d);
-    }
-    {
-        ColorsDialog d;
-        pressF1(d);
-    }
-    {
-        ObserverDialog d;
-        pressF1(d);
-    }
-    {
-        MeasurementSystemDialog d;
-        pressF1(d);
-    }
-    {
-        UserTextDialog d;
-        pressF1(d);
-    }
-    {
-        InfoDialog d;
-        pressF1(d);
-    }
-    EXPECT_EQ(asked, (QStringList{"Dialog Einstellungen Skalen", "Dialog Einstellungen Farben",
-                                  "Dialog Einstellungen Postion Beobachter"}));
-    EXPECT_TRUE(renders.empty()); // closing without apply renders nothing
-}
-
 // ---- 124 scales ------------------------------------------------------------------------
 
 TEST_F(DialogTest, ScalesListsHoldTheirEntriesInOrder)
