@@ -28,10 +28,10 @@ std::vector<double> distortedCapture(const dsp::SweepPlan& plan)
 
 dsp::SweepPlan twoSeconds()
 {
-    dsp::SweepSpec spec;
-    spec.lengthSeconds = 2.0;
-    spec.rateHz = 48000;
-    return dsp::planSweep(spec);
+    dsp::SweepRequest request;
+    request.lengthSeconds = 2.0;
+    request.rateHz = 48000;
+    return dsp::planSweep(request);
 }
 
 void BM_SweepAnalysis2s48k(benchmark::State& state)

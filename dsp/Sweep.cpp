@@ -53,20 +53,21 @@ double fadeShape(double x)
 
 } // namespace
 
-SweepPlan planSweep(const SweepSpec& spec)
+SweepPlan planSweep(const SweepRequest& request)
 {
     SweepPlan p;
-    p.rateHz = std::clamp(spec.rateHz, 8000, 768000);
+    p.rateHz = std::clamp(request.rateHz, 8000, 768000);
     const double nyquist = 0.5 * p.rateHz;
-    p.endHz = clampFinite(spec.endHz, 2.0 * kSweepMinStartHz, kSweepEndNyquistShare * nyquist,
+    p.endHz = clampFinite(request.endHz, 2.0 * kSweepMinStartHz, kSweepEndNyquistShare * nyquist,
                           std::min(20000.0, kSweepEndNyquistShare * nyquist));
-    p.startHz = clampFinite(spec.startHz, kSweepMinStartHz, 0.5 * p.endHz, kSweepMinStartHz);
-    p.amplitude = clampFinite(spec.amplitude, 0.0, 1.0, 0.0);
+    p.startHz = clampFinite(request.startHz, kSweepMinStartHz, 0.5 * p.endHz, kSweepMinStartHz);
+    p.amplitude = clampFinite(request.amplitude, 0.0, 1.0, 0.0);
 
     // startHz * L whole: the lengths that allow it are multiples of ln(end/start)/start.
     const double logRatio = std::log(p.endHz / p.startHz);
     const double step = logRatio / p.startHz;
-    const double wanted = clampFinite(spec.lengthSeconds, kSweepMinSeconds, kSweepMaxSeconds, 2.0);
+    const double wanted =
+        clampFinite(request.lengthSeconds, kSweepMinSeconds, kSweepMaxSeconds, 2.0);
     double cycles = std::max(1.0, std::round(wanted / step));
     if (cycles * step > kSweepMaxSeconds)
         cycles -= 1.0;
@@ -75,12 +76,12 @@ SweepPlan planSweep(const SweepSpec& spec)
     p.timeConstantSeconds = cycles / p.startHz;
     p.lengthSeconds = p.timeConstantSeconds * logRatio;
 
-    const double fadeIn = clampFinite(spec.fadeInSeconds, 0.0, 1.0, 0.0);
+    const double fadeIn = clampFinite(request.fadeInSeconds, 0.0, 1.0, 0.0);
     p.startSample = static_cast<int>(std::lround(fadeIn * p.rateHz));
     const double L = p.timeConstantSeconds;
     p.lowestHz = p.startHz * std::exp(-static_cast<double>(p.startSample) / p.rateHz / L);
     const double fadeOutLimit = L * std::log(kSweepFadeNyquistShare * nyquist / p.endHz);
-    p.fadeOutSeconds = clampFinite(spec.fadeOutSeconds, 0.0, std::max(0.0, fadeOutLimit), 0.0);
+    p.fadeOutSeconds = clampFinite(request.fadeOutSeconds, 0.0, std::max(0.0, fadeOutLimit), 0.0);
     p.highestHz = p.endHz * std::exp(p.fadeOutSeconds / L);
     p.totalSamples = p.startSample +
                      static_cast<int>(std::floor((p.lengthSeconds + p.fadeOutSeconds) * p.rateHz)) +

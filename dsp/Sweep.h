@@ -28,7 +28,7 @@ inline constexpr double kSweepEndNyquistShare = 0.9;
 inline constexpr double kSweepFadeNyquistShare = 0.95;
 
 // What is asked for; planSweep brings every value into range.
-struct SweepSpec {
+struct SweepRequest {
     double startHz = 20.0;
     double endHz = 20000.0;
     double lengthSeconds = 2.0; // from startHz to endHz, 0.5..10
@@ -53,10 +53,10 @@ struct SweepPlan {
     double highestHz = 0.0; // at the end of the fade-out
 };
 
-// The plan of `spec`: the rate limited to 8..768 kHz, the end to 0.9 of the Nyquist frequency,
+// The plan of `request`: the rate limited to 8..768 kHz, the end to 0.9 of the Nyquist frequency,
 // the start to 10 Hz .. end/2, the length to 0.5..10 s and then moved to the nearest length
 // with a whole-numbered startHz * L within that range, the amplitude to 0..1.
-SweepPlan planSweep(const SweepSpec& spec);
+SweepPlan planSweep(const SweepRequest& request);
 
 // The played samples: plan.totalSamples values.
 std::vector<double> makeSweep(const SweepPlan& plan);

@@ -189,10 +189,10 @@ TEST(SimulatedBench, DriverDistortionHasItsHarmonicsAtTheReferenceLevel)
     // A sweep of the reference amplitude through it reads the harmonics as set; at half
     // that amplitude the second harmonic is 6 dB lower, the third 12 dB.
     for (double share : {1.0, 0.5}) {
-        dsp::SweepSpec spec;
-        spec.endHz = 4000.0; // the third harmonic stays below the Nyquist frequency
-        spec.amplitude = d.referenceVolts * share;
-        const dsp::SweepPlan plan = dsp::planSweep(spec);
+        dsp::SweepRequest request;
+        request.endHz = 4000.0; // the third harmonic stays below the Nyquist frequency
+        request.amplitude = d.referenceVolts * share;
+        const dsp::SweepPlan plan = dsp::planSweep(request);
         std::vector<double> y = dsp::makeSweep(plan);
         y.resize(static_cast<std::size_t>(dsp::recommendedCaptureSamples(plan)), 0.0);
         for (double& v : y)

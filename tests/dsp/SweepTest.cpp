@@ -147,7 +147,7 @@ TEST(RealFftTest, MatchesNaiveDftAndRoundTrips)
 
 TEST(SweepPlanTest, ClampsAndSynchronises)
 {
-    const SweepPlan p = planSweep(SweepSpec{});
+    const SweepPlan p = planSweep(SweepRequest{});
     EXPECT_EQ(p.startHz, 20.0);
     EXPECT_EQ(p.endHz, 20000.0);
     // startHz * L whole, and the length the nearest one that allows it.
@@ -158,7 +158,7 @@ TEST(SweepPlanTest, ClampsAndSynchronises)
     EXPECT_LE(p.highestHz, 0.95 * 24000.0);
     EXPECT_EQ(static_cast<int>(makeSweep(p).size()), p.totalSamples);
 
-    SweepSpec high;
+    SweepRequest high;
     high.endHz = 30000.0;
     EXPECT_EQ(planSweep(high).endHz, 0.9 * 24000.0);
     high.rateHz = 44100;
@@ -167,7 +167,7 @@ TEST(SweepPlanTest, ClampsAndSynchronises)
     EXPECT_LE(planSweep(high).highestHz, 0.95 * 22050.0 + 1e-9);
 
     for (double asked : {0.1, 0.5, 10.0, 60.0, -3.0, std::nan("")}) {
-        SweepSpec s;
+        SweepRequest s;
         s.lengthSeconds = asked;
         s.startHz = 37.0;
         const SweepPlan q = planSweep(s);
@@ -176,7 +176,7 @@ TEST(SweepPlanTest, ClampsAndSynchronises)
         EXPECT_NEAR(37.0 * q.timeConstantSeconds, std::round(37.0 * q.timeConstantSeconds), 1e-9);
     }
 
-    SweepSpec odd;
+    SweepRequest odd;
     odd.startHz = 1.0; // below the lowest start
     odd.endHz = 15.0;  // less than an octave above it
     odd.amplitude = 3.0;
@@ -191,9 +191,9 @@ TEST(SweepTest, SweepPeakAndSynchronisedHarmonics)
     // A polynomial computed on the samples folds every harmonic above the Nyquist frequency
     // back into the band, where a real device's converter would have filtered it; ending the
     // sweep at 4 kHz keeps the fifth harmonic below 24 kHz.
-    SweepSpec spec;
-    spec.endHz = 4000.0;
-    const SweepPlan p = planSweep(spec);
+    SweepRequest request;
+    request.endHz = 4000.0;
+    const SweepPlan p = planSweep(request);
     const std::vector<double> x = makeSweep(p);
     double peak = 0.0;
     for (double v : x)
@@ -251,7 +251,7 @@ TEST(SweepTest, SweepPeakAndSynchronisedHarmonics)
 
 TEST(SweepTest, LinearDeviceReadsItsAnalyticResponse)
 {
-    const SweepPlan p = planSweep(SweepSpec{});
+    const SweepPlan p = planSweep(SweepRequest{});
     const double rate = p.rateHz;
     const Biquad hp = highPass(40.0, 0.8, rate);
     const Biquad peq = peaking(2500.0, 2.0, 6.0, rate);
@@ -293,7 +293,7 @@ TEST(SweepTest, LinearDeviceReadsItsAnalyticResponse)
 
 TEST(SweepTest, PolynomialHarmonicsAndThd)
 {
-    const SweepPlan p = planSweep(SweepSpec{});
+    const SweepPlan p = planSweep(SweepRequest{});
     const double a2 = 0.1, a3 = 0.2;
     const std::vector<double> y =
         applyMemoryless(paddedSweep(p), [&](double v) { return v + a2 * v * v + a3 * v * v * v; });
@@ -336,7 +336,7 @@ TEST(SweepTest, PolynomialHarmonicsAndThd)
 
 TEST(SweepTest, CleanLoopAndNoiseFloor)
 {
-    const SweepPlan p = planSweep(SweepSpec{});
+    const SweepPlan p = planSweep(SweepRequest{});
     // A loop through a 24-bit converter with its rounding noise and a little hiss.
     std::mt19937 rng(24);
     const double sigma = 1e-5;
@@ -379,7 +379,7 @@ TEST(SweepTest, CleanLoopAndNoiseFloor)
 
 TEST(SweepTest, ShortEmptyAndSilentCaptures)
 {
-    const SweepPlan p = planSweep(SweepSpec{});
+    const SweepPlan p = planSweep(SweepRequest{});
     // A capture that ends with the sweep: the curves are there, the noise floor is marked as
     // not covering the whole band.
     const std::vector<double> x = makeSweep(p);

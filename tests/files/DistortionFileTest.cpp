@@ -33,11 +33,11 @@ constexpr std::size_t kFixed = 331448;
 // A cubic device, y = x + a2 x^2 + a3 x^3, measured with a short sweep.
 core::DistortionRecord measuredDistortion()
 {
-    dsp::SweepSpec spec;
-    spec.startHz = 50.0;
-    spec.endHz = 8000.0;
-    spec.lengthSeconds = 0.5;
-    const dsp::SweepPlan plan = dsp::planSweep(spec);
+    dsp::SweepRequest request;
+    request.startHz = 50.0;
+    request.endHz = 8000.0;
+    request.lengthSeconds = 0.5;
+    const dsp::SweepPlan plan = dsp::planSweep(request);
     std::vector<double> x = dsp::makeSweep(plan);
     x.resize(static_cast<std::size_t>(dsp::recommendedCaptureSamples(plan)), 0.0);
     const double a2 = 0.1, a3 = 0.2;
@@ -116,7 +116,7 @@ TEST_F(DistortionFileTest, TheAnalysisGivesAPlausibleRecordOfTheSweep)
     c.fundamentalDb = {0.0, -1e6};
     c.thdPercent = {1.0, 1e40};
     c.harmonicDb[0] = {-2000.0, -40.0};
-    const dsp::SweepPlan plan = dsp::planSweep(dsp::SweepSpec{});
+    const dsp::SweepPlan plan = dsp::planSweep(dsp::SweepRequest{});
     const core::DistortionRecord held = dsp::distortionRecord(plan, c);
     ASSERT_FALSE(held.empty());
     EXPECT_EQ(held.fundamentalDb[1], -core::kDistortionDbLimit);
