@@ -14,8 +14,6 @@
 #include <QPushButton>
 #include <QThread>
 
-#include <cctype>
-
 namespace app
 {
 
@@ -84,28 +82,44 @@ QString messageTitle(const std::string& caption)
     return title.isEmpty() ? QStringLiteral("OrvoPro") : title;
 }
 
+namespace
+{
+// The kinds of file the dialogs offer: the filter's description, and the folder the dialogs of
+// that kind share. Anything not listed is an export.
+struct FileKind {
+    const char* pattern;
+    const char* description;
+    const char* folder;
+};
+constexpr FileKind kFileKinds[] = {
+    {"*.mes", "Messdateien", "Messdateien"},
+    {"*.cfg", "Konfigurationsdateien", "Konfigurationen"},
+    {"*.mic", "Mikrofondateien", "Mikrofondateien"},
+    {"*.amp", "Amplitudendaten", "Exporte"},
+    {"*.pha", "Phasendaten", "Exporte"},
+    {"*.imp", "Impedanzdaten", "Exporte"},
+    {"*.phe", "Impedanz-Phasendaten", "Exporte"},
+    {"*.tsp", "T/S-Parameter", "Exporte"},
+    {"*.frd", "FRD-Dateien (Frequenzgang)", "Exporte"},
+    {"*.zma", "ZMA-Dateien (Impedanz)", "Impedanzdateien"},
+    {"*.csv", "CSV-Dateien", "Exporte"},
+    {"*.png", "PNG-Bilder", "Bilder"},
+    {"*.svg", "SVG-Grafiken", "Bilder"},
+    {"*.pdf", "PDF-Dokumente", "Bilder"},
+};
+
+const FileKind* fileKindOf(const std::string& pattern)
+{
+    for (const FileKind& k : kFileKinds)
+        if (QString::fromStdString(pattern).compare(QLatin1String(k.pattern),
+                                                    Qt::CaseInsensitive) == 0)
+            return &k;
+    return nullptr;
+}
+} // namespace
+
 QString fileFilterText(const core::FileDialogRequest& request)
 {
-    struct Kind {
-        const char* pattern;
-        const char* description;
-    };
-    static constexpr Kind kKinds[] = {
-        {"*.mes", "Messdateien"},
-        {"*.cfg", "Konfigurationsdateien"},
-        {"*.mic", "Mikrofondateien"},
-        {"*.amp", "Amplitudendaten"},
-        {"*.pha", "Phasendaten"},
-        {"*.imp", "Impedanzdaten"},
-        {"*.phe", "Impedanz-Phasendaten"},
-        {"*.tsp", "T/S-Parameter"},
-        {"*.frd", "FRD-Dateien (Frequenzgang)"},
-        {"*.zma", "ZMA-Dateien (Impedanz)"},
-        {"*.csv", "CSV-Dateien"},
-        {"*.png", "PNG-Bilder"},
-        {"*.svg", "SVG-Grafiken"},
-        {"*.pdf", "PDF-Dokumente"},
-    };
     const QString all = QStringLiteral("Alle Dateien (*)");
     const QString filter = QString::fromStdString(request.filter).trimmed();
     // A filter that already names its files keeps its words.
@@ -113,11 +127,9 @@ QString fileFilterText(const core::FileDialogRequest& request)
         return filter.contains(all) ? filter : filter + QStringLiteral(";;") + all;
     if (request.pattern.empty() || request.pattern == "*" || request.pattern == "*.*")
         return all;
-    QString description = QStringLiteral("Dateien");
-    for (const Kind& k : kKinds)
-        if (QString::fromStdString(request.pattern).compare(QLatin1String(k.pattern),
-                                                            Qt::CaseInsensitive) == 0)
-            description = QString::fromUtf8(k.description);
+    const FileKind* kind = fileKindOf(request.pattern);
+    const QString description =
+        kind ? QString::fromUtf8(kind->description) : QStringLiteral("Dateien");
     return description + QStringLiteral(" (") + QString::fromStdString(request.pattern) +
            QStringLiteral(");;") + all;
 }
@@ -189,20 +201,8 @@ core::Answer QtUi::messageBox(const std::string& text, const std::string& captio
 
 std::string folderKind(const std::string& pattern)
 {
-    std::string ext = pattern.rfind("*.", 0) == 0 ? pattern.substr(2) : pattern;
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == "mes")
-        return "Messdateien";
-    if (ext == "zma")
-        return "Impedanzdateien";
-    if (ext == "png" || ext == "svg" || ext == "pdf")
-        return "Bilder";
-    if (ext == "cfg")
-        return "Konfigurationen";
-    if (ext == "mic")
-        return "Mikrofondateien";
-    return "Exporte";
+    const FileKind* kind = fileKindOf(pattern);
+    return kind ? kind->folder : "Exporte";
 }
 
 bool QtUi::fileDialog(const core::FileDialogRequest& request, std::string& path)
