@@ -490,7 +490,7 @@ void MainWindow::start()
     // screen is drawn now; the others when they are first shown.
     hooks.renderView = [](int code) {
         if (code == static_cast<int>(core::RenderCode::All))
-            plot::deferRender(core::RenderCode::All);
+            plot::deferAllViews();
         else
             plot::renderView(code);
     };

@@ -21,7 +21,7 @@ constexpr int kPictureCount = 9; // start, views 1..6, overlay, sum
 
 std::mutex g_pictureMutex;
 std::array<std::shared_ptr<const Picture>, kPictureCount> g_pictures;
-// Pictures whose recording waits until they are first asked for (deferRender).
+// Pictures whose recording waits until they are first asked for (deferAllViews).
 std::array<bool, kPictureCount> g_deferred{};
 
 core::RenderCode codeOfSlot(int slot)
@@ -216,23 +216,13 @@ void renderView(int code)
     }
 }
 
-void deferRender(core::RenderCode code)
+void deferAllViews()
 {
-    if (code == core::RenderCode::All) {
-        // The overlays stand under the frequency scale in force from now on, as when their
-        // picture is recorded: the next measurement decides by it whether they are kept.
-        core::store().overlayAxisIndex = core::displaySettings().axisSets[1].x;
-        std::lock_guard<std::mutex> lock(g_pictureMutex);
-        g_deferred.fill(true);
-        return;
-    }
-    for (int slot = 0; slot < kPictureCount; ++slot)
-        if (codeOfSlot(slot) == code) {
-            if (code == core::RenderCode::Overlay)
-                core::store().overlayAxisIndex = core::displaySettings().axisSets[1].x;
-            std::lock_guard<std::mutex> lock(g_pictureMutex);
-            g_deferred[static_cast<std::size_t>(slot)] = true;
-        }
+    // The overlays stand under the frequency scale in force from now on, as when their
+    // picture is recorded: the next measurement decides by it whether they are kept.
+    core::store().overlayAxisIndex = core::displaySettings().axisSets[1].x;
+    std::lock_guard<std::mutex> lock(g_pictureMutex);
+    g_deferred.fill(true);
 }
 
 std::shared_ptr<const Picture> picture(int kind)

@@ -31,10 +31,10 @@ public:
 };
 ViewRenderer& viewRenderer();
 
-// Marks the picture(s) of a code to be recorded when first asked for by picture(), from the
-// data as they are then. The start-up uses it: only the view shown is drawn before the
-// window appears. A recording by renderView() meanwhile takes the mark away.
-void deferRender(core::RenderCode code);
+// Marks every picture to be recorded when first asked for by picture(), from the data as
+// they are then. The start-up uses it: only the view shown is drawn before the window
+// appears. A recording by renderView() meanwhile takes a picture's mark away.
+void deferAllViews();
 
 // The current picture of a DiagramKind 0..8. Never null: a view never rendered (and any
 // other kind) gives an empty picture. The returned picture stays valid while it is held,

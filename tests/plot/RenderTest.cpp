@@ -345,7 +345,7 @@ TEST_F(RenderTest, DeferredPicturesAreRecordedWhenFirstAskedFor)
 {
     core::displaySettings().userText[5] = {'a', 0};
     core::store().overlayAxisIndex = -1;
-    deferRender(core::RenderCode::All);
+    deferAllViews();
     EXPECT_EQ(core::store().overlayAxisIndex, core::displaySettings().axisSets[1].x);
     core::displaySettings().userText[5] = {'b', 0};
     ASSERT_FALSE(picture(3)->empty());
@@ -353,7 +353,7 @@ TEST_F(RenderTest, DeferredPicturesAreRecordedWhenFirstAskedFor)
     const auto first = picture(3);
     EXPECT_EQ(picture(3), first); // recorded once, not at every request
 
-    deferRender(core::RenderCode::AmplitudeImpedance);
+    deferAllViews();
     renderView(core::RenderCode::AmplitudeImpedance);
     const auto recorded = picture(3);
     core::displaySettings().userText[5] = {'c', 0};
