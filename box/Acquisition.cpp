@@ -37,9 +37,23 @@ void hardwareMessage(int textId, const std::string& detail = {})
 
 } // namespace
 
+CaptureOutcome PortAccess::captureSweep(const CaptureRequest& request, RawCapture& out)
+{
+    (void)request;
+    (void)out;
+    return CaptureOutcome::Refused;
+}
+
+std::string sweepRefusedText()
+{
+    return "Die Messbox am Parallelport spielt nur ihre MLS: mit ihr ist keine Sweep-Messung "
+           "möglich.\nBitte als Meßverfahren MLS wählen, oder mit einer Soundkarte messen.";
+}
+
 AcquireSettings acquireSettings(const core::MeasurementSettings& s)
 {
-    return {s.parallelPort, s.method, s.fftLength, s.micPhase0Deg};
+    return {s.parallelPort, s.method,       s.fftLength,  s.micPhase0Deg,
+            s.sweepStartHz, s.sweepEndHz,   s.sweepSeconds};
 }
 
 AcquisitionRequest acquisitionRequest(const core::MeasurementSettings& s)
@@ -53,9 +67,10 @@ AcquisitionRequest acquisitionRequest(const core::MeasurementSettings& s)
     return r;
 }
 
-bool acquireRecord(const AcquisitionRequest& request, core::TimeRecord& record)
+bool acquireRecord(const AcquisitionRequest& request, core::TimeRecord& record,
+                   core::DistortionRecord* distortion)
 {
-    return acquireRecord(request, record.data());
+    return acquireRecord(request, record.data(), distortion);
 }
 
 namespace
@@ -88,7 +103,11 @@ void ParallelPortBox::procedureEnded()
 
 CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCapture& out)
 {
+    // The box plays nothing but its MLS, and a generator at its input cannot be synchronised
+    // with a sweep's deconvolution.
     PortAccess& port = portAccess();
+    if (request.excitation == Excitation::Sweep)
+        return port.captureSweep(request, out);
     const std::uint16_t p = portBase(request.parallelPort);
     port.generatorPlays(request.excitation == Excitation::PeriodicNoise, request.noisePeriod);
     const int input = request.input;
@@ -196,9 +215,16 @@ CaptureOutcome ParallelPortBox::capture(const CaptureRequest& request, RawCaptur
 
 Excitation excitationForMethod(int method)
 {
-    if (method == 0)
+    switch (method) {
+    case 0:
         return Excitation::Pulse;
-    return method == 2 ? Excitation::PeriodicNoise : Excitation::Mls;
+    case 2:
+        return Excitation::PeriodicNoise;
+    case 3:
+        return Excitation::Sweep;
+    default:
+        return Excitation::Mls;
+    }
 }
 
 int noisePeriodFor(int fftLength)
@@ -209,25 +235,34 @@ int noisePeriodFor(int fftLength)
     return period;
 }
 
-bool acquireRecord(const AcquisitionRequest& request, float* record)
+bool acquireRecord(const AcquisitionRequest& request, float* record,
+                   core::DistortionRecord* distortion)
 {
     const AcquireSettings& s = request.device;
     const int input = core::inputCode(request.input);
     const int rateCode = request.rateCode;
     const bool rawCapture = request.raw;
+    const Excitation excitation = excitationForMethod(s.method);
+    // A sweep's record is an impulse response like the MLS's, and as long.
+    const bool impulseResponse = excitation == Excitation::Mls || excitation == Excitation::Sweep;
     int n = request.sampleCount;
-    if (s.method == 1)
+    if (impulseResponse)
         n = 4096;
     // Only the four lengths reach the box's memory size; anything else would overrun it.
     if (n != 512 && n != 1024 && n != 2048)
         n = 4096;
 
     static thread_local RawCapture raw;
-    const CaptureRequest capture{s.parallelPort, input, rateCode, excitationForMethod(s.method),
-                                 noisePeriodFor(s.fftLength)};
+    raw.distortion = {};
+    const CaptureRequest capture{s.parallelPort,   input,           rateCode,
+                                 excitation,       noisePeriodFor(s.fftLength),
+                                 s.sweepStartHz,   s.sweepEndHz,    s.sweepSeconds};
     switch (acquisitionDevice().capture(capture, raw)) {
     case CaptureOutcome::Delivered:
         break;
+    case CaptureOutcome::Refused:
+        core::messageText(sweepRefusedText(), " ", core::Icon::Information);
+        return false;
     case CaptureOutcome::NotPresent:
         hardwareMessage(15, acquisitionDevice().failureText());
         return false;
@@ -239,7 +274,7 @@ bool acquireRecord(const AcquisitionRequest& request, float* record)
     if (raw.clipped && !rawCapture)
         hardwareMessage(18);
 
-    if (s.method == 1 && !rawCapture) {
+    if (excitation == Excitation::Mls && !rawCapture) {
         static thread_local std::array<float, 4096> f;
         for (int k = 0; k < 4096; ++k)
             f[k] = static_cast<float>(v[k]);
@@ -249,7 +284,7 @@ bool acquireRecord(const AcquisitionRequest& request, float* record)
     }
     v[0] = v[1] = v[4095] = 0.0;
 
-    if (s.method == 0) {
+    if (excitation == Excitation::Pulse) {
         double mean = 0.0;
         for (int k = 0; k < n; ++k)
             mean += v[k];
@@ -272,6 +307,9 @@ bool acquireRecord(const AcquisitionRequest& request, float* record)
         const float x = static_cast<float>(v[k] / scale);
         record[k] = negate ? -x : x;
     }
+    if (distortion)
+        *distortion = excitation == Excitation::Sweep ? std::move(raw.distortion)
+                                                      : core::DistortionRecord{};
     return true;
 }
 

@@ -9,6 +9,10 @@
 namespace box
 {
 
+struct CaptureRequest;
+struct RawCapture;
+enum class CaptureOutcome;
+
 class PortAccess
 {
 public:
@@ -32,6 +36,9 @@ public:
         (void)noise;
         (void)noisePeriod;
     }
+    // A sweep instead of the box's MLS (the method Sweep). The box can't play one; only the
+    // simulated bench can, and delivers it as the sound card does (see RawCapture).
+    virtual CaptureOutcome captureSweep(const CaptureRequest& request, RawCapture& out);
 };
 
 // A parallel port with no box attached: status lines float high, so the start handshake is

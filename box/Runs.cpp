@@ -183,13 +183,14 @@ void takeResponseCurve(const core::CurveBuffer& amplitude, const core::CurveBuff
     finishResponseRun(views);
 }
 
-bool measureAveraged(const AcquisitionRequest& request, int averages, core::Renderer& views)
+bool measureAveraged(const AcquisitionRequest& request, int averages, core::Renderer& views,
+                     core::DistortionRecord* distortion)
 {
     core::MeasurementStore& st = core::store();
     // A failed capture leaves its record as it was; the mean of the earlier ones is no
     // measurement either.
     const core::TimeRecord before = st.timeRecord;
-    if (!acquireRecord(request, st.timeRecord))
+    if (!acquireRecord(request, st.timeRecord, distortion))
         return false;
     if (!views.averageTaken(1, averages)) {
         restoreTimeRecord(before, views);
@@ -197,7 +198,7 @@ bool measureAveraged(const AcquisitionRequest& request, int averages, core::Rend
     }
     for (int i = 1; i < averages; ++i) {
         acquisitionDevice().pauseMs(100);
-        if (!acquireRecord(request, g_averagingRecord)) {
+        if (!acquireRecord(request, g_averagingRecord, distortion)) {
             restoreTimeRecord(before, views);
             return false;
         }
@@ -223,10 +224,11 @@ void runReferenceMeasurement(core::Renderer& views)
     capture.window = core::Window::Rectangle;
     // The reference takes one acquisition fewer than `averages` (at least one), and no pause.
     const int captures = s.averages > 2 ? s.averages - 1 : 1;
-    if (!acquireRecord(capture, st.timeRecord) || !views.averageTaken(1, captures))
+    core::DistortionRecord distortion;
+    if (!acquireRecord(capture, st.timeRecord, &distortion) || !views.averageTaken(1, captures))
         return restoreTimeRecord(before, views);
     for (int i = 1; i < captures; ++i) {
-        if (!acquireRecord(capture, g_averagingRecord))
+        if (!acquireRecord(capture, g_averagingRecord, &distortion))
             return restoreTimeRecord(before, views);
         pairwiseMean(st.timeRecord, g_averagingRecord);
         showTimeSignal(views);
@@ -251,6 +253,7 @@ void runReferenceMeasurement(core::Renderer& views)
         st.phaseSlots[0][i] = st.phaseSlots[0][i * 4096 / n];
     }
     core::takeSnapshot(kWholeRecord);
+    st.distortion = std::move(distortion);
     views.render(core::RenderCode::Time);
     views.render(core::RenderCode::Amplitude);
     finishResponseRun(views);
@@ -260,9 +263,12 @@ void runAmplitudePhaseMeasurement(core::Renderer& views)
 {
     const core::MeasurementSettings& s = core::settings();
     core::MeasurementStore& st = core::store();
-    if (!measureAveraged(acquisitionRequest(s), s.averages, views))
+    core::DistortionRecord distortion;
+    if (!measureAveraged(acquisitionRequest(s), s.averages, views, &distortion))
         return;
     rotateOverlaySlots();
+    // The distortion belongs to the newest response curve: a run without a sweep leaves none.
+    st.distortion = std::move(distortion);
     const std::vector<float> gains = stimulusGains(s.sampleRate, s.fftLength);
     dsp::ResponseRequest response = dsp::responseRequest(s, core::ResponseMode::Measurement);
     response.stimulusGain = gains;

@@ -18,8 +18,10 @@ namespace box
 // a running pairwise mean; the time view is redrawn after each.
 // A failed capture ends it at once (its one message has been shown): the remaining averages
 // are not tried, timeRecord holds what it held before, and false is returned. The runs then
-// store nothing of the measurement.
-bool measureAveraged(const AcquisitionRequest& request, int averages, core::Renderer& views);
+// store nothing of the measurement. With a sweep, `distortion` receives the harmonic
+// distortion of the last capture (averaging the response leaves the distortion of one sweep).
+bool measureAveraged(const AcquisitionRequest& request, int averages, core::Renderer& views,
+                     core::DistortionRecord* distortion = nullptr);
 
 // The runs read the settings when they start and never change them; what they measure goes
 // into the store, and the pictures of the views it changes are recorded by `views`.

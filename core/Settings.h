@@ -32,7 +32,7 @@ struct MeasurementSettings {
     int stepResponse = 0;               // 0 no, 1 yes
     int micCorrection = 0;              // 0 no, 1 yes
     int micPhase0Deg = 1;               // 1 = 0 deg, 0 = 180 deg
-    int method = 0;                     // 0 impulse, 1 MLS, 2 FFT analyser (start-up sets 1)
+    int method = 0;                     // 0 impulse, 1 MLS, 2 FFT analyser, 3 sweep (start-up sets 1)
     float addedMassG = 50.0f;
     float diaphragmDiameterMm = 170.0f;
     float micSensitivityMvPerPa = 6.0f;
@@ -45,6 +45,11 @@ struct MeasurementSettings {
     int levelCountLimited = 0;          // 0 endless, 1 stop after levelCount
     int sumMode = 0;                    // 0 complex, 1 magnitude
     int levelAveraging = 2;             // 1 fast, 2 medium, 3 slow
+    // The sweep of method 3: its band and its length from start to end. The configuration
+    // file has no place for them; the settings store keeps them ("Sweep/...").
+    float sweepStartHz = 20.0f;
+    float sweepEndHz = 20000.0f;
+    float sweepSeconds = 2.0f;
 };
 
 // The seven settings that describe the conditions under which the store's data were taken.

@@ -42,6 +42,13 @@ SettingsFieldRange spin(const char* name, int lo, int hi, const char* allowed,
             {},   std::nullopt,    allowed,    nullptr,    field};
 }
 
+SettingsFieldRange real(const char* name, double lo, double hi, const char* allowed,
+                        int* (*)(MeasurementSettings&), float* (*field)(MeasurementSettings&))
+{
+    return {name, FieldType::Real, lo, hi, false, false, false, {}, std::nullopt, allowed, nullptr,
+            field};
+}
+
 std::vector<SettingsFieldRange> makeTable()
 {
     // What the dialogs offer: radio buttons give the codes, spin controls whole numbers in
@@ -87,7 +94,8 @@ std::vector<SettingsFieldRange> makeTable()
         whole("stepResponse", 0, 1, "0 (nein) oder 1 (ja)", ORVO_WHOLE(stepResponse)),
         whole("micCorrection", 0, 1, "0 (nein) oder 1 (ja)", ORVO_WHOLE(micCorrection)),
         whole("micPhase0Deg", 0, 1, "0 (180 Grad) oder 1 (0 Grad)", ORVO_WHOLE(micPhase0Deg)),
-        whole("method", 0, 2, "0 (Impuls), 1 (MLS) oder 2 (FFT-Analyzer)", ORVO_WHOLE(method)),
+        whole("method", 0, 3, "0 (Impuls), 1 (MLS), 2 (FFT-Analyzer) oder 3 (Sweep)",
+              ORVO_WHOLE(method)),
         checked("addedMassG", RangeField::AddedMass, 0.1, 100.0001, true,
                 "ein Wert in Gramm über 0,1 bis 100", ORVO_REAL(addedMassG)),
         checked("diaphragmDiameterMm", RangeField::DiaphragmDiameter, 1, 1000.0001, false,
@@ -111,6 +119,12 @@ std::vector<SettingsFieldRange> makeTable()
         whole("sumMode", 0, 1, "0 (komplex) oder 1 (Betrag)", ORVO_WHOLE(sumMode)),
         whole("levelAveraging", 1, 3, "1 (schnell), 2 (mittel) oder 3 (träge)",
               ORVO_WHOLE(levelAveraging)),
+        real("sweepStartHz", 10, 384000, "eine Frequenz in Hz von 10 bis 384000",
+             ORVO_REAL(sweepStartHz)),
+        real("sweepEndHz", 20, 384000, "eine Frequenz in Hz von 20 bis 384000",
+             ORVO_REAL(sweepEndHz)),
+        real("sweepSeconds", 0.5, 10, "eine Dauer in Sekunden von 0,5 bis 10",
+             ORVO_REAL(sweepSeconds)),
     };
 }
 
