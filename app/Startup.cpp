@@ -47,6 +47,7 @@ void readSettingsStore(const StartupHooks& hooks)
         return;
     }
     core::installFolder = *path;
+    core::readSweepSettings(st, core::settings());
     const auto port = st.value("LPT_PORT");
     const int p = port ? parsePort(*port) : 0;
     if (p)

@@ -1,6 +1,9 @@
 #include "core/Settings.h"
 
+#include "core/SettingsStore.h"
+
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -348,6 +351,74 @@ RangeCheckResult checkSettingRange(RangeField field, const char* text)
         break;
     }
     return r;
+}
+
+std::string sweepSettingsProblem(double startHz, double endHz, double seconds)
+{
+    if (!(startHz >= 10.0 && startHz <= 10000.0))
+        return "Sweep von: bitte eine Frequenz von 10 bis 10000 Hz eingeben.";
+    if (!(endHz >= 20.0 && endHz <= 384000.0))
+        return "Sweep bis: bitte eine Frequenz von 20 bis 384000 Hz eingeben.";
+    if (!(endHz >= 2.0 * startHz))
+        return "Der Sweep muss mindestens eine Oktave überstreichen: \"bis\" ist wenigstens "
+               "doppelt so hoch wie \"Sweep von\".";
+    if (!(seconds >= 0.5 && seconds <= 10.0))
+        return "Sweep-Dauer: bitte eine Dauer von 0,5 bis 10 s eingeben.";
+    return {};
+}
+
+namespace {
+
+constexpr const char* kSweepStartKey = "Sweep/Von";
+constexpr const char* kSweepEndKey = "Sweep/Bis";
+constexpr const char* kSweepSecondsKey = "Sweep/Dauer";
+
+// The store holds numbers in the "C" form it was given them in.
+bool storedNumber(SettingsStore& store, const char* key, double& out)
+{
+    const std::optional<std::string> text = store.value(key);
+    if (!text || text->empty())
+        return false;
+    char* end = nullptr;
+    const double v = std::strtod(text->c_str(), &end);
+    if (end != text->c_str() + text->size() || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
+}
+
+std::string storeText(double v)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.9g", v);
+    return buffer;
+}
+
+} // namespace
+
+void readSweepSettings(SettingsStore& store, MeasurementSettings& s)
+{
+    double start = s.sweepStartHz;
+    double end = s.sweepEndHz;
+    double seconds = s.sweepSeconds;
+    // Each key on its own: one missing key keeps its setting, the others are still read.
+    const bool haveStart = storedNumber(store, kSweepStartKey, start);
+    const bool haveEnd = storedNumber(store, kSweepEndKey, end);
+    const bool haveSeconds = storedNumber(store, kSweepSecondsKey, seconds);
+    const bool any = haveStart || haveEnd || haveSeconds;
+    // A damaged or hand-edited store keeps what the settings hold.
+    if (!any || !sweepSettingsProblem(start, end, seconds).empty())
+        return;
+    s.sweepStartHz = static_cast<float>(start);
+    s.sweepEndHz = static_cast<float>(end);
+    s.sweepSeconds = static_cast<float>(seconds);
+}
+
+void writeSweepSettings(SettingsStore& store, const MeasurementSettings& s)
+{
+    store.setValue(kSweepStartKey, storeText(s.sweepStartHz));
+    store.setValue(kSweepEndKey, storeText(s.sweepEndHz));
+    store.setValue(kSweepSecondsKey, storeText(s.sweepSeconds));
 }
 
 } // namespace core

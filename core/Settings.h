@@ -83,6 +83,19 @@ void takeSnapshot(const std::array<int, 2>& markers);
 // Copies the snapshot into the settings; an implausible field gives its default instead.
 void restoreSnapshot();
 
+class SettingsStore;
+
+// The sweep's band and length as the user gives them: from 10 to 10000 Hz, to 20 to
+// 384000 Hz and at least an octave above the start, 0.5 to 10 s. Empty when they are
+// acceptable, else what is wrong (German). A device plays the end only as far as its rate
+// allows.
+std::string sweepSettingsProblem(double startHz, double endHz, double seconds);
+// The sweep settings in the settings store ("Sweep/Von", "Sweep/Bis", "Sweep/Dauer"), since
+// the configuration file has no place for them. Reading leaves the settings as they are when
+// the store holds nothing acceptable.
+void readSweepSettings(SettingsStore& store, MeasurementSettings& s);
+void writeSweepSettings(SettingsStore& store, const MeasurementSettings& s);
+
 // Sampling rate in Hz for a rate code; unknown codes give 6400.
 int sampleRateHz(int rateCode);
 // Length of one record in ms (time axis of the time view); 0 for an unknown rate or length.

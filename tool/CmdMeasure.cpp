@@ -27,6 +27,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tool
@@ -34,6 +35,9 @@ namespace tool
 
 namespace
 {
+
+bool onlyKnownOptions(const ToolContext& ctx, const std::string& prefix,
+                      std::initializer_list<const char*> known, std::string& error);
 
 std::vector<MeasureRun>& runs()
 {
@@ -152,6 +156,21 @@ int runCsd(MeasureContext& mc)
     return kExitOk;
 }
 
+int countHardwareFailures();
+bool sweepRefused();
+
+// One sweep, as the amplitude/phase measurement takes it with the method Sweep; the file then
+// holds its response like any other and the harmonic distortion beside it.
+int runDistortion(MeasureContext& mc)
+{
+    core::settings().method = 3;
+    box::runAmplitudePhaseMeasurement(mc.views);
+    // A failed capture has said why; only a sweep that gave no curves at all is left to tell.
+    if (core::store().distortion.empty() && countHardwareFailures() == 0 && !sweepRefused())
+        return failed("Die Sweep-Messung hat keine Klirrfaktorkurven ergeben.");
+    return kExitOk;
+}
+
 const bool builtIns = [] {
     registerMeasureRun(
         {"reference", "reference measurement (all samples, no window)", runReference});
@@ -160,6 +179,9 @@ const bool builtIns = [] {
         {"impedance", "impedance measurement (prompts 32, 20, 21, 22)", runImpedance});
     registerMeasureRun({"level", "third-octave levels, --passes K passes (default 1)", runLevel});
     registerMeasureRun({"csd", "amplitude/phase measurement and waterfall (51.2 kHz)", runCsd});
+    registerMeasureRun({"distortion",
+                        "a sweep: amplitude/phase and harmonic distortion (--sweep-...)",
+                        runDistortion});
     return true;
 }();
 
@@ -183,6 +205,47 @@ int countHardwareFailures()
     return n;
 }
 
+// The box on the parallel port refused a sweep: the run measured nothing.
+bool sweepRefused()
+{
+    auto* scripted = dynamic_cast<core::ScriptedUi*>(&core::ui());
+    if (!scripted)
+        return false;
+    const std::string refused = box::sweepRefusedText();
+    for (const auto& m : scripted->messages())
+        if (m.text == refused)
+            return true;
+    return false;
+}
+
+// The sweep's band and length from --sweep-from, --sweep-to and --sweep-seconds, on top of
+// the settings (and --set); they count for every run that measures with a sweep.
+bool applySweepOptions(const ToolContext& ctx, core::MeasurementSettings& s, std::string& error)
+{
+    double start = s.sweepStartHz;
+    double end = s.sweepEndHz;
+    double seconds = s.sweepSeconds;
+    const std::pair<const char*, double*> options[] = {
+        {"sweep-from", &start}, {"sweep-to", &end}, {"sweep-seconds", &seconds}};
+    for (const auto& [key, value] : options) {
+        const auto it = ctx.options.find(key);
+        if (it == ctx.options.end())
+            continue;
+        if (!parseNumber(it->second, *value)) {
+            error = std::string("--") + key + ": „" + it->second + "“ ist keine Zahl";
+            return false;
+        }
+    }
+    if (std::string problem = core::sweepSettingsProblem(start, end, seconds); !problem.empty()) {
+        error = std::move(problem);
+        return false;
+    }
+    s.sweepStartHz = static_cast<float>(start);
+    s.sweepEndHz = static_cast<float>(end);
+    s.sweepSeconds = static_cast<float>(seconds);
+    return onlyKnownOptions(ctx, "sweep-", {"sweep-from", "sweep-to", "sweep-seconds"}, error);
+}
+
 // Captures that reached the limit of the input ("Signal zu groß"): a curve from them is
 // several dB off, so it is not saved.
 int countOverloads()
@@ -200,7 +263,8 @@ int countOverloads()
 int runMeasure(ToolContext& ctx)
 {
     if (ctx.args.size() != 1)
-        return usageError("measure nimmt eine Messung: reference, response, impedance, level, csd");
+        return usageError(
+            "measure nimmt eine Messung: reference, response, impedance, level, csd, distortion");
     const MeasureRun* run = findMeasureRun(ctx.args[0].c_str());
     if (!run)
         return usageError("measure: unbekannte Messung „" + ctx.args[0] + "“");
@@ -234,6 +298,11 @@ int runMeasure(ToolContext& ctx)
     if (rc != kExitOk)
         return rc;
     core::MeasurementSettings& s = core::settings();
+    {
+        std::string error;
+        if (!applySweepOptions(ctx, s, error))
+            return usageError(error);
+    }
     // Without a configuration the scales follow the rate, as the dialog keeps them.
     if (ctx.configPath.empty())
         core::chooseInitialXScales(s.sampleRate);
@@ -283,6 +352,7 @@ int runMeasure(ToolContext& ctx)
     rc = run->run(mc);
     const int hardwareFailures = countHardwareFailures();
     const int overloads = countOverloads();
+    const bool refused = sweepRefused();
     box::setPortAccess(nullptr);
     box::setAcquisitionDevice(nullptr);
     if (card) {
@@ -301,6 +371,8 @@ int runMeasure(ToolContext& ctx)
         return stopped(sig);
     if (hardwareFailures > 0)
         return failed("Die Messbox hat versagt; nichts wurde gespeichert.");
+    if (refused)
+        return failed("Die Messbox kann keinen Sweep spielen; nichts wurde gespeichert.");
     if (overloads > 0)
         return failed("Der Eingang war übersteuert; nichts wurde gespeichert.");
     return saveStatus(files::writeMeasurementFile(out), out);
@@ -310,7 +382,14 @@ const bool registered = registerCommand(
     {"measure",
      "  measure RUN --out FILE.mes           measure on the simulated box and save;\n"
      "                                       RUN reference | response | impedance | level |\n"
-     "                                       csd, and the runs other parts add (ts)\n"
+     "                                       csd | distortion, and the runs other parts add\n"
+     "                                       (ts); `--set method=3` measures the others with\n"
+     "                                       a sweep too\n"
+     "      --sweep-from HZ                  sweep: start frequency (default 20)\n"
+     "      --sweep-to HZ                    sweep: end frequency (default 20000; at most\n"
+     "                                       0.9 of the Nyquist frequency is played)\n"
+     "      --sweep-seconds S                sweep: length from start to end, 0.5..10\n"
+     "                                       (default 2)\n"
      "      --port sim|ppdev|soundcard       simulated box (default), the real box on\n"
      "                                       /dev/parportN of `parallelPort`, or a sound card\n"
      "      --sound-device NAME              sound card: part of the device's name (both\n"
@@ -333,6 +412,8 @@ const bool registered = registerCommand(
      "      --sim-box-l L                    second T/S run in a closed box of L litres\n"
      "                                       (default: the added mass `addedMassG`)\n"
      "      --sim-mass-g G                   added mass on the bench (default `addedMassG`)\n"
+     "      --sim-distortion H2DB,H3DB       the driver's second and third harmonic re the\n"
+     "                                       fundamental for a 1 V peak drive (default: none)\n"
      "    The bench's reference resistor, diaphragm, distance and microphone sensitivity\n"
      "    follow the settings; prompts are answered by --answers in order.",
      runMeasure});

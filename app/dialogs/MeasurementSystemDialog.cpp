@@ -14,6 +14,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <string>
+
 namespace app::dialogs {
 
 namespace {
@@ -56,6 +59,14 @@ bool check(core::RangeField field, const QLineEdit* edit, float& value)
     }
     value = r.value;
     return true;
+}
+
+// A number as typed, with a decimal comma or point; NaN when the text is none.
+double typedNumber(const QLineEdit* edit)
+{
+    bool ok = false;
+    const double v = edit->text().trimmed().replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    return ok ? v : std::nan("");
 }
 
 } // namespace
@@ -101,7 +112,8 @@ MeasurementSystemDialog::MeasurementSystemDialog(QWidget* owner) : QDialog(owner
                              {{1124, "INT", 4}, {1125, "Line1", 1}, {1126, "Line2", 3},
                               {1116, "Mic.", 2}});
     auto* gMethod = radios(makeGroup({QStringLiteral("Meßverfahren")}), method_,
-                           {{1132, "Impuls", 0}, {1131, "MLS", 1}, {1136, "FFT-Analyzer", 2}});
+                           {{1132, "Impuls", 0}, {1131, "MLS", 1}, {1136, "FFT-Analyzer", 2},
+                            {1140, "Sweep", 3}});
     auto* gMicCorr = radios(makeGroup({QStringLiteral("Mikrofon-"), QStringLiteral("korrektur")}),
                             micCorrection_, {{1133, "Nein", 0}, {1130, "Ja", 1}});
     auto* gMicPhase = radios(makeGroup({QStringLiteral("Mikrofon-"), QStringLiteral("phase")}),
@@ -137,6 +149,14 @@ MeasurementSystemDialog::MeasurementSystemDialog(QWidget* owner) : QDialog(owner
     groupLayout(gTs)->addLayout(editRow(boxVolume_, QStringLiteral("Liter"), QStringLiteral("Gehaeusevolumen")));
     groupLayout(gTs)->addLayout(editRow(diaphragm_, QStringLiteral("mm"), QStringLiteral("Membrandurchmesser")));
 
+    sweepStart_ = makeEdit(1210, this);
+    sweepEnd_ = makeEdit(1211, this);
+    sweepSeconds_ = makeEdit(1212, this);
+    auto* gSweep = makeGroup({QStringLiteral("Sweep")});
+    groupLayout(gSweep)->addLayout(editRow(sweepStart_, QStringLiteral("Hz"), QStringLiteral("Sweep von")));
+    groupLayout(gSweep)->addLayout(editRow(sweepEnd_, QStringLiteral("Hz"), QStringLiteral("bis")));
+    groupLayout(gSweep)->addLayout(editRow(sweepSeconds_, QStringLiteral("s"), QStringLiteral("Dauer")));
+
     // Hardware and inputs on the left, numbers and T/S helpers on the right.
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(8);
@@ -164,6 +184,7 @@ MeasurementSystemDialog::MeasurementSystemDialog(QWidget* owner) : QDialog(owner
     numbers->addWidget(gMicSens, 1, 0);
     numbers->addWidget(gDbspl, 1, 1);
     right->addLayout(numbers);
+    right->addWidget(gSweep);
     right->addStretch(1);
 
     auto* top = new QHBoxLayout;
@@ -210,6 +231,9 @@ void MeasurementSystemDialog::load()
     boxVolume_->setText(formatNumber("%4.2f", s.boxVolumeL));
     diaphragm_->setText(formatNumber("%4.2f", s.diaphragmDiameterMm));
     dbsplImpedance_->setText(formatNumber("%4.1f", s.dbsplSpeakerImpedanceOhm));
+    sweepStart_->setText(formatNumber("%.6g", s.sweepStartHz));
+    sweepEnd_->setText(formatNumber("%.6g", s.sweepEndHz));
+    sweepSeconds_->setText(formatNumber("%.6g", s.sweepSeconds));
 
     // A gain outside the control's range (from a foreign file) is shown at the nearest end.
     preamp_->setValue(static_cast<int>(s.preampGainDb));
@@ -236,6 +260,14 @@ bool MeasurementSystemDialog::confirm()
         !check(core::RangeField::ReferenceResistor, referenceResistor_, referenceResistor) ||
         !check(core::RangeField::DbsplSpeakerImpedance, dbsplImpedance_, dbsplImpedance))
         return false;
+    const double sweepStart = typedNumber(sweepStart_);
+    const double sweepEnd = typedNumber(sweepEnd_);
+    const double sweepSeconds = typedNumber(sweepSeconds_);
+    if (const std::string problem = core::sweepSettingsProblem(sweepStart, sweepEnd, sweepSeconds);
+        !problem.empty()) {
+        core::messageText(problem, "Meßsystem", core::Icon::Information);
+        return false;
+    }
 
     core::MeasurementSettings& s = core::settings();
     s.micSensitivityMvPerPa = micSensitivity;
@@ -259,6 +291,10 @@ bool MeasurementSystemDialog::confirm()
     s.referenceInput = referenceInput_->valueOr(s.referenceInput);
     s.dbsplSpeakerImpedanceOhm = dbsplImpedance;
     s.preampGainDb = core::signedSpinValue(preamp_->position16());
+    s.sweepStartHz = static_cast<float>(sweepStart);
+    s.sweepEndHz = static_cast<float>(sweepEnd);
+    s.sweepSeconds = static_cast<float>(sweepSeconds);
+    core::writeSweepSettings(core::settingsStore(), s);
     done(QDialog::Accepted);
     return true;
 }

@@ -15,9 +15,10 @@ class MeasurementSystemDialog : public QDialog {
 public:
     explicit MeasurementSystemDialog(QWidget* owner = nullptr);
 
-    // OK: runs the six checks in order; a failed check shows its message and leaves the
-    // dialog open with nothing stored. When all pass, every value is stored and the dialog
-    // closes (returns true).
+    // OK: runs the six checks in order, then that of the sweep's band and length; a failed
+    // check shows its message and leaves the dialog open with nothing stored. When all pass,
+    // every value is stored (the sweep's also in the settings store) and the dialog closes
+    // (returns true).
     bool confirm();
 
 private:
@@ -39,6 +40,9 @@ private:
     QLineEdit* boxVolume_;
     QLineEdit* diaphragm_;
     QLineEdit* dbsplImpedance_;
+    QLineEdit* sweepStart_;
+    QLineEdit* sweepEnd_;
+    QLineEdit* sweepSeconds_;
 };
 
 } // namespace app::dialogs

@@ -4,6 +4,7 @@
 
 #include "box/Acquisition.h"
 #include "box/Mls.h"
+#include "box/Runs.h"
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "dsp/Fft.h"
@@ -392,4 +393,35 @@ TEST_F(BoxTest, HardwareNumberIsReadUpToTenTimes)
     absent.bench().fault = box::sim::Fault::Absent;
     box::setPortAccess(&absent);
     EXPECT_EQ(box::readHardwareNumber(), 0x77);
+}
+
+// The box on the parallel port plays only its MLS: a sweep is refused before a byte goes to
+// the port, with a message that says why, and nothing of the measurement is stored.
+TEST_F(BoxTest, TheBoxOnTheParallelPortRefusesTheSweep)
+{
+    box::UnconnectedPort port;
+    box::setPortAccess(&port);
+    core::settings().method = 3;
+    core::TimeRecord rec;
+    rec.v.fill(7.0f);
+    core::DistortionRecord distortion;
+    distortion.hz = {100.0f};
+    box::AcquisitionRequest r = box::acquisitionRequest(core::settings());
+    EXPECT_FALSE(box::acquireRecord(r, rec, &distortion));
+    for (float x : rec.v)
+        ASSERT_EQ(x, 7.0f);
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(ui.messages()[0].text, box::sweepRefusedText());
+    EXPECT_EQ(messagesWith(15) + messagesWith(16), 0);
+
+    // A run with the method keeps the curves and the distortion it had.
+    core::MeasurementStore& st = core::store();
+    st.amplitudeSlots[0][10] = 3.0f;
+    st.distortion.hz = {50.0f};
+    core::NoRenderer views;
+    box::runAmplitudePhaseMeasurement(views);
+    box::runReferenceMeasurement(views);
+    EXPECT_EQ(st.amplitudeSlots[0][10], 3.0f);
+    EXPECT_EQ(st.slotOccupied[1], 0);
+    EXPECT_EQ(st.distortion.hz, std::vector<float>{50.0f});
 }

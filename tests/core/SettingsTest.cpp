@@ -1,7 +1,9 @@
 #include "core/Settings.h"
+#include "core/SettingsStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <clocale>
+#include <cmath>
 
 using namespace core;
 
@@ -164,4 +166,38 @@ TEST_F(SettingsTest, SpansByRateAndLength)
     EXPECT_EQ(recordSpanMs(3, 4096), 1280);
     EXPECT_EQ(recordSpanMs(3, 1000), 0);
     EXPECT_EQ(sampleRateHz(7), 6400);
+}
+
+TEST_F(SettingsTest, SweepSettingsAreCheckedAndKeptInTheStore)
+{
+    EXPECT_EQ(sweepSettingsProblem(20, 20000, 2), "");
+    EXPECT_EQ(sweepSettingsProblem(10, 20, 0.5), "");
+    EXPECT_NE(sweepSettingsProblem(5, 20000, 2).find("Sweep von"), std::string::npos);
+    EXPECT_NE(sweepSettingsProblem(20, 500000, 2).find("Sweep bis"), std::string::npos);
+    EXPECT_NE(sweepSettingsProblem(1000, 1500, 2).find("Oktave"), std::string::npos);
+    EXPECT_NE(sweepSettingsProblem(20, 20000, 11).find("Dauer"), std::string::npos);
+    EXPECT_NE(sweepSettingsProblem(std::nan(""), 20000, 2), "");
+
+    MemorySettingsStore store;
+    MeasurementSettings written;
+    written.sweepStartHz = 15.5f;
+    written.sweepEndHz = 18000.0f;
+    written.sweepSeconds = 4.25f;
+    writeSweepSettings(store, written);
+    MeasurementSettings read;
+    readSweepSettings(store, read);
+    EXPECT_EQ(read.sweepStartHz, 15.5f);
+    EXPECT_EQ(read.sweepEndHz, 18000.0f);
+    EXPECT_EQ(read.sweepSeconds, 4.25f);
+
+    // A hand-edited store with a value out of range, or no number, changes nothing.
+    store.setValue("Sweep/Dauer", "100");
+    MeasurementSettings kept;
+    readSweepSettings(store, kept);
+    EXPECT_EQ(kept.sweepStartHz, 20.0f);
+    EXPECT_EQ(kept.sweepSeconds, 2.0f);
+    store.setValue("Sweep/Dauer", "zwei");
+    readSweepSettings(store, kept);
+    EXPECT_EQ(kept.sweepStartHz, 15.5f);
+    EXPECT_EQ(kept.sweepSeconds, 2.0f);
 }

@@ -205,6 +205,47 @@ TEST_F(DialogTest, MeasurementSystemTakesTheDecimalComma)
     EXPECT_EQ(control<QLineEdit>(shown, 1004)->text(), "22.50");
 }
 
+TEST_F(DialogTest, MeasurementSystemOffersTheSweepWithItsBandAndLength)
+{
+    core::settings().method = 3;
+    MeasurementSystemDialog d;
+    d.show();
+    EXPECT_TRUE(checked(d, 1140));
+    EXPECT_EQ(control<QLineEdit>(d, 1210)->text(), "20");
+    EXPECT_EQ(control<QLineEdit>(d, 1211)->text(), "20000");
+    EXPECT_EQ(control<QLineEdit>(d, 1212)->text(), "2");
+
+    // A band of less than an octave is refused, and nothing is stored.
+    setText(d, 1210, "1000");
+    setText(d, 1211, "1500");
+    control<QRadioButton>(d, 1131)->click();
+    control<QPushButton>(d, 1)->click();
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_NE(ui.messages()[0].text.find("Oktave"), std::string::npos);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(core::settings().method, 3);
+    EXPECT_EQ(core::settings().sweepStartHz, 20.0f);
+
+    ui.clear();
+    setText(d, 1210, "25");
+    setText(d, 1211, "16000");
+    setText(d, 1212, "3,5");
+    control<QRadioButton>(d, 1140)->click();
+    control<QPushButton>(d, 1)->click();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_FALSE(d.isVisible());
+    const auto& s = core::settings();
+    EXPECT_EQ(s.method, 3);
+    EXPECT_EQ(s.sweepStartHz, 25.0f);
+    EXPECT_EQ(s.sweepEndHz, 16000.0f);
+    EXPECT_EQ(s.sweepSeconds, 3.5f);
+    // Kept for the next start: the configuration file has no place for them.
+    core::MeasurementSettings next;
+    core::readSweepSettings(core::settingsStore(), next);
+    EXPECT_EQ(next.sweepEndHz, 16000.0f);
+    EXPECT_EQ(next.sweepSeconds, 3.5f);
+}
+
 TEST_F(DialogTest, MeasurementSystemRefusesWhatIsNoNumber)
 {
     MeasurementSystemDialog d;
