@@ -103,15 +103,17 @@ ScaleRecord thdScale()
     return s;
 }
 
-// Grid lines across the plot with labels in `col`, right- or left-aligned.
+enum class GridLines { None, Solid, Dotted };
+
+// Grid lines across the plot with labels between left and right, right- or left-aligned.
 void drawAxis(Picture& p, const ScaleRecord& s, int left, int right, unsigned align,
-              std::uint32_t labelColor, bool lines)
+              std::uint32_t labelColor, GridLines lines)
 {
-    const Pen pen{color(core::textColor), 2, false, false};
+    const Pen pen{color(core::textColor), 2, lines == GridLines::Dotted, false};
     for (int i = 0; i < std::clamp(s.gridCount, 0, kMaxGridLines); ++i) {
         const auto k = static_cast<std::size_t>(i);
         const int pos = s.gridPos[k];
-        if (lines)
+        if (lines != GridLines::None)
             p.line(pen, {kPlotLeft, pos}, {kPlotRight, pos});
         if (!s.tickLabel[k].empty())
             p.text(s.tickLabel[k], left, pos - 100 + kAxisFont.height, right, pos - 100, kAxisFont,
@@ -294,18 +296,21 @@ void drawDistortion(Picture& p, const core::DistortionRecord& r, DistortionShown
     p.text("Klirrfaktor", 1700, 11050 + kTitleFont.height, 12000, 11050, kTitleFont,
            color(core::textColor), alignLeft | alignBottom | singleLine | noClip);
     drawFrequencyAxis(p, axes.frequency);
-    drawAxis(p, axes.relative, 500, 1450, alignRight, color(core::textColor), true);
+    drawAxis(p, axes.relative, 500, 1450, alignRight, color(core::textColor), GridLines::Solid);
 
     if (r.empty()) {
+        // On a clear patch, so that the grid does not cross the words.
+        p.fillRect(1900, 4800, 11100, 7200, color(core::plotAreaColor));
         p.text(kNoDistortionText, 2000, 7000, 11000, 5000, kMessageFont, color(core::textColor),
                alignLeft | alignBottom | wordBreak | noClip);
         return;
     }
 
     const std::uint32_t fundamentalColor = color(core::amplitudeColor0);
-    // The fundamental's axis on the right, in its colour; no lines of its own, the steps are
-    // the left axis's.
-    drawAxis(p, axes.fundamental, 11550, 12000, alignLeft, fundamentalColor, false);
+    // The fundamental's axis on the right, in its colour. Its steps are the harmonics' axis's;
+    // beside the THD's logarithmic axis it has dotted lines of its own.
+    drawAxis(p, axes.fundamental, 11550, 12000, alignLeft, fundamentalColor,
+             shown == DistortionShown::Thd ? GridLines::Dotted : GridLines::None);
 
     const int width = core::displaySettings().lineWidth;
     // Dotted and paled, but as wide as the curves: a hairline floor is lost on paper.
