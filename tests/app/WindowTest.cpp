@@ -39,6 +39,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -667,6 +668,15 @@ TEST_F(WindowTest, DistortionViewFromTheMenuWithItsSwitches)
     EXPECT_TRUE(zoom->windowTitle().startsWith(QStringLiteral("ZOOM   Klirrfaktor (")));
     zoom->action(app::cmd::ZoomClose)->trigger();
     QApplication::processEvents();
+
+    // "CSV-Datei (Kurven der Ansicht)" writes the distortion curves of this view.
+    const std::string csv = testsupport::makeTempDir() + "/klirr.csv";
+    ui.queuePath(csv);
+    window->commandAction(app::cmd::ExportCsv)->trigger();
+    std::ifstream written(csv);
+    std::string header;
+    std::getline(written, header);
+    EXPECT_NE(header.find("H2 [dB re Grundwelle]"), std::string::npos) << header;
 
     std::vector<int> printed;
     ops.on.printView = [&printed](int k) { printed.push_back(k); };
