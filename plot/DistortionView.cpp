@@ -164,16 +164,18 @@ struct LegendEntry {
 // curve's colour and its name; the last entry explains the dotted noise floors.
 void drawLegend(Picture& p, const std::vector<LegendEntry>& entries)
 {
-    int x = 4600;
+    // From just after the title; with all five harmonics and the noise the row ends some
+    // 700 units short of the plot's right edge.
+    int x = 4000;
     const int y = 11200;
     for (const LegendEntry& e : entries) {
         const int mid = y + kLegendFont.height / 2 - 60;
         p.line(Pen{e.color, 30, e.dotted, false}, {x, mid}, {x + 300, mid});
-        x += 380;
+        x += 360;
         p.text(e.name, x, y + kLegendFont.height, x + 3000, y, kLegendFont,
                e.dotted ? color(core::textColor) : e.color,
                alignLeft | alignBottom | singleLine | noClip);
-        x += static_cast<int>(e.name.size()) * kLegendFont.width + 250;
+        x += static_cast<int>(e.name.size()) * kLegendFont.width + 150;
     }
 }
 

@@ -2,6 +2,7 @@
 // the noise floors and the view's place among the pictures.
 #include "core/Display.h"
 #include "core/Store.h"
+#include "plot/Diagram.h"
 #include "plot/DistortionView.h"
 #include "plot/Render.h"
 #include "plot/Scales.h"
@@ -142,6 +143,13 @@ TEST_F(DistortionViewTest, HigherHarmonicsOnlyWhenChosenAndThdInstead)
         EXPECT_TRUE(hasText(all, "H" + std::to_string(k))) << k;
     }
     EXPECT_EQ(polylines(all, harmonicColor(5), false)[0]->points.front().y, 3000);
+    // With all five curves and the noise the legend still ends left of the fundamental's axis.
+    int legendEnd = 0;
+    for (const Op& op : all.ops())
+        if (op.kind == OpKind::text && op.text == "Rauschgrenze")
+            legendEnd = op.points[0].x + 12 * kLegendFont.width;
+    EXPECT_GT(legendEnd, 0);
+    EXPECT_LE(legendEnd, 11500);
 
     // THD: 1 % halfway up the 0.01..100 % log axis; no single harmonic drawn.
     EXPECT_TRUE(hasText(thd, "THD"));
