@@ -1,5 +1,6 @@
 #include "app/Commands.h"
 
+#include "core/Display.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/Store.h"
@@ -88,6 +89,15 @@ void computeCsd()
     g_shell.currentView = 6;
     invalidateMain();
     g_operations->repaintMainNow();
+}
+
+// A choice of what the distortion view draws: it is drawn again and shown.
+void switchDistortionCurves(bool& choice)
+{
+    choice = !choice;
+    renderView(9);
+    showView(9);
+    invalidateZoom();
 }
 
 void openZoom()
@@ -234,6 +244,24 @@ void reportNotAvailable(const char* what)
                       core::Icon::Information);
 }
 
+bool isDiagramView(int view)
+{
+    return (view >= 1 && view <= 9) || view == 11;
+}
+
+int menuCheck(int id)
+{
+    const core::DisplaySettings& d = core::displaySettings();
+    switch (id) {
+    case cmd::ShowHigherHarmonics:
+        return d.showHigherHarmonics ? 1 : 0;
+    case cmd::ShowThdInstead:
+        return d.showThdInsteadOfHarmonics ? 1 : 0;
+    default:
+        return -1;
+    }
+}
+
 void showView(int kind)
 {
     g_shell.currentView = kind;
@@ -353,6 +381,16 @@ bool dispatchCommand(int id)
     case ShowCsd:
         showView(6);
         break;
+    case ShowDistortionTb:
+    case ShowDistortion:
+        showView(9);
+        break;
+    case ShowHigherHarmonics:
+        switchDistortionCurves(core::displaySettings().showHigherHarmonics);
+        break;
+    case ShowThdInstead:
+        switchDistortionCurves(core::displaySettings().showThdInsteadOfHarmonics);
+        break;
     case ShowTsTb:
     case ShowTs:
         showTsResult();
@@ -445,6 +483,9 @@ bool dispatchCommand(int id)
     case PrintTriple:
         op.printView(11);
         break;
+    case PrintDistortion:
+        op.printView(9);
+        break;
     case MeasurementSystem:
         op.runDialog(Dialog::MeasurementSystem);
         break;
@@ -514,6 +555,9 @@ bool dispatchZoomCommand(int id)
     case ZoomCsd:
         view(6);
         break;
+    case ZoomDistortion:
+        view(9);
+        break;
     case ZoomClose:
         s.zoomOpen = 0;
         s.zoomFollow = 0;
@@ -577,12 +621,12 @@ std::string zoomTitle()
 ZoomMenuMarks zoomMenuMarks()
 {
     using namespace cmd;
-    static constexpr int viewItems[9] = {ZoomStart,  ZoomTime,      ZoomAmplitude,
-                                         ZoomAmpImp, ZoomImpedance, ZoomLevel,
-                                         ZoomCsd,    ZoomOverlay,   ZoomSum};
+    static constexpr int viewItems[10] = {ZoomStart,  ZoomTime,      ZoomAmplitude, ZoomAmpImp,
+                                          ZoomImpedance, ZoomLevel,  ZoomCsd,       ZoomOverlay,
+                                          ZoomSum,    ZoomDistortion};
     const ShellState& s = g_shell;
     ZoomMenuMarks m;
-    m.checkedView = (s.zoomView >= 0 && s.zoomView <= 8) ? viewItems[s.zoomView] : 0;
+    m.checkedView = (s.zoomView >= 0 && s.zoomView <= 9) ? viewItems[s.zoomView] : 0;
     m.timeWindowEnabled = s.zoomView == 1;
     m.timeWindowChecked = m.timeWindowEnabled && s.timeWindowMode;
     if (!s.timeWindowMode) {

@@ -70,7 +70,20 @@ inline constexpr int ImportFrd = 41004, ImportZma = 41005;
 inline constexpr int TsFromFiles = 41006;
 inline constexpr int SaveDiagram = 41007, CopyDiagram = 41008, PrintCurrent = 41009;
 inline constexpr int RecentFile1 = 41011, RecentFileCount = 5; // 41011 .. 41015
+
+// The distortion view (view 9) and what it draws; the table takes these itself.
+inline constexpr int ShowDistortionTb = 41021, ShowDistortion = 41022;
+inline constexpr int PrintDistortion = 41023, ZoomDistortion = 41024;
+inline constexpr int ShowHigherHarmonics = 41025, ShowThdInstead = 41026;
 } // namespace cmd
+
+// The view a DiagramKind number shows as one diagram or the three-panel view: 1..9 and 11.
+// The start picture (0) is none.
+bool isDiagramView(int view);
+
+// The check mark of a menu entry that switches something on and off: 1 checked, 0 not,
+// -1 for an entry that is no such switch.
+int menuCheck(int id);
 
 // The dialogs the shell runs by their template numbers.
 enum class Dialog {

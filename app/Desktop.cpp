@@ -521,7 +521,7 @@ bool Desktop::runCommand(int id)
 void Desktop::saveDiagram()
 {
     const int view = shell().currentView;
-    if (view == 0 || !((view >= 1 && view <= 8) || view == 11)) {
+    if (!isDiagramView(view)) {
         core::messageText("Die Startansicht ist kein Diagramm; bitte zuerst eine Ansicht wählen.",
                           "Diagramm speichern als…", core::Icon::Information);
         return;
@@ -551,7 +551,7 @@ void Desktop::copyDiagram()
 void Desktop::printCurrent()
 {
     const int view = shell().currentView;
-    if (!((view >= 1 && view <= 8) || view == 11)) {
+    if (!isDiagramView(view)) {
         core::messageText("Die Startansicht ist kein Diagramm; bitte zuerst eine Ansicht wählen.",
                           "Drucken", core::Icon::Information);
         return;

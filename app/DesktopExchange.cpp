@@ -8,6 +8,7 @@
 #include "box/Runs.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
+#include "core/Store.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
 #include "dsp/ts/TsFromCurves.h"
@@ -134,8 +135,11 @@ void Desktop::exportZma()
 
 void Desktop::exportCsv()
 {
+    // The distortion view's curves are those `orvo-tool export thd` writes.
     const files::ExchangeText t =
-        files::buildViewCsv(shell().currentView, files::amplitudeAxisIsDbspl());
+        shell().currentView == 9
+            ? files::buildThdCsv(core::store().distortion)
+            : files::buildViewCsv(shell().currentView, files::amplitudeAxisIsDbspl());
     if (!t.ok) {
         core::messageText(t.message, "CSV-Export", core::Icon::Error);
         return;

@@ -22,7 +22,7 @@ std::optional<DiagramFormat> diagramFormatFor(const std::string& path);
 // pixel ratio, rounded, each side within the bounds orvo-tool's render accepts.
 QSize devicePixelSize(const QSize& logical, double devicePixelRatio);
 
-// View 0..8 or 11 at width x height pixels (points for PDF), on white.
+// View 0..9 or 11 at width x height pixels (points for PDF), on white.
 QImage diagramImage(int view, int width, int height);
 // The bytes of the whole file; empty when the picture could not be made.
 std::string diagramFileBytes(int view, DiagramFormat format, int width, int height);

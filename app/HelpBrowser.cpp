@@ -34,6 +34,7 @@ struct Keyword {
 constexpr Keyword kKeywords[] = {
     {"Hauptfenster", "hauptfenster.html"},
     {"Fenster Zoom", "zoom.html"},
+    {"Klirrfaktor", "klirrfaktor.html"},
     {"Dialog Meßsystem", "messsystem.html"},
     {"Dialog Soundkarte", "soundkarte.html"},
     {"Dialog Signalbearbeitung", "signalbearbeitung.html"},

@@ -70,6 +70,16 @@ double resonance(double t)
 {
     return 0.15 + 0.7 / (1 + std::pow((t - 0.3) * 9, 2)) + 0.25 * t;
 }
+// The harmonics under the fundamental: H2 rising toward the low end, H3 lower still.
+double secondHarmonic(double t)
+{
+    return 0.45 - 0.3 * t + 0.15 * std::exp(-8 * t);
+}
+double thirdHarmonic(double t)
+{
+    return 0.25 - 0.18 * t + 0.1 * std::exp(-8 * t);
+}
+
 double decaying(double t)
 {
     return 0.5 + 0.45 * std::exp(-4 * t) * std::sin(t * 25);
@@ -204,6 +214,13 @@ void drawImage(QPainter& p, int index)
     case 17: // zoom
         magnifier(p, QPointF(13, 7), 5, 5);
         break;
+    case 18: { // distortion: the fundamental over its harmonics
+        const QRect r = plotFrame(p, 1);
+        curve(p, r, kCurve, [](double) { return 0.85; });
+        curve(p, r, kMeasure, secondHarmonic);
+        curve(p, r, kPhase, thirdHarmonic);
+        break;
+    }
     default:
         break;
     }

@@ -1,4 +1,4 @@
-// The program's own images, drawn at start: the toolbar strip (18 images of 32 x 16), the
+// The program's own images, drawn at start: the toolbar strip (19 images of 32 x 16), the
 // window icon and the two cursors (135 zoom select, 144 marker drag).
 #pragma once
 
@@ -8,7 +8,7 @@
 
 namespace app {
 
-inline constexpr int kToolbarImageCount = 18;
+inline constexpr int kToolbarImageCount = 19;
 
 QPixmap toolbarImage(int index); // 32 x 16; an empty pixmap for an unknown index
 QIcon programIcon();

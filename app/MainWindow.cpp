@@ -293,6 +293,10 @@ void MainWindow::buildMenu()
     buildMenuBar(menuBar(), mainMenu(), [this](QAction* a, int id) {
         a->setData(id);
         actions_.emplace(id, a);
+        if (const int checked = menuCheck(id); checked >= 0) {
+            a->setCheckable(true);
+            a->setChecked(checked == 1);
+        }
         connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
         // The desktop's usual keys; each belongs to the first entry of its command.
         if (actions_.count(id) == 1) {
@@ -312,6 +316,9 @@ void MainWindow::runCommand(int id)
 {
     dispatchCommand(id);
     updateViewButtons();
+    for (auto& [entry, a] : actions_)
+        if (const int checked = menuCheck(entry); checked >= 0)
+            a->setChecked(checked == 1);
     // Dialogs, configuration files and runs may have changed rate, length or input; the
     // read-out follows at once, not only at the next paint.
     updateAcquisitionStatus();
@@ -520,9 +527,9 @@ void MainWindow::restorePlace()
     if (const auto g = store.value(kGeometryKey); g && !g->empty())
         restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*g)));
     if (const auto v = store.value(kViewKey); v && !v->empty()) {
-        // Views 1..8 and 11; anything else (a damaged store) keeps the start picture.
+        // Views 1..9 and 11; anything else (a damaged store) keeps the start picture.
         const int view = std::atoi(v->c_str());
-        if ((view >= 1 && view <= 8) || view == 11)
+        if (isDiagramView(view))
             showView(view);
     }
 }

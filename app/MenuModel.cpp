@@ -75,6 +75,7 @@ std::vector<MenuEntry> buildMainMenu()
                           item("Zeitsignal, Amplitudenfrequenzgang, Impe&danz", PrintTriple),
                           item("P&egel (Terz)", PrintLevel),
                           item("&Wasserfall (CSD)", PrintCsd),
+                          item("K&lirrfaktor", PrintDistortion),
                           separator(),
                           item("A&ktuelle Ansicht", PrintCurrent),
                       }),
@@ -121,6 +122,9 @@ std::vector<MenuEntry> buildMainMenu()
                   item("&T/S Parameter", ShowTs),
                   item("&Pegel (Terz)", ShowLevel),
                   item("&CSD (Waserfalldiagram) ", ShowCsd),
+                  item("&Klirrfaktor", ShowDistortion),
+                  item("H&4 und H5 zeigen", ShowHigherHarmonics),
+                  item("T&HD statt Harmonische", ShowThdInstead),
                   separator(),
                   item("&eigener Text", UserText),
                   item("Zoo&m-Fenster", Zoom),
@@ -152,6 +156,7 @@ std::vector<MenuEntry> buildZoomMenu()
                   item("Amp&lituden/Impedanzfrequenzgang", ZoomAmpImp),
                   item("&Pegel (Terz)", ZoomLevel),
                   item("&Wasserfall (CSD)", ZoomCsd),
+                  item("&Klirrfaktor", ZoomDistortion),
               }),
         popup("&Faktor",
               {
@@ -204,6 +209,7 @@ const std::vector<ToolbarEntry>& toolbarEntries()
         {13, ShowTsTb, 13},
         {14, ShowLevelTb, 62},
         {15, ShowCsdTb, 63},
+        {18, ShowDistortionTb, 0, "Klirrfaktor anzeigen"},
         {-1, 0, 0},
         {16, UserTextTb, 110},
         {-1, 0, 0},
@@ -216,7 +222,7 @@ const char* toolTipFor(int id)
 {
     for (const ToolbarEntry& e : toolbarEntries())
         if (e.id != 0 && e.id == id)
-            return core::str(e.toolTipId);
+            return e.toolTipText ? e.toolTipText : core::str(e.toolTipId);
     return nullptr;
 }
 
@@ -242,6 +248,8 @@ int viewOfButton(int id)
         return 8;
     case ShowTripleTb:
         return 11;
+    case ShowDistortionTb:
+        return 9;
     default:
         return 0;
     }

@@ -23,13 +23,15 @@ struct ToolbarEntry {
     int image;     // index into the image strip; -1 for a separator
     int id;        // command id (0 for a separator)
     int toolTipId; // string number of the tool tip (0 for a separator)
+    // The tool tip of a button newer than the string table; toolTipId is then 0.
+    const char* toolTipText = nullptr;
 };
 const std::vector<ToolbarEntry>& toolbarEntries();
 
 // The tool tip of a toolbar command, or nullptr for any other id.
 const char* toolTipFor(int id);
 
-// The view a toolbar button shows (1..8, 11), or 0 for a button that shows no view.
+// The view a toolbar button shows (1..9, 11), or 0 for a button that shows no view.
 int viewOfButton(int id);
 
 } // namespace app

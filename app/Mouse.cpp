@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "core/Strings.h"
 #include "core/Ui.h"
+#include "plot/DistortionView.h"
 
 #include <cmath>
 
@@ -133,6 +134,10 @@ std::string readOut(int view, int px, int py)
     }
     case 5:
         return two("%s %.2f%s | %.2f%s", frequency(5, px), linear(5, true, py));
+    case 9:
+        return plot::distortionReadout(
+            core::store().distortion,
+            plot::distortionShown(d.showHigherHarmonics, d.showThdInsteadOfHarmonics), px, py);
     default:
         return "";
     }
@@ -165,7 +170,8 @@ void onMouseMove(const DiagramRect& r, int clientTop, int x, int y)
     case 4:
     case 5:
     case 7:
-    case 8: {
+    case 8:
+    case 9: {
         if (X < 1500 || X > 11500 || Y < 1000 || Y > 11000) {
             stopDragging();
             status(core::str(1));

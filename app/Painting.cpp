@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
+#include "plot/DistortionView.h"
 
 #include <QPainter>
 
@@ -32,7 +33,7 @@ void setPictureReplayer(PictureReplayer replayer)
 
 void replayView(QPainter& p, int kind, const QRect& target)
 {
-    if (g_replayer && kind >= 0 && kind <= 8 && target.width() > 0 && target.height() > 0)
+    if (g_replayer && kind >= 0 && kind <= 9 && target.width() > 0 && target.height() > 0)
         g_replayer(p, kind, target);
 }
 
@@ -42,7 +43,7 @@ void paintDiagram(QPainter& p, int view, const QRect& a)
     const int T = a.top();
     const int R = a.left() + a.width();
     const int B = a.top() + a.height();
-    if (view >= 0 && view <= 8) {
+    if (view >= 0 && view <= 9) {
         replayView(p, view, QRect(L, T, R - L, B - T));
     } else if (view == 11) {
         const QRect target(L, T, R * 48 / 100 - L, B * 48 / 100 - T);
@@ -57,7 +58,7 @@ void paintPage(QPainter& p, int kind, const QRect& page)
 {
     const int W = page.width();
     const int H = page.height();
-    if (kind >= 1 && kind <= 8) {
+    if (kind >= 1 && kind <= 9) {
         replayView(p, kind, page);
     } else if (kind == 11) {
         const QRect target(0, 0, W * 44 / 100, H * 44 / 100);
@@ -128,6 +129,10 @@ std::string acquisitionSummary(int view)
         core::formatC(format, core::str(2), shownKhz(s.sampleRate), core::str(3), s.fftLength);
     // A loaded file or a procedure with its own conditions (T/S measures at 4096 points) shows
     // data the settings don't describe: then the data come first, and the settings apart.
+    if (const core::DistortionRecord& d = core::store().distortion; view == 9 && !d.empty())
+        return plot::sweepDescription(d) +
+               core::formatC(", %.1f kHz     Einstellung: ", d.sweepRateHz / 1000.0) +
+               settingsText;
     float n = 0.0f;
     float rate = 0.0f;
     if (!shownTrailer(view, n, rate) || !core::isValidTrailer(n, rate))

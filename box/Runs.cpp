@@ -256,6 +256,8 @@ void runReferenceMeasurement(core::Renderer& views)
     st.distortion = std::move(distortion);
     views.render(core::RenderCode::Time);
     views.render(core::RenderCode::Amplitude);
+    // After every run, so that a run without a sweep clears the earlier picture too.
+    views.render(core::RenderCode::Distortion);
     finishResponseRun(views);
 }
 
@@ -277,6 +279,7 @@ void runAmplitudePhaseMeasurement(core::Renderer& views)
     views.render(core::RenderCode::Time);
     views.render(core::RenderCode::Amplitude);
     views.render(core::RenderCode::AmplitudeImpedance);
+    views.render(core::RenderCode::Distortion);
     finishResponseRun(views);
 }
 

@@ -62,6 +62,10 @@ struct DisplaySettings {
     int projectionPlaneZ = 20000;
     std::array<std::array<char, 100>, 8> userText{}; // Windows-1252, NUL-terminated
     std::array<AxisSet, kAxisSetCount> axisSets{};
+    // What the distortion view draws. Kept in memory only: the configuration file has no
+    // field for them, and its layout stays as it is.
+    bool showHigherHarmonics = false; // H4 and H5 besides H2 and H3
+    bool showThdInsteadOfHarmonics = false;
 
     DisplaySettings(); // fills colours and axis sets with their defaults
 };

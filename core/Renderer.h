@@ -6,7 +6,7 @@ namespace core
 {
 
 // The pictures that can be recorded: the start picture, views 1..6, the overlay (view 7) and
-// sum (view 8) pictures, and all of them at once. The numbers are the codes the diagram
+// sum (view 8) pictures, the harmonic distortion of a sweep (view 9), and all of them at once. The numbers are the codes the diagram
 // layer has always taken.
 enum class RenderCode : int {
     Start = 0,
@@ -16,6 +16,7 @@ enum class RenderCode : int {
     Impedance = 4,
     Level = 5,
     Waterfall = 6,
+    Distortion = 9,
     Overlay = 20,
     Sum = 40,
     All = 100,

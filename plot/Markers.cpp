@@ -127,6 +127,8 @@ ZoomGeometry zoomGeometry(const ZoomState& st, int width, int height, int marker
 const char* zoomViewName(int zoomView)
 {
     static constexpr int kNames[9] = {35, 36, 37, 38, 39, 64, 65, 91, 95};
+    if (zoomView == 9)
+        return "Klirrfaktor";
     if (zoomView < 0 || zoomView > 8)
         return "";
     return core::str(kNames[zoomView]);

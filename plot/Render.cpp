@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "plot/Diagram.h"
+#include "plot/DistortionView.h"
 
 #include <array>
 #include <vector>
@@ -17,7 +18,7 @@ namespace
 
 #include "plot/StartImageData.inc"
 
-constexpr int kPictureCount = 9; // start, views 1..6, overlay, sum
+constexpr int kPictureCount = 10; // start, views 1..6, overlay, sum, distortion
 
 std::mutex g_pictureMutex;
 std::array<std::shared_ptr<const Picture>, kPictureCount> g_pictures;
@@ -118,6 +119,15 @@ void renderLevel()
     publish(5, std::move(p));
 }
 
+void renderDistortion()
+{
+    const core::DisplaySettings& d = core::displaySettings();
+    Picture p;
+    drawDistortion(p, core::store().distortion,
+                   distortionShown(d.showHigherHarmonics, d.showThdInsteadOfHarmonics));
+    publish(9, std::move(p));
+}
+
 void renderWaterfall()
 {
     Picture p;
@@ -171,6 +181,9 @@ void renderView(core::RenderCode code)
     case RenderCode::Waterfall:
         renderWaterfall();
         break;
+    case RenderCode::Distortion:
+        renderDistortion();
+        break;
     case RenderCode::Overlay:
         renderCurves(7, 20, d.showAmplitude, 20, d.showPhase, 30, 2);
         // The overlays now stand under this frequency scale.
@@ -183,7 +196,8 @@ void renderView(core::RenderCode code)
         for (RenderCode c :
              {RenderCode::Start, RenderCode::Time, RenderCode::Amplitude,
               RenderCode::AmplitudeImpedance, RenderCode::Impedance, RenderCode::Level,
-              RenderCode::Waterfall, RenderCode::Overlay, RenderCode::Sum})
+              RenderCode::Waterfall, RenderCode::Overlay, RenderCode::Sum,
+              RenderCode::Distortion})
             renderView(c);
         break;
     }
@@ -206,6 +220,7 @@ void renderView(int code)
     case 4:
     case 5:
     case 6:
+    case 9:
     case 20:
     case 40:
     case 100:
@@ -252,7 +267,7 @@ void resetPictures()
 
 void replayView(Canvas& canvas, int kind, int left, int top, int right, int bottom)
 {
-    if (kind >= 0 && kind <= 8) {
+    if (kind >= 0 && kind <= 9) {
         replay(*picture(kind), canvas, {double(left), double(top), double(right), double(bottom)});
         return;
     }

@@ -15,7 +15,7 @@ namespace plot
 inline constexpr int kMinPictureSide = 16;
 inline constexpr int kMaxPictureSide = 8192;
 
-// Records the picture of a view (All: all nine). The level picture may be recorded from the
+// Records the picture of a view (All: all ten). The level picture may be recorded from the
 // level worker thread.
 void renderView(core::RenderCode code);
 // The same by the number of a RenderCode (the window's commands carry numbers); any other
@@ -36,7 +36,7 @@ ViewRenderer& viewRenderer();
 // appears. A recording by renderView() meanwhile takes a picture's mark away.
 void deferAllViews();
 
-// The current picture of a DiagramKind 0..8. Never null: a view never rendered (and any
+// The current picture of a DiagramKind 0..9. Never null: a view never rendered (and any
 // other kind) gives an empty picture. The returned picture stays valid while it is held,
 // even when a new one replaces it meanwhile.
 std::shared_ptr<const Picture> picture(int kind);
@@ -48,7 +48,7 @@ void resetPictures();
 std::shared_ptr<const Bitmap> startBitmap();
 
 // Replays view `kind` into the diagram rectangle (left, top, right, bottom) the way the main
-// window paints it: views 0..8 fill the rectangle, view 11 puts the time, amplitude and
+// window paints it: views 0..9 fill the rectangle, view 11 puts the time, amplitude and
 // impedance pictures into three quarters; any other view draws nothing.
 void replayView(Canvas& canvas, int kind, int left, int top, int right, int bottom);
 

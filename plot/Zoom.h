@@ -7,7 +7,7 @@
 namespace plot {
 
 struct ZoomState {
-    int zoomView = 1;           // DiagramKind 0..8
+    int zoomView = 1;           // DiagramKind 0..9
     int timeWindowMode = 1;     // stretch the time window M1..M2 over the width (view 1 only)
     int fixedFactorX = 4;       // 1, 2 or 4
     int fixedFactorY = 4;
@@ -30,7 +30,7 @@ ZoomGeometry zoomGeometry(const ZoomState& state, int width, int height, int mar
 
 // "ZOOM   <view> (X - Faktor:4.0; Y - Faktor=4.0)"
 std::string zoomTitle(int zoomView, float factorX, float factorY);
-// The view name of the zoom title; "" for a view without one.
+// The view name of the zoom title (views 0..9); "" for a view without one.
 const char* zoomViewName(int zoomView);
 
 // Logical diagram coordinates of a client pixel, diagram rectangle (L, T, R, B).

@@ -67,8 +67,8 @@ int runRender(tool::ToolContext& ctx)
     int view = -1;
     if (v.size() <= 2 && !v.empty() && v.find_first_not_of("0123456789") == std::string::npos)
         view = std::stoi(v);
-    if (!((view >= 0 && view <= 8) || view == 11))
-        return tool::usageError("render: ANSICHT muss 0 bis 8 oder 11 sein");
+    if (!((view >= 0 && view <= 9) || view == 11))
+        return tool::usageError("render: ANSICHT muss 0 bis 9 oder 11 sein");
     const std::string& out = ctx.args[2];
     const std::string ext = tool::extensionOf(out);
     if (ext != "svg" && ext != "png" && ext != "pdf")
@@ -126,8 +126,9 @@ int runRender(tool::ToolContext& ctx)
 
 const bool registered = tool::registerCommand(
     {"render",
-     "  render VIEW FILE.mes OUT             draw a view as SVG, PNG or PDF; VIEW 0..8 or 11\n"
-     "                                       (11: time, amplitude and impedance side by side);\n"
+     "  render VIEW FILE.mes OUT             draw a view as SVG, PNG or PDF; VIEW 0..9 or 11\n"
+     "                                       (9: harmonic distortion of a sweep; 11: time,\n"
+     "                                       amplitude and impedance side by side);\n"
      "                                       --size WxH in pixels (default 1200x1200),\n"
      "                                       --config for colours, scales and flags",
      runRender});

@@ -43,7 +43,7 @@ void strokeOutline(QPainter& painter, const QPolygonF& outline, QPen pen);
 // files, made once, ask for smooth lines.
 void replayOnPainter(QPainter& painter, const Picture& picture, const QRectF& target,
                      bool smoothLines = false);
-// Replays a view (0..8, or 11 as three panels) the way the main window paints it.
+// Replays a view (0..9, or 11 as three panels) the way the main window paints it.
 void replayViewOnPainter(QPainter& painter, int kind, const QRect& area, bool smoothLines = false);
 // A view as a one-page PDF of width x height points, lines smoothed; false when the document
 // can't be drawn.

@@ -1,6 +1,7 @@
 // The command table: every id reaches its operation, the view rules, the rate
 // preconditions, the load outcomes and the zoom window's commands.
 #include "app/Commands.h"
+#include "core/Display.h"
 #include "core/Settings.h"
 #include "core/Store.h"
 #include "core/Strings.h"
@@ -125,6 +126,7 @@ TEST_F(CommandsTest, EveryOperationCommandReachesItsOperation)
         {40124, {"print 7"}},
         {40128, {"print 8"}},
         {40132, {"print 11"}},
+        {41023, {"print 9"}},
         {40033, {"dialog 122"}},
         {40032, {"dialog 123"}},
         {40103, {"dialog 124"}},
@@ -147,6 +149,7 @@ TEST_F(CommandsTest, ViewCommandsShowTheirViewFromToolbarAndMenu)
         {40005, 1}, {40038, 1}, {40006, 2}, {40039, 2}, {40126, 8},  {40127, 8},
         {40052, 4}, {40040, 4}, {40110, 3}, {40111, 3}, {40130, 11}, {40131, 11},
         {40090, 5}, {40100, 5}, {40097, 6}, {40101, 6}, {40121, 7},  {40122, 7},
+        {41021, 9}, {41022, 9},
     };
     for (const auto& [id, view] : views) {
         app::shell().currentView = 0;
@@ -341,6 +344,37 @@ TEST_F(CommandsTest, ZoomMenuCommandsAndMarks)
     EXPECT_EQ(calls, (V{"release", "destroyZoom"}));
     EXPECT_EQ(s.zoomOpen, 0);
     EXPECT_FALSE(app::dispatchZoomCommand(40010));
+}
+
+// The two switches of the distortion view: each flips its choice, draws view 9 anew and shows
+// it; their check marks follow the choice, and no other id is a switch.
+TEST_F(CommandsTest, DistortionSwitchesRedrawAndShowTheView)
+{
+    using namespace app::cmd;
+    EXPECT_EQ(app::menuCheck(ShowHigherHarmonics), 0);
+    EXPECT_EQ(app::menuCheck(ShowThdInstead), 0);
+    EXPECT_EQ(app::menuCheck(ShowDistortion), -1);
+    EXPECT_EQ(app::menuCheck(ShowAmplitude), -1);
+
+    EXPECT_EQ(run(ShowHigherHarmonics), (V{"render 9", "invalidateMain"}));
+    EXPECT_EQ(app::shell().currentView, 9);
+    EXPECT_EQ(app::menuCheck(ShowHigherHarmonics), 1);
+    EXPECT_TRUE(core::displaySettings().showHigherHarmonics);
+    run(ShowThdInstead);
+    EXPECT_EQ(app::menuCheck(ShowThdInstead), 1);
+    run(ShowThdInstead);
+    EXPECT_EQ(app::menuCheck(ShowThdInstead), 0);
+    EXPECT_EQ(app::menuCheck(ShowHigherHarmonics), 1);
+
+    EXPECT_TRUE(app::dispatchZoomCommand(ZoomDistortion));
+    EXPECT_EQ(app::shell().zoomView, 9);
+    EXPECT_EQ(app::zoomMenuMarks().checkedView, ZoomDistortion);
+
+    EXPECT_TRUE(app::isDiagramView(9));
+    EXPECT_TRUE(app::isDiagramView(11));
+    EXPECT_FALSE(app::isDiagramView(0));
+    EXPECT_FALSE(app::isDiagramView(10));
+    EXPECT_TRUE(ui.messages().empty());
 }
 
 TEST_F(CommandsTest, ZoomFactorsAndTitles)

@@ -2,6 +2,7 @@
 #include "app/Mouse.h"
 #include "app/Commands.h"
 #include "core/Display.h"
+#include "core/Strings.h"
 #include "core/Settings.h"
 #include "tests/app/HookOperations.h"
 #include "tests/support/TestSupport.h"
@@ -66,6 +67,18 @@ protected:
     testsupport::HookOperations ops;
     std::vector<int> renders;
 };
+
+// The distortion view reads its own axes (the harmonics' dB and the fundamental's, or the THD),
+// not the amplitude family's; outside the plot it says there is no diagram there.
+TEST_F(MouseTest, DistortionViewReadsItsOwnAxes)
+{
+    app::shell().currentView = 9;
+    EXPECT_EQ(moveTo(5000, 6000), "Wert (X|Y): 632.46[Hz] | -40.00[dB] | -40.00[dB]");
+    core::displaySettings().showThdInsteadOfHarmonics = true;
+    EXPECT_EQ(moveTo(5000, 5000), "Wert (X|Y): 632.46[Hz] | 1.000[%] | -50.00[dB]");
+    app::onMouseMove(kRect, 0, 5, 5);
+    EXPECT_EQ(ui.status(0).back(), core::str(1));
+}
 
 TEST_F(MouseTest, ReadOutPerViewAndFlags)
 {

@@ -8,6 +8,7 @@
 #include "app/Painting.h"
 #include "app/QtUi.h"
 #include "app/Wiring.h"
+#include "core/Display.h"
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
 #include "core/Store.h"
@@ -36,7 +37,9 @@
 #include <QToolBar>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -144,6 +147,7 @@ TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
         "/&Datei/&Drucken|Zeitsignal, Amplitudenfrequenzgang, Impe&danz|40132",
         "/&Datei/&Drucken|P&egel (Terz)|40108",
         "/&Datei/&Drucken|&Wasserfall (CSD)|40109",
+        "/&Datei/&Drucken|K&lirrfaktor|41023",
         "/&Datei/&Drucken|---",
         "/&Datei/&Drucken|A&ktuelle Ansicht|41009",
         "/&Datei|Diagramm speichern &als…|41007",
@@ -177,6 +181,9 @@ TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
         "/Darste&llung|&T/S Parameter|40049",
         "/Darste&llung|&Pegel (Terz)|40100",
         "/Darste&llung|&CSD (Waserfalldiagram) |40101",
+        "/Darste&llung|&Klirrfaktor|41022",
+        "/Darste&llung|H&4 und H5 zeigen|41025",
+        "/Darste&llung|T&HD statt Harmonische|41026",
         "/Darste&llung|---",
         "/Darste&llung|&eigener Text|40135",
         "/Darste&llung|Zoo&m-Fenster|40075",
@@ -192,10 +199,11 @@ TEST_F(WindowTest, MainMenuHasEveryEntryIdAndSeparator)
 TEST_F(WindowTest, ToolbarEntriesImagesAndToolTips)
 {
     const QList<QAction*> actions = window->toolBar()->actions();
-    ASSERT_EQ(actions.size(), 21);
-    const int ids[21] = {40001, 40002, 40003, 40004, 40093, 40088, 0, 40005, 40006, 40121, 40126,
-                         40052, 40110, 40130, 40054, 40090, 40097, 0, 40134, 0,     40075};
-    const char* tips[21] = {"Referenzmessung",
+    ASSERT_EQ(actions.size(), 22);
+    const int ids[22] = {40001, 40002, 40003, 40004, 40093, 40088, 0,     40005,
+                         40006, 40121, 40126, 40052, 40110, 40130, 40054, 40090,
+                         40097, 41021, 0,     40134, 0,     40075};
+    const char* tips[22] = {"Referenzmessung",
                             "Phasen und Amplitudenfrequenzgang messen",
                             "Impedanzfrequenzgang messen",
                             "T/S Parameter messen",
@@ -212,11 +220,12 @@ TEST_F(WindowTest, ToolbarEntriesImagesAndToolTips)
                             "T/S Parameter anzeigen",
                             "Pegel anzeigen",
                             "Wasserfalldiagramm (CSD) anzeigen",
+                            "Klirrfaktor anzeigen",
                             nullptr,
                             "Text eingeben",
                             nullptr,
                             "Zoom"};
-    for (int i = 0; i < 21; ++i) {
+    for (int i = 0; i < 22; ++i) {
         QAction* a = actions[i];
         if (!ids[i]) {
             EXPECT_TRUE(a->isSeparator()) << i;
@@ -426,14 +435,16 @@ TEST_F(WindowTest, PanelsOfTheCombinedViewAndThePrintedPage)
     {
         QPainter p(&image);
         app::paintPage(p, 11, QRect(0, 0, 1000, 500));
-        app::paintPage(p, 9, QRect(0, 0, 1000, 500));
+        app::paintPage(p, 10, QRect(0, 0, 1000, 500)); // no view
         app::paintPage(p, 5, QRect(0, 0, 1000, 500));
+        app::paintPage(p, 9, QRect(0, 0, 1000, 500));
     }
-    ASSERT_EQ(replays.size(), 4u);
+    ASSERT_EQ(replays.size(), 5u);
     // The bottom-right 47 % of the page stays blank.
     EXPECT_EQ(replays[1].second, QRect(530, 15, 440, 220));
     EXPECT_EQ(replays[2].second, QRect(30, 265, 440, 220));
     EXPECT_EQ(replays[3], std::make_pair(5, QRect(0, 0, 1000, 500)));
+    EXPECT_EQ(replays[4], std::make_pair(9, QRect(0, 0, 1000, 500)));
     app::setPictureReplayer(nullptr);
 }
 
@@ -565,7 +576,8 @@ TEST_F(WindowTest, ViewsShowTheirFramesBeforeAnyMeasurement)
     const QColor grey(192, 192, 192);
     for (int id : {app::cmd::ShowTime, app::cmd::ShowAmplitude, app::cmd::ShowImpedance,
                    app::cmd::ShowAmpImp, app::cmd::ShowOverlay, app::cmd::ShowSum,
-                   app::cmd::ShowLevel, app::cmd::ShowCsd, app::cmd::ShowTriple}) {
+                   app::cmd::ShowLevel, app::cmd::ShowCsd, app::cmd::ShowTriple,
+                   app::cmd::ShowDistortion}) {
         window->commandAction(id)->trigger();
         const QImage image = window->drawingArea()->grab().toImage();
         int drawn = 0;
@@ -575,6 +587,102 @@ TEST_F(WindowTest, ViewsShowTheirFramesBeforeAnyMeasurement)
         const int samples = ((image.height() + 2) / 3) * ((image.width() + 2) / 3);
         EXPECT_GT(drawn, samples / 4) << "view of command " << id;
     }
+    app::closePortDriver();
+    app::setPictureReplayer(nullptr);
+}
+
+// A sweep in the store: the menu entry shows the distortion view, the status bar names the sweep,
+// the two switches carry their check marks and draw the view anew, and the zoom window and the
+// printer take the view like any other.
+TEST_F(WindowTest, DistortionViewFromTheMenuWithItsSwitches)
+{
+    app::wireDiagrams();
+    plot::resetPictures();
+    core::settings().sampleRate = 2;
+    core::settings().measuringInput = 4;
+    window->start();
+    core::DistortionRecord& d = core::store().distortion;
+    for (double f = 20.0; f <= 10000.0; f *= std::pow(2.0, 1.0 / 24.0)) {
+        const auto i = static_cast<float>(d.hz.size());
+        d.hz.push_back(static_cast<float>(f));
+        d.fundamentalDb.push_back(-15.0f - 10.0f / (1.0f + static_cast<float>(f) / 40.0f));
+        d.thdPercent.push_back(3.0f / (1.0f + i / 20.0f) + 0.1f);
+        for (std::size_t k = 0; k < 4; ++k) {
+            if (f * static_cast<double>(k + 2) > 20000.0)
+                continue;
+            d.harmonicDb[k].push_back(-35.0f - 8.0f * static_cast<float>(k) - i / 12.0f);
+            d.noiseDb[k].push_back(-95.0f + i / 30.0f);
+        }
+    }
+    d.noiseCoversBand = true;
+    d.sweepStartHz = 20.0;
+    d.sweepEndHz = 20000.0;
+    d.sweepSeconds = 2.0;
+    d.sweepAmplitude = 0.5;
+    d.sweepRateHz = 48000;
+    plot::renderView(core::RenderCode::Distortion);
+
+    QAction* view = window->commandAction(app::cmd::ShowDistortion);
+    ASSERT_NE(view, nullptr);
+    view->trigger();
+    EXPECT_EQ(app::shell().currentView, 9);
+    EXPECT_TRUE(window->statusPart(1)->text().startsWith(
+        QStringLiteral("Sweep 20 Hz – 20 kHz, 2 s, 48.0 kHz     Einstellung: ")))
+        << window->statusPart(1)->text().toStdString();
+    for (QAction* a : window->toolBar()->actions()) {
+        if (a->data().toInt() == app::cmd::ShowDistortionTb) {
+            EXPECT_TRUE(a->isChecked());
+        }
+    }
+    QApplication::processEvents();
+    saveShot(window.get(), "klirrfaktor-h2-h3");
+
+    QAction* higher = window->commandAction(app::cmd::ShowHigherHarmonics);
+    QAction* thd = window->commandAction(app::cmd::ShowThdInstead);
+    ASSERT_TRUE(higher && thd);
+    EXPECT_TRUE(higher->isCheckable());
+    EXPECT_FALSE(higher->isChecked());
+    const QImage before = window->drawingArea()->grab().toImage();
+    higher->trigger();
+    EXPECT_TRUE(higher->isChecked());
+    EXPECT_TRUE(core::displaySettings().showHigherHarmonics);
+    const QImage withHigher = window->drawingArea()->grab().toImage();
+    EXPECT_NE(before, withHigher) << "the view was not drawn anew";
+    QApplication::processEvents();
+    saveShot(window.get(), "klirrfaktor-h2-bis-h5");
+    thd->trigger();
+    EXPECT_TRUE(thd->isChecked());
+    EXPECT_NE(window->drawingArea()->grab().toImage(), withHigher);
+    QApplication::processEvents();
+    saveShot(window.get(), "klirrfaktor-thd");
+    thd->trigger();
+    EXPECT_FALSE(core::displaySettings().showThdInsteadOfHarmonics);
+
+    app::shell().timeWindowMode = 0;
+    window->commandAction(app::cmd::Zoom)->trigger();
+    app::ZoomWindow* zoom = window->zoomWindow();
+    ASSERT_NE(zoom, nullptr);
+    zoom->action(app::cmd::ZoomDistortion)->trigger();
+    EXPECT_TRUE(zoom->action(app::cmd::ZoomDistortion)->isChecked());
+    (void)zoom->area()->grab();
+    EXPECT_TRUE(zoom->windowTitle().startsWith(QStringLiteral("ZOOM   Klirrfaktor (")));
+    zoom->action(app::cmd::ZoomClose)->trigger();
+    QApplication::processEvents();
+
+    // "CSV-Datei (Kurven der Ansicht)" writes the distortion curves of this view.
+    const std::string csv = testsupport::makeTempDir() + "/klirr.csv";
+    ui.queuePath(csv);
+    window->commandAction(app::cmd::ExportCsv)->trigger();
+    std::ifstream written(csv);
+    std::string header;
+    std::getline(written, header);
+    EXPECT_NE(header.find("H2 [dB re Grundwelle]"), std::string::npos) << header;
+
+    std::vector<int> printed;
+    ops.on.printView = [&printed](int k) { printed.push_back(k); };
+    window->commandAction(app::cmd::PrintDistortion)->trigger();
+    EXPECT_EQ(printed, (std::vector<int>{9}));
+    EXPECT_TRUE(ui.messages().empty());
     app::closePortDriver();
     app::setPictureReplayer(nullptr);
 }

@@ -319,15 +319,15 @@ TEST_F(RenderTest, RenderCodes)
 {
     renderView(0);
     EXPECT_FALSE(picture(0)->empty());
-    for (int k = 1; k <= 8; ++k)
+    for (int k = 1; k <= 9; ++k)
         EXPECT_TRUE(picture(k)->empty()) << k;
     renderView(7);
     renderView(99);
     EXPECT_TRUE(picture(7)->empty());
     renderView(100);
-    for (int k = 0; k <= 8; ++k)
+    for (int k = 0; k <= 9; ++k)
         EXPECT_FALSE(picture(k)->empty()) << k;
-    EXPECT_TRUE(picture(9)->empty());
+    EXPECT_TRUE(picture(10)->empty());
     EXPECT_TRUE(picture(11)->empty());
     EXPECT_TRUE(picture(-1)->empty());
     // The start picture is the 692 x 434 bitmap, copied 1:1 at the corner.

@@ -169,7 +169,7 @@ TEST_F(ToolTest, HelpUsageErrorsAndExitStatus)
                              "export amp x.mes",
                              "export bogus x.mes y.txt",
                              "import 3.0 x.mes y.mes",
-                             "render 9 x.mes v.svg",
+                             "render 10 x.mes v.svg",
                              "render 2 x.mes v.bmp",
                              "mic m.mic",
                              "new y.mes --bogus 1",
@@ -531,6 +531,46 @@ TEST_F(ToolTest, DistortionCurvesExportInfoAndResave)
     EXPECT_TRUE(contains(r.out, "export thd FILE.mes OUT.csv")) << r.out;
 }
 
+// The distortion view of a file with curves, as SVG and PNG; a file without says how to measure.
+TEST_F(ToolTest, DistortionViewRendersTheFilesCurves)
+{
+    ASSERT_EQ(run("new plain.mes").status, 0);
+    Bytes m = read("plain.mes");
+    appendBlock(m, {{100.0f, 1000.0f, 5000.0f},
+                    {-10.0f, -8.0f, -9.0f},
+                    {1.0f, 1.0f, 1.0f},
+                    {-40.0f, -40.0f, -40.0f},
+                    {-50.0f, -50.0f},
+                    {-60.0f},
+                    {},
+                    {-90.0f, -90.0f, -90.0f},
+                    {-90.0f, -90.0f},
+                    {-90.0f},
+                    {}});
+    write("d.mes", m);
+
+    Result r = runBoth("render 9 d.mes d.svg", {"d.svg"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string svg = text("d.svg");
+    EXPECT_TRUE(contains(svg, "Klirrfaktor")) << svg.substr(0, 400);
+    EXPECT_TRUE(contains(svg, "Grundton"));
+    EXPECT_TRUE(contains(svg, "Rauschgrenze"));
+    EXPECT_FALSE(contains(svg, "Keine Klirrfaktor-Messung"));
+    EXPECT_TRUE(contains(svg, "Sweep 20 Hz")) << svg.substr(0, 400);
+    // The block says the capture had no noise up to the top of the band.
+    EXPECT_TRUE(contains(svg, "Rauschgrenze oben unsicher"));
+
+    ASSERT_EQ(run("render 9 plain.mes plain.svg").status, 0);
+    EXPECT_TRUE(contains(text("plain.svg"), "Keine Klirrfaktor-Messung"));
+    EXPECT_LT(text("plain.svg").size() + 500, svg.size());
+
+    r = run("render 9 d.mes d.png --size 400x300");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string png = text("d.png");
+    ASSERT_GT(png.size(), 1000u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+}
+
 TEST_F(ToolTest, ImportsOfBothOlderLayouts)
 {
     // Version 1.33: one slot, the later blocks packed after it; junk in the last 300 bytes.
@@ -710,7 +750,7 @@ TEST_F(ToolTest, MeasureRenderAndAnalyzeOnTheSimulatedBox)
     EXPECT_TRUE(contains(r.out, "\"timeRecord\":{\"N\":4096,\"rate\":2}"));
 
     // Every view as SVG, the same under both locales.
-    for (int view : {0, 1, 2, 3, 4, 5, 6, 7, 8, 11}) {
+    for (int view : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11}) {
         const std::string out = "v" + std::to_string(view) + ".svg";
         r = runBoth("render " + std::to_string(view) + " resp.mes " + out, {out});
         ASSERT_EQ(r.status, 0) << view << ": " << r.err;

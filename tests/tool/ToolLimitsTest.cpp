@@ -231,7 +231,7 @@ TEST_F(ToolLimitsTest, TheToolsOwnMessagesAreGermanAndEmptyNamesAreUsageErrors)
     };
     for (const Case c : {Case{"frobnicate", "unbekannter Befehl „frobnicate“"},
                          Case{"export bogus full.mes y.txt", "unbekannte ART „bogus“"},
-                         Case{"render 9 full.mes v.svg", "ANSICHT muss 0 bis 8 oder 11 sein"},
+                         Case{"render 10 full.mes v.svg", "ANSICHT muss 0 bis 9 oder 11 sein"},
                          Case{"new y.mes --bogus 1", "unbekannte Option --bogus"},
                          Case{"measure nosuchrun --out m.mes", "unbekannte Messung „nosuchrun“"},
                          Case{"measure response --out m.mes --sim-noise 5", "außerhalb"},
