@@ -580,6 +580,8 @@ constexpr double kMlsDeconvolutionGain = 4095.0 / 3300.0;
 constexpr int kMlsImpulseIndex = 4;
 // How much of the sweep's response ahead of its time zero the record keeps (at its end).
 constexpr int kSweepRecordAhead = 1024;
+// The lowest rate the sweep's planning takes (dsp::planSweep).
+constexpr int kSweepPlanMinRateHz = 8000;
 } // namespace
 
 void SimulatedBox::computeSweepSignal(int input, int rate, const dsp::SweepPlan& plan,
@@ -618,11 +620,16 @@ CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapt
         return CaptureOutcome::NotPresent;
     const int rate = request.rateCode;
     const double fs = core::sampleRateHz(rate);
+    // The sweep's planning starts at 8 kHz, above the box's 6.4 and 3.2 kHz: the plan is made
+    // at a rate `planScale` times the box's, for the same samples, and its frequencies and
+    // times are read back at the box's rate.
+    const int planRate = std::max(static_cast<int>(std::lround(fs)), kSweepPlanMinRateHz);
+    const double planScale = planRate / fs;
     dsp::SweepRequest sweepRequest;
-    sweepRequest.startHz = request.sweepStartHz;
-    sweepRequest.endHz = request.sweepEndHz;
-    sweepRequest.lengthSeconds = request.sweepSeconds;
-    sweepRequest.rateHz = static_cast<int>(std::lround(fs));
+    sweepRequest.startHz = request.sweepStartHz * planScale;
+    sweepRequest.endHz = request.sweepEndHz * planScale;
+    sweepRequest.lengthSeconds = request.sweepSeconds / planScale;
+    sweepRequest.rateHz = planRate;
     sweepRequest.amplitude = 1.0; // one unit of the plan is the MLS's chip level
     const dsp::SweepPlan plan = dsp::planSweep(sweepRequest);
 
@@ -642,7 +649,7 @@ CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapt
     if (bench_.fault == Fault::Stuck)
         return CaptureOutcome::Failed;
 
-    const SweepKey key{request.input,      rate, request.sweepStartHz, request.sweepEndHz,
+    const SweepKey key{request.input,        rate,  request.sweepStartHz, request.sweepEndHz,
                        request.sweepSeconds, bench_};
     if (!sweepValid_ || !(key == sweepKey_)) {
         computeSweepSignal(request.input, rate, plan, captureSamples, sweepClean_);
@@ -686,6 +693,15 @@ CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapt
     }
     out.clipped = clipped;
     out.distortion = dsp::distortionRecord(plan, analysis.curves);
+    core::DistortionRecord& d = out.distortion;
+    if (planScale != 1.0 && !d.empty()) {
+        for (float& hz : d.hz)
+            hz = static_cast<float>(hz / planScale);
+        d.sweepStartHz /= planScale;
+        d.sweepEndHz /= planScale;
+        d.sweepSeconds *= planScale;
+        d.sweepRateHz = static_cast<int>(std::lround(fs));
+    }
     return CaptureOutcome::Delivered;
 }
 

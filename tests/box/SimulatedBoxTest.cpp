@@ -2,6 +2,7 @@
 #include "box/Acquisition.h"
 #include "box/Mls.h"
 #include "box/sim/SimulatedBox.h"
+#include "core/SettingsStore.h"
 #include "dsp/Distortion.h"
 #include "dsp/Sweep.h"
 
@@ -299,7 +300,16 @@ TEST(SimulatedBench, SweepDeliversTheMlsRecordOfTheSameChain)
                   box::CaptureOutcome::Delivered);
         EXPECT_TRUE(sim.lastSweep());
         EXPECT_FALSE(sweep.clipped);
-        EXPECT_FALSE(sweep.distortion.empty());
+        // The sweep as played, at the box's rate: at 6.4 kHz too, below the lowest rate the
+        // sweep's planning takes, its band starts at 20 Hz and ends below 0.9 of Nyquist.
+        const core::DistortionRecord& d = sweep.distortion;
+        ASSERT_FALSE(d.empty());
+        EXPECT_TRUE(core::isPlausibleDistortionRecord(d));
+        EXPECT_EQ(d.sweepRateHz, c.rate == 2 ? 51200 : 6400);
+        EXPECT_NEAR(d.sweepStartHz, 20.0, 0.5);
+        EXPECT_NEAR(d.hz.front(), 20.0, 0.5);
+        EXPECT_NEAR(d.sweepEndHz, c.rate == 2 ? 20000.0 : 2880.0, 1.0);
+        EXPECT_NEAR(d.sweepSeconds, 2.0, 0.3);
         // The impulse's largest sample at the same index.
         auto peakIndex = [](const std::array<double, 4096>& v) {
             std::size_t at = 2;
@@ -352,16 +362,42 @@ TEST(SimulatedBench, SweepCaptureFaultsAndClock)
     EXPECT_TRUE(out.clipped);
 
     // A 2 s sweep at 6.4 kHz, its fade-in, and the tail after it in which the noise is read:
-    // some 3.7 s of the bench's clock, none of the wall's.
+    // some 3 s of the bench's clock, none of the wall's.
     SimulatedBox sim;
     const std::int64_t before = sim.nowUs();
     ASSERT_EQ(captureThrough(sim, box::Excitation::Sweep, 4, 1, out),
               box::CaptureOutcome::Delivered);
     EXPECT_FALSE(out.clipped);
     const double seconds = static_cast<double>(sim.nowUs() - before) * 1e-6;
-    EXPECT_GT(seconds, 3.0);
-    EXPECT_LT(seconds, 4.0);
+    EXPECT_GT(seconds, 2.5);
+    EXPECT_LT(seconds, 3.5);
     EXPECT_EQ(sim.captureCount(), 1);
     EXPECT_EQ(sim.lastRate(), 1);
     EXPECT_EQ(sim.lastInput(), 4);
+}
+
+// The window's setting: kept in the settings store, damaged values read as the defaults, and
+// the simulated box the program opens has its driver distort as set.
+TEST(SimulatedBench, DistortionSettingReachesTheOpenedBox)
+{
+    core::MemorySettingsStore store;
+    EXPECT_EQ(box::loadSimulatedDistortion(store), DriverDistortion{});
+    box::saveSimulatedDistortion(store, {true, -32.5, -47.0, 1.0});
+    EXPECT_EQ(box::loadSimulatedDistortion(store), (DriverDistortion{true, -32.5, -47.0, 1.0}));
+    for (const char* bad : {"5", "-250", "nan", "-40dB", ""}) {
+        store.setValue("Simulation/H2dB", bad);
+        EXPECT_EQ(box::loadSimulatedDistortion(store).h2Db, -40.0) << bad;
+    }
+    store.setValue("Simulation/Klirrfaktor", "ja");
+    EXPECT_FALSE(box::loadSimulatedDistortion(store).enabled);
+
+    box::saveSimulatedDistortion(store, {true, -30.0, -40.0, 1.0});
+    store.setValue("PortDriver", "simulator");
+    core::setSettingsStore(&store);
+    box::PortSelection sel = box::openConfiguredPort(1);
+    core::setSettingsStore(nullptr);
+    ASSERT_TRUE(sel.simulated);
+    auto* sim = dynamic_cast<SimulatedBox*>(sel.port.get());
+    ASSERT_NE(sim, nullptr);
+    EXPECT_EQ(sim->bench().distortion, (DriverDistortion{true, -30.0, -40.0, 1.0}));
 }
