@@ -680,7 +680,10 @@ CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapt
     // filters' pre-ringing, and the sweep's band edges, which act as filters without phase)
     // lies at the record's end. Cut off instead, a band edge's response ahead of time zero
     // would leave a ripple of some tenths of a dB an octave and more above it. The stretch
-    // ahead stays within the deconvolution's clean part before the second harmonic.
+    // ahead stays within the deconvolution's clean part before the second harmonic. On a path
+    // that passes DC the lower band edge's slow response still reaches the record's first and
+    // last samples, which the acquisition zeroes: such a path reads up to some 0.25 dB off in
+    // the lowest octaves of the band, where the MLS, which plays down to DC, reads it true.
     const int maxBefore =
         static_cast<int>(std::floor(0.5 * dsp::harmonicLeadSeconds(plan, 2) * plan.rateHz));
     const int before = std::clamp(kSweepRecordAhead, kMlsImpulseIndex, maxBefore);
