@@ -8,7 +8,10 @@
 #include "core/Strings.h"
 #include "core/Ui.h"
 
+#include <charconv>
 #include <chrono>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace box
@@ -50,6 +53,32 @@ void followSettings(sim::Bench& bench, int stringId)
     bench.closedBoxL = a == core::Answer::Yes ? 0.0 : s.boxVolumeL;
 }
 } // namespace
+
+sim::DriverDistortion loadSimulatedDistortion(core::SettingsStore& store)
+{
+    sim::DriverDistortion d;
+    d.enabled = store.value("Simulation/Klirrfaktor").value_or("0") == "1";
+    auto level = [&store](const char* key, double& out) {
+        const std::optional<std::string> v = store.value(key);
+        if (!v)
+            return;
+        double x = 0.0;
+        // from_chars reads a decimal point whatever the desktop's locale.
+        const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), x);
+        if (ec == std::errc() && end == v->data() + v->size() && x >= -200.0 && x <= 0.0)
+            out = x;
+    };
+    level("Simulation/H2dB", d.h2Db);
+    level("Simulation/H3dB", d.h3Db);
+    return d;
+}
+
+void saveSimulatedDistortion(core::SettingsStore& store, const sim::DriverDistortion& d)
+{
+    store.setValue("Simulation/Klirrfaktor", d.enabled ? "1" : "0");
+    store.setValue("Simulation/H2dB", core::formatC("%.6g", d.h2Db));
+    store.setValue("Simulation/H3dB", core::formatC("%.6g", d.h3Db));
+}
 
 void UnconnectedPort::out(std::uint16_t, std::uint8_t) {}
 std::uint8_t UnconnectedPort::in(std::uint16_t)
@@ -149,7 +178,9 @@ PortSelection openConfiguredPort(int parallelPort)
             return sel;
         }
     }
-    auto simBox = std::make_unique<sim::SimulatedBox>();
+    sim::Bench bench;
+    bench.distortion = loadSimulatedDistortion(core::settingsStore());
+    auto simBox = std::make_unique<sim::SimulatedBox>(bench);
     simBox->setBase(portBase(parallelPort));
     simBox->setWiringHook(followSettings);
     sel.port = std::move(simBox);

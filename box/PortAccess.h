@@ -6,8 +6,18 @@
 #include <memory>
 #include <string>
 
+namespace core
+{
+class SettingsStore;
+}
+
 namespace box
 {
+
+namespace sim
+{
+struct DriverDistortion;
+}
 
 struct CaptureRequest;
 struct RawCapture;
@@ -82,9 +92,16 @@ struct PortSelection {
     PortSelection(PortSelection&&) noexcept;
     PortSelection& operator=(PortSelection&&) noexcept;
 };
+// The simulated driver's distortion as the settings store keeps it: "Simulation/Klirrfaktor"
+// ("1" on, "0" off), "Simulation/H2dB" and "Simulation/H3dB" (-200..0). A missing or
+// unreadable value reads as the default (off, -40 and -50 dB).
+sim::DriverDistortion loadSimulatedDistortion(core::SettingsStore& store);
+void saveSimulatedDistortion(core::SettingsStore& store, const sim::DriverDistortion& d);
+
 // Opens the back-end named by `PortDriver` for the given `parallelPort` (1..3). "auto" takes
 // ppdev when the port's device opens and can be claimed, otherwise the simulated box;
-// "soundcard" the sound card with the configuration in the settings store.
+// "soundcard" the sound card with the configuration in the settings store. The simulated
+// box's driver distorts as the settings store says.
 PortSelection openConfiguredPort(int parallelPort);
 
 } // namespace box

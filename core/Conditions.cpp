@@ -41,9 +41,16 @@ PhaseMode phaseModeFromCode(int code)
 
 Method methodFromCode(int code)
 {
-    if (code == 0)
+    switch (code) {
+    case 0:
         return Method::Impulse;
-    return code == 1 ? Method::Mls : Method::Analyser;
+    case 1:
+        return Method::Mls;
+    case 3:
+        return Method::Sweep;
+    default:
+        return Method::Analyser;
+    }
 }
 
 Input inputFromCode(int code)

@@ -20,9 +20,9 @@ enum class PhaseMode { Real, RealDelayCompensated, Minimum };
 // "phaseMode": 1 real, 2 real with delay compensation, 3 minimum; anything else real.
 PhaseMode phaseModeFromCode(int code);
 
-enum class Method { Impulse, Mls, Analyser };
-// "method": 0 Impuls, 1 MLS, 2 FFT-Analyzer; anything else counts as the analyser, as its
-// scale is the one the response takes for an unknown method.
+enum class Method { Impulse, Mls, Analyser, Sweep };
+// "method": 0 Impuls, 1 MLS, 2 FFT-Analyzer, 3 Sweep; anything else counts as the analyser, as
+// its scale is the one the response takes for an unknown method.
 Method methodFromCode(int code);
 
 enum class Input { Line1, Mic, Line2, RefInt };

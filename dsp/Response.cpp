@@ -147,11 +147,12 @@ void computeResponse(FftWork work, const ResponseRequest& request, core::Measure
     fftForward(work, order);
 
     // Linear magnitude scaled by method. 72 and 393 bring the impulse and MLS excitations to
-    // the level of the reference; 1.41 is the FFT analyser's peak-to-RMS factor.
+    // the level of the reference; 1.41 is the FFT analyser's peak-to-RMS factor. A sweep's
+    // record is delivered in the MLS's units.
     double scale = 1.41;
     if (r.method == core::Method::Impulse)
         scale = N / 512.0 * 72.0;
-    else if (r.method == core::Method::Mls)
+    else if (r.method == core::Method::Mls || r.method == core::Method::Sweep)
         scale = N / 512.0 * 393.0;
     if (!impedanceRun)
         scale /= std::pow(10.0, r.preampGainDb / 20.0) + kLogFloor;

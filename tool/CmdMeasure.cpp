@@ -551,10 +551,16 @@ bool configureBench(const ToolContext& ctx, box::sim::Bench& bench, std::string&
             return false;
         }
     }
-    return onlyKnownOptions(
-        ctx, "sim-",
-        {"sim-hw", "sim-noise", "sim-gain", "sim-driver", "sim-fault", "sim-box-l", "sim-mass-g"},
-        error);
+    if (auto it = ctx.options.find("sim-distortion"); it != ctx.options.end()) {
+        if (!box::sim::parseDistortion(it->second, bench.distortion)) {
+            error = "--sim-distortion nimmt zwei Pegel in dB von -200 bis 0: H2,H3";
+            return false;
+        }
+    }
+    return onlyKnownOptions(ctx, "sim-",
+                            {"sim-hw", "sim-noise", "sim-gain", "sim-driver", "sim-fault",
+                             "sim-box-l", "sim-mass-g", "sim-distortion"},
+                            error);
 }
 
 } // namespace tool

@@ -2,9 +2,11 @@
 
 #include "app/dialogs/DialogWidgets.h"
 #include "box/PortAccess.h"
+#include "box/sim/SimulatedBox.h"
 #include "core/SettingsStore.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -95,6 +97,28 @@ SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release, 
     boxLayout->addWidget(inUse_);
     box->setLayout(boxLayout);
     top->addWidget(box);
+
+    // The simulated box's driver can distort, so that a rehearsal of the sweep shows harmonics.
+    auto* distortion = new QGroupBox(QStringLiteral("Klirrfaktor des simulierten Treibers"), this);
+    distortion->setObjectName(QStringLiteral("simDistortion"));
+    auto* distortionRow = new QHBoxLayout(distortion);
+    simDistortion_ = new QCheckBox(QStringLiteral("aktiv"), distortion);
+    simDistortion_->setObjectName(QStringLiteral("simDistortionActive"));
+    distortionRow->addWidget(simDistortion_);
+    QDoubleSpinBox** harmonics[2] = {&simH2_, &simH3_};
+    for (int k = 0; k < 2; ++k) {
+        auto* spin = new QDoubleSpinBox(distortion);
+        spin->setObjectName(QStringLiteral("simH%1").arg(k + 2));
+        spin->setRange(-200.0, 0.0);
+        spin->setDecimals(1);
+        spin->setSuffix(QStringLiteral(" dB"));
+        spin->setLocale(germanLocale());
+        distortionRow->addWidget(new QLabel(QStringLiteral("H%1").arg(k + 2), distortion));
+        distortionRow->addWidget(spin);
+        *harmonics[k] = spin;
+    }
+    distortionRow->addStretch(1);
+    top->addWidget(distortion);
 
     auto* devices = new QGroupBox(QStringLiteral("Geräte"), this);
     auto* devForm = new QFormLayout(devices);
@@ -228,6 +252,10 @@ SoundCardDialog::SoundCardDialog(QWidget* owner, std::function<void()> release, 
     for (QSpinBox* spin : channel_)
         connect(spin, &QSpinBox::valueChanged, this, [this] { updateInputs(); });
     connect(timing_, &QSpinBox::valueChanged, this, [this] { updateInputs(); });
+    connect(simDistortion_, &QCheckBox::toggled, this, [this](bool on) {
+        simH2_->setEnabled(on);
+        simH3_->setEnabled(on);
+    });
     installHelpKey(this, QStringLiteral("Dialog Soundkarte"));
     load();
 }
@@ -246,6 +274,13 @@ void SoundCardDialog::load()
                                                    "mit der simulierten Messbox.")
                                   : QString());
     inUse_->setVisible(autoSimulated);
+    const box::sim::DriverDistortion distortion =
+        box::loadSimulatedDistortion(core::settingsStore());
+    simDistortion_->setChecked(distortion.enabled);
+    simH2_->setValue(distortion.h2Db);
+    simH3_->setValue(distortion.h3Db);
+    simH2_->setEnabled(distortion.enabled);
+    simH3_->setEnabled(distortion.enabled);
     const box::SoundCardConfig c = box::loadSoundCardConfig(core::settingsStore());
     auto choose = [](QComboBox* combo, const std::string& name) {
         int i = combo->findData(qs(name));
@@ -292,6 +327,15 @@ box::SoundCardConfig SoundCardDialog::config() const
     c.outputLevelDbfs = level_->value();
     c.calibratedLatencyFrames = calibratedLatency_;
     return c;
+}
+
+box::sim::DriverDistortion SoundCardDialog::simulatedDistortion() const
+{
+    box::sim::DriverDistortion d;
+    d.enabled = simDistortion_->isChecked();
+    d.h2Db = simH2_->value();
+    d.h3Db = simH3_->value();
+    return d;
 }
 
 box::PortDriver SoundCardDialog::driver() const
@@ -427,6 +471,7 @@ void SoundCardDialog::store()
     if (c.calibratedLatencyFrames >= 0)
         box::saveCalibratedLatency(st, c.inputDevice, c.calibratedLatencyFrames);
     st.setValue("PortDriver", box::portDriverName(driver()));
+    box::saveSimulatedDistortion(st, simulatedDistortion());
 }
 
 bool runSoundCardDialog(QWidget* owner, const std::function<void()>& release, AutoBox autoBox)

@@ -5,12 +5,14 @@
 
 #include "box/PortAccess.h"
 #include "box/SoundCard.h"
+#include "box/sim/SimulatedBox.h"
 
 #include <QDialog>
 #include <QString>
 
 #include <functional>
 
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -42,10 +44,13 @@ public:
     // The configuration as the controls have it.
     box::SoundCardConfig config() const;
     box::PortDriver driver() const;
+    // The simulated driver's distortion as the controls have it.
+    box::sim::DriverDistortion simulatedDistortion() const;
 
     void runTest();
     void runLatencyCalibration();
-    // OK: stores driver and configuration in the settings store.
+    // OK: stores driver, configuration and the simulated driver's distortion in the settings
+    // store.
     void store();
     // The OK button: refuses a timing channel that is also a measured input (the message
     // stays in the dialog), otherwise stores and closes. True when it closed.
@@ -70,6 +75,9 @@ private:
     QLabel* refNote_ = nullptr;
     QLabel* result_ = nullptr;
     QLabel* latency_ = nullptr;
+    QCheckBox* simDistortion_ = nullptr;
+    QDoubleSpinBox* simH2_ = nullptr;
+    QDoubleSpinBox* simH3_ = nullptr;
     int calibratedLatency_ = -1;
     box::PortDriver loadedDriver_ = box::PortDriver::Auto;
     AutoBox autoBox_ = AutoBox::ParallelPort;

@@ -3,6 +3,8 @@
 #include "box/Acquisition.h"
 #include "box/Mls.h"
 #include "core/Settings.h"
+#include "dsp/Distortion.h"
+#include "dsp/DistortionRecord.h"
 
 #include <algorithm>
 #include <charconv>
@@ -404,21 +406,43 @@ double SimulatedBox::signalVoltsScale(int input) const
     return input == 2 ? 12800.0 : 1280.0;
 }
 
+Wiring SimulatedBox::inputWiring(int input, bool& internal) const
+{
+    internal = false;
+    if (input == 1)
+        return bench_.line1;
+    if (input == 2)
+        return bench_.mic;
+    if (input == 3)
+        return bench_.line2;
+    internal = true; // the box's own reference path: flat, before the amplifier
+    return Wiring::AmplifierOutput;
+}
+
+void SimulatedBox::applyChain(int input, int rate, std::vector<cd>& spectrum) const
+{
+    const double fs = core::sampleRateHz(rate);
+    bool internal = false;
+    const Wiring w = inputWiring(input, internal);
+    const std::size_t p = spectrum.size();
+    for (std::size_t k = 0; k <= p / 2; ++k) {
+        const double f = static_cast<double>(k) * fs / static_cast<double>(p);
+        cd h = internal ? cd(1.0) : wiringTransfer(bench_, w, f);
+        h *= antiAliasFilter(f / fs);
+        if (k == 0 || (p % 2 == 0 && k == p / 2))
+            h = cd(h.real(), 0.0); // a real system has a real response at DC and Nyquist
+        spectrum[k] *= h;
+        if (k != 0 && k != p - k)
+            spectrum[p - k] *= std::conj(h);
+    }
+}
+
 void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus,
                                       int noisePeriod, std::vector<double>& volts)
 {
     volts.assign(4096, 0.0);
-    const double fs = core::sampleRateHz(rate);
-    Wiring w = Wiring::AmplifierOutput;
     bool internal = false;
-    if (input == 1)
-        w = bench_.line1;
-    else if (input == 2)
-        w = bench_.mic;
-    else if (input == 3)
-        w = bench_.line2;
-    else
-        internal = true; // the box's own reference path: flat, before the amplifier
+    const Wiring w = inputWiring(input, internal);
 
     // One period of the generator: the MLS repeats every 4095 samples, the other sources
     // are taken as one 4096-sample frame.
@@ -462,16 +486,7 @@ void SimulatedBox::computeCleanSignal(int input, int rate, bool mls, Stimulus st
     }
     const std::size_t p = x.size();
     std::vector<cd> spectrum = dftAny(x, false);
-    for (std::size_t k = 0; k <= p / 2; ++k) {
-        const double f = static_cast<double>(k) * fs / static_cast<double>(p);
-        cd h = internal ? cd(1.0) : wiringTransfer(bench_, w, f);
-        h *= antiAliasFilter(f / fs);
-        if (k == 0 || (p % 2 == 0 && k == p / 2))
-            h = cd(h.real(), 0.0); // a real system has a real response at DC and Nyquist
-        spectrum[k] *= h;
-        if (k != 0 && k != p - k)
-            spectrum[p - k] *= std::conj(h);
-    }
+    applyChain(input, rate, spectrum);
     const std::vector<cd> y = dftAny(spectrum, true);
     const std::size_t lat = static_cast<std::size_t>(std::clamp(bench_.latencySamples, 0, 1000));
     for (std::size_t n = 0; n < 4096; ++n)
@@ -509,6 +524,7 @@ void SimulatedBox::startCapture()
     lastInput_ = input;
     lastRate_ = rate;
     lastMls_ = mls;
+    lastSweep_ = false;
     ++captures_;
 
     codes_.assign(4096, 2047);
@@ -551,6 +567,145 @@ void SimulatedBox::startCapture()
     memoryReady_ = false;
     capturing_ = true;
     captureEndUs_ = nowUs_ + static_cast<std::int64_t>(4096.0 * 1e6 / core::sampleRateHz(rate));
+}
+
+namespace
+{
+// The peak of the MLS's deconvolved impulse per volt of its chips on a direct path, in the
+// acquisition's units: the correlation sums the 4095 chips of a period, and acquireRecord
+// divides by 3300.
+constexpr double kMlsDeconvolutionGain = 4095.0 / 3300.0;
+// Where that deconvolution puts the impulse of a path without delay: the box records three
+// samples behind its generator, and the deconvolution's sample 0 is always empty.
+constexpr int kMlsImpulseIndex = 4;
+// How much of the sweep's response ahead of its time zero the record keeps (at its end).
+constexpr int kSweepRecordAhead = 1024;
+// The lowest rate the sweep's planning takes (dsp::planSweep).
+constexpr int kSweepPlanMinRateHz = 8000;
+} // namespace
+
+void SimulatedBox::computeSweepSignal(int input, int rate, const dsp::SweepPlan& plan,
+                                      int captureSamples, std::vector<double>& volts)
+{
+    bool internal = false;
+    const Wiring w = inputWiring(input, internal);
+    // Zero-padded to twice the capture, so that what still rings after the capture's end (a
+    // driver of high Q on the speaker side) does not wrap around onto its start.
+    std::size_t m = 1;
+    while (m < static_cast<std::size_t>(captureSamples))
+        m <<= 1;
+    m <<= 1;
+    // The sweep's peak drives the chain as the MLS's chips do.
+    const std::vector<double> sweep = dsp::makeSweep(plan);
+    std::vector<cd> x(m, 0.0);
+    const double g = std::pow(10.0, bench_.amplifierGainDb / 20.0);
+    const bool distorted = w == Wiring::Microphone && !internal && bench_.distortion.enabled;
+    for (std::size_t n = 0; n < sweep.size() && n < m; ++n) {
+        const double v = sweep[n] * bench_.mlsVolts;
+        // The driver's motor distorts what the amplifier gives it; the microphone hears that.
+        x[n] = distorted ? distortDrive(bench_.distortion, g * v) / g : v;
+    }
+    fftPow2(x, false);
+    applyChain(input, rate, x);
+    fftPow2(x, true);
+    const std::size_t lat = static_cast<std::size_t>(std::clamp(bench_.latencySamples, 0, 1000));
+    volts.assign(static_cast<std::size_t>(captureSamples), 0.0);
+    for (std::size_t n = 0; n < volts.size(); ++n)
+        volts[n] = x[(n + m - lat) % m].real() / static_cast<double>(m);
+}
+
+CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapture& out)
+{
+    if (bench_.fault == Fault::Absent)
+        return CaptureOutcome::NotPresent;
+    const int rate = request.rateCode;
+    const double fs = core::sampleRateHz(rate);
+    // The sweep's planning starts at 8 kHz, above the box's 6.4 and 3.2 kHz: the plan is made
+    // at a rate `planScale` times the box's, for the same samples, and its frequencies and
+    // times are read back at the box's rate.
+    const int planRate = std::max(static_cast<int>(std::lround(fs)), kSweepPlanMinRateHz);
+    const double planScale = planRate / fs;
+    dsp::SweepRequest sweepRequest;
+    sweepRequest.startHz = request.sweepStartHz * planScale;
+    sweepRequest.endHz = request.sweepEndHz * planScale;
+    sweepRequest.lengthSeconds = request.sweepSeconds / planScale;
+    sweepRequest.rateHz = planRate;
+    sweepRequest.amplitude = 1.0; // one unit of the plan is the MLS's chip level
+    const dsp::SweepPlan plan = dsp::planSweep(sweepRequest);
+
+    // The capture runs past the sweep by the tail the noise estimate needs, and by the
+    // chain's delays, so that the highest frequencies arrive before it ends.
+    const double acousticDelay = std::max(bench_.distanceMm, 1.0) * 1e-3 / kSpeedOfSound * fs;
+    const int captureSamples = dsp::recommendedCaptureSamples(plan) +
+                               std::clamp(bench_.latencySamples, 0, 1000) +
+                               static_cast<int>(std::ceil(acousticDelay));
+
+    lastInput_ = request.input;
+    lastRate_ = rate;
+    lastMls_ = false;
+    lastSweep_ = true;
+    ++captures_;
+    nowUs_ += static_cast<std::int64_t>(std::ceil(captureSamples * 1e6 / fs));
+    if (bench_.fault == Fault::Stuck)
+        return CaptureOutcome::Failed;
+
+    const SweepKey key{request.input,        rate,  request.sweepStartHz, request.sweepEndHz,
+                       request.sweepSeconds, bench_};
+    if (!sweepValid_ || !(key == sweepKey_)) {
+        computeSweepSignal(request.input, rate, plan, captureSamples, sweepClean_);
+        sweepKey_ = key;
+        sweepValid_ = true;
+    }
+
+    // The converter as in an MLS capture: gain, noise, 12-bit codes and their limits.
+    const double countsPerVolt = signalVoltsScale(request.input);
+    const double k = countsPerVolt * (bench_.fault == Fault::Clip ? 40.0 : 1.0);
+    const double sigma = 2048.0 * std::pow(10.0, bench_.noiseDbFs / 20.0);
+    std::normal_distribution<double> nd(0.0, 1.0);
+    // In units of the sweep's peak at the input, so that the deconvolution reads the chain's
+    // transfer in volts per volt.
+    const double toSweepUnits = 1.0 / (countsPerVolt * bench_.mlsVolts);
+    std::vector<double> capture(sweepClean_.size());
+    bool clipped = false;
+    for (std::size_t n = 0; n < capture.size(); ++n) {
+        const double c = sweepClean_[n] * k + sigma * nd(rng_) + 2047.0;
+        const long code = std::clamp(std::lround(c), 0L, 4095L);
+        if (code < 3 || code > 4092)
+            clipped = true;
+        capture[n] = static_cast<double>(code - 2047) * toSweepUnits;
+    }
+
+    const dsp::SweepAnalysis analysis = dsp::analyzeSweep(plan, capture);
+    // The MLS's record is one period of the response: what comes before its time zero (the
+    // filters' pre-ringing, and the sweep's band edges, which act as filters without phase)
+    // lies at the record's end. Cut off instead, a band edge's response ahead of time zero
+    // would leave a ripple of some tenths of a dB an octave and more above it. The stretch
+    // ahead stays within the deconvolution's clean part before the second harmonic. On a path
+    // that passes DC the lower band edge's slow response still reaches the record's first and
+    // last samples, which the acquisition zeroes: such a path reads up to some 0.25 dB off in
+    // the lowest octaves of the band, where the MLS, which plays down to DC, reads it true.
+    const int maxBefore =
+        static_cast<int>(std::floor(0.5 * dsp::harmonicLeadSeconds(plan, 2) * plan.rateHz));
+    const int before = std::clamp(kSweepRecordAhead, kMlsImpulseIndex, maxBefore);
+    const std::vector<double> h =
+        dsp::linearImpulseResponse(plan, analysis.deconvolution, before, 4096);
+    const double toMlsCounts = kMlsDeconvolutionGain * countsPerVolt * bench_.mlsVolts;
+    for (int i = 0; i < 4096; ++i) {
+        const int n = ((i - before + kMlsImpulseIndex) % 4096 + 4096) % 4096;
+        out.v[static_cast<std::size_t>(n)] = h[static_cast<std::size_t>(i)] * toMlsCounts;
+    }
+    out.clipped = clipped;
+    out.distortion = dsp::distortionRecord(plan, analysis.curves);
+    core::DistortionRecord& d = out.distortion;
+    if (planScale != 1.0 && !d.empty()) {
+        for (float& hz : d.hz)
+            hz = static_cast<float>(hz / planScale);
+        d.sweepStartHz /= planScale;
+        d.sweepEndHz /= planScale;
+        d.sweepSeconds *= planScale;
+        d.sweepRateHz = static_cast<int>(std::lround(fs));
+    }
+    return CaptureOutcome::Delivered;
 }
 
 } // namespace box::sim

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "box/PortAccess.h"
+#include "dsp/Sweep.h"
 #include "dsp/ts/DriverPhysics.h"
 
 #include <complex>
@@ -177,6 +178,10 @@ public:
     void wiringConfirmed(int stringId) override;
     void procedureEnded() override;
     void generatorPlays(bool noise, int noisePeriod) override;
+    // Plays the planned sweep through the same chain as the MLS and delivers, like a sound
+    // card, the linear impulse response where and as large as the MLS's deconvolution would
+    // put it, and the sweep's harmonic distortion.
+    CaptureOutcome captureSweep(const CaptureRequest& request, RawCapture& out) override;
 
     Bench& bench() { return bench_; }
     const Bench& bench() const { return bench_; }
@@ -211,12 +216,20 @@ public:
     int lastInput() const { return lastInput_; }
     int lastRate() const { return lastRate_; }
     bool lastMls() const { return lastMls_; }
+    bool lastSweep() const { return lastSweep_; }
 
 private:
     void startCapture();
     void present(int nibble);
     std::uint8_t statusByte();
     double signalVoltsScale(int input) const;
+    // What input `input` hears: its wiring, or the box's own flat reference path.
+    Wiring inputWiring(int input, bool& internal) const;
+    // The chain's answer at `input`, volts, to the spectrum `spectrum` of a signal of
+    // spectrum.size() samples at the rate of `rate` (in place): wiring, anti-alias filter.
+    void applyChain(int input, int rate, std::vector<std::complex<double>>& spectrum) const;
+    void computeSweepSignal(int input, int rate, const dsp::SweepPlan& plan, int captureSamples,
+                            std::vector<double>& volts);
     void computeCleanSignal(int input, int rate, bool mls, Stimulus stimulus, int noisePeriod,
                             std::vector<double>& volts);
 
@@ -252,6 +265,7 @@ private:
     int lastInput_ = 0;
     int lastRate_ = 0;
     bool lastMls_ = false;
+    bool lastSweep_ = false;
     // What the method's generator plays (Stimulus::ForMethod): a pulse until told otherwise.
     bool generatorNoise_ = false;
     int generatorNoisePeriod_ = 4096;
@@ -270,6 +284,17 @@ private:
     CleanKey cleanKey_;
     bool cleanValid_ = false;
     std::vector<double> clean_;
+
+    // The same for the sweep, whose capture is longer than the box's memory.
+    struct SweepKey {
+        int input = 0, rate = 0;
+        double startHz = 0.0, endHz = 0.0, seconds = 0.0;
+        Bench bench;
+        bool operator==(const SweepKey&) const = default;
+    };
+    SweepKey sweepKey_;
+    bool sweepValid_ = false;
+    std::vector<double> sweepClean_;
 };
 
 } // namespace box::sim

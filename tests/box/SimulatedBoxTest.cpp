@@ -1,13 +1,20 @@
 // The bench's physics against closed-form references, and the box's own sequence.
+#include "box/Acquisition.h"
 #include "box/Mls.h"
 #include "box/sim/SimulatedBox.h"
+#include "core/SettingsStore.h"
 #include "dsp/Distortion.h"
 #include "dsp/Sweep.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <clocale>
+#include <complex>
+#include <cstdio>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 using namespace box::sim;
@@ -228,4 +235,169 @@ TEST(SimulatedBench, DriverDistortionHasItsHarmonicsAtTheReferenceLevel)
     EXPECT_EQ(parsed.h3Db, -60.0);
     for (const char* bad : {"", "-40", "-40,-50,-60", "3,-50", "-40,x", "nan,-50", "-40,-250"})
         EXPECT_FALSE(parseDistortion(bad, parsed)) << bad;
+}
+
+namespace {
+
+// One capture through the box's protocol on `box`, as the program takes it: the MLS record
+// deconvolved as acquireRecord does, or the sweep's record as the bench delivers it.
+box::CaptureOutcome captureThrough(SimulatedBox& sim, box::Excitation excitation, int input,
+                                   int rate, box::RawCapture& out, double sweepEndHz = 20000.0)
+{
+    box::setPortAccess(&sim);
+    box::ParallelPortBox device;
+    box::CaptureRequest request;
+    request.input = input;
+    request.rateCode = rate;
+    request.excitation = excitation;
+    request.sweepEndHz = sweepEndHz;
+    const box::CaptureOutcome outcome = device.capture(request, out);
+    box::setPortAccess(nullptr);
+    if (outcome == box::CaptureOutcome::Delivered && excitation == box::Excitation::Mls) {
+        std::vector<float> f(out.v.begin(), out.v.end());
+        box::deconvolveMls(f.data(), 3300.0f);
+        std::copy(f.begin(), f.end(), out.v.begin());
+    }
+    return outcome;
+}
+
+// The record's spectrum at `hz` by a direct sum, an independent reference.
+std::complex<double> spectrumAt(const std::array<double, 4096>& v, double hz, double rate)
+{
+    std::complex<double> sum = 0.0;
+    for (int n = 2; n < 4095; ++n)
+        sum += v[static_cast<std::size_t>(n)] * std::polar(1.0, -2.0 * kPi * hz * n / rate);
+    return sum;
+}
+
+} // namespace
+
+// Without noise the sweep's record is the MLS's record of the same chain: same level, same
+// time zero (the phase), over the sweep's band, on every kind of input and at both rates.
+TEST(SimulatedBench, SweepDeliversTheMlsRecordOfTheSameChain)
+{
+    struct Case {
+        const char* name;
+        int input, rate;
+        Wiring line1;
+    };
+    const Case cases[] = {{"Ref_Int, 51.2 kHz", 4, 2, Wiring::AmplifierOutput},
+                          {"Mic., 51.2 kHz", 2, 2, Wiring::AmplifierOutput},
+                          {"Mic., 6.4 kHz", 2, 1, Wiring::AmplifierOutput},
+                          {"Line1 speaker side, 6.4 kHz", 1, 1, Wiring::SpeakerSide}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedBox sim;
+        sim.bench().noiseDbFs = -300.0;
+        sim.bench().line1 = c.line1;
+        // Loud enough at the microphone input that the converter's rounding, which differs
+        // between the two signals, stays small.
+        sim.bench().micSensitivityMvPerPa = 100.0;
+        box::RawCapture mls, sweep;
+        ASSERT_EQ(captureThrough(sim, box::Excitation::Mls, c.input, c.rate, mls),
+                  box::CaptureOutcome::Delivered);
+        ASSERT_EQ(captureThrough(sim, box::Excitation::Sweep, c.input, c.rate, sweep),
+                  box::CaptureOutcome::Delivered);
+        EXPECT_TRUE(sim.lastSweep());
+        EXPECT_FALSE(sweep.clipped);
+        // The sweep as played, at the box's rate: at 6.4 kHz too, below the lowest rate the
+        // sweep's planning takes, its band starts at 20 Hz and ends below 0.9 of Nyquist.
+        const core::DistortionRecord& d = sweep.distortion;
+        ASSERT_FALSE(d.empty());
+        EXPECT_TRUE(core::isPlausibleDistortionRecord(d));
+        EXPECT_EQ(d.sweepRateHz, c.rate == 2 ? 51200 : 6400);
+        EXPECT_NEAR(d.sweepStartHz, 20.0, 0.5);
+        EXPECT_NEAR(d.hz.front(), 20.0, 0.5);
+        EXPECT_NEAR(d.sweepEndHz, c.rate == 2 ? 20000.0 : 2880.0, 1.0);
+        EXPECT_NEAR(d.sweepSeconds, 2.0, 0.3);
+        // The impulse's largest sample at the same index.
+        auto peakIndex = [](const std::array<double, 4096>& v) {
+            std::size_t at = 2;
+            for (std::size_t n = 2; n < 4095; ++n)
+                if (std::fabs(v[n]) > std::fabs(v[at]))
+                    at = n;
+            return at;
+        };
+        EXPECT_EQ(peakIndex(sweep.v), peakIndex(mls.v));
+
+        const double rate = c.rate == 2 ? 51200.0 : 6400.0;
+        const double top = std::min(20000.0, 0.9 * rate / 2.0);
+        double worstDb = 0.0, worstDeg = 0.0;
+        // At the record's bins: the MLS's record carries a small constant (its chips' mean),
+        // which leaks into frequencies between them. From a decade above the sweep's start:
+        // below, the response of the sweep's lower band edge is longer than the 80 ms of a
+        // record at 51.2 kHz, and on a path that passes DC it wraps around the record.
+        const double bin = rate / 4096.0;
+        for (double f = 200.0; f <= top; f *= 1.1) {
+            const double hz = bin * std::round(f / bin);
+            const std::complex<double> a = spectrumAt(sweep.v, hz, rate);
+            const std::complex<double> b = spectrumAt(mls.v, hz, rate);
+            worstDb = std::max(worstDb, std::fabs(20.0 * std::log10(std::abs(a) / std::abs(b))));
+            worstDeg = std::max(worstDeg, std::fabs(std::arg(a / b)) * 180.0 / kPi);
+        }
+        std::printf("%s: sweep against MLS within %.3f dB, %.2f deg\n", c.name, worstDb, worstDeg);
+        EXPECT_LT(worstDb, 0.15);
+        EXPECT_LT(worstDeg, 1.0);
+    }
+}
+
+// The faults give what the MLS's capture gives; a sweep costs its length in virtual time.
+TEST(SimulatedBench, SweepCaptureFaultsAndClock)
+{
+    box::RawCapture out;
+    for (auto [fault, outcome] :
+         {std::pair{Fault::Absent, box::CaptureOutcome::NotPresent},
+          std::pair{Fault::Stuck, box::CaptureOutcome::Failed}}) {
+        SimulatedBox mlsBox, sweepBox;
+        mlsBox.bench().fault = fault;
+        sweepBox.bench().fault = fault;
+        EXPECT_EQ(captureThrough(mlsBox, box::Excitation::Mls, 2, 2, out), outcome);
+        EXPECT_EQ(captureThrough(sweepBox, box::Excitation::Sweep, 2, 2, out), outcome);
+    }
+
+    SimulatedBox clip;
+    clip.bench().fault = Fault::Clip;
+    ASSERT_EQ(captureThrough(clip, box::Excitation::Sweep, 3, 2, out),
+              box::CaptureOutcome::Delivered);
+    EXPECT_TRUE(out.clipped);
+
+    // A 2 s sweep at 6.4 kHz, its fade-in, and the tail after it in which the noise is read:
+    // some 3 s of the bench's clock, none of the wall's.
+    SimulatedBox sim;
+    const std::int64_t before = sim.nowUs();
+    ASSERT_EQ(captureThrough(sim, box::Excitation::Sweep, 4, 1, out),
+              box::CaptureOutcome::Delivered);
+    EXPECT_FALSE(out.clipped);
+    const double seconds = static_cast<double>(sim.nowUs() - before) * 1e-6;
+    EXPECT_GT(seconds, 2.5);
+    EXPECT_LT(seconds, 3.5);
+    EXPECT_EQ(sim.captureCount(), 1);
+    EXPECT_EQ(sim.lastRate(), 1);
+    EXPECT_EQ(sim.lastInput(), 4);
+}
+
+// The window's setting: kept in the settings store, damaged values read as the defaults, and
+// the simulated box the program opens has its driver distort as set.
+TEST(SimulatedBench, DistortionSettingReachesTheOpenedBox)
+{
+    core::MemorySettingsStore store;
+    EXPECT_EQ(box::loadSimulatedDistortion(store), DriverDistortion{});
+    box::saveSimulatedDistortion(store, {true, -32.5, -47.0, 1.0});
+    EXPECT_EQ(box::loadSimulatedDistortion(store), (DriverDistortion{true, -32.5, -47.0, 1.0}));
+    for (const char* bad : {"5", "-250", "nan", "-40dB", ""}) {
+        store.setValue("Simulation/H2dB", bad);
+        EXPECT_EQ(box::loadSimulatedDistortion(store).h2Db, -40.0) << bad;
+    }
+    store.setValue("Simulation/Klirrfaktor", "ja");
+    EXPECT_FALSE(box::loadSimulatedDistortion(store).enabled);
+
+    box::saveSimulatedDistortion(store, {true, -30.0, -40.0, 1.0});
+    store.setValue("PortDriver", "simulator");
+    core::setSettingsStore(&store);
+    box::PortSelection sel = box::openConfiguredPort(1);
+    core::setSettingsStore(nullptr);
+    ASSERT_TRUE(sel.simulated);
+    auto* sim = dynamic_cast<SimulatedBox*>(sel.port.get());
+    ASSERT_NE(sim, nullptr);
+    EXPECT_EQ(sim->bench().distortion, (DriverDistortion{true, -30.0, -40.0, 1.0}));
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -429,3 +430,30 @@ TEST_F(TsProcedureTest, DcResistancePromptLimits)
 }
 
 } // namespace
+
+// The procedure with a sweep finds the driver's parameters the MLS finds: within 1 % with a
+// sweep from 10 Hz. From 20 Hz, just an octave below this driver's 35 Hz, the sweep's lower
+// band edge leaves a slow response ahead of the impulse on both impedance runs (their paths
+// pass DC), which the record's zeroed and faded end samples cut: Qe and Qt some 4 % off.
+TEST_F(TsProcedureTest, SweepGivesTheParametersOfTheMls)
+{
+    const Parsed mls = runComplete(6.0f);
+    for (auto [startHz, tolerance] : {std::pair{10.0f, 0.01}, std::pair{20.0f, 0.05}}) {
+        SCOPED_TRACE(testing::Message() << "sweep from " << startHz << " Hz");
+        ui.clear();
+        core::settings().method = 3;
+        core::settings().sweepStartHz = startHz;
+        const Parsed sweep = runComplete(6.0f);
+        std::printf("MLS:             fs %.2f Qm %.3f Qe %.3f Qt %.3f Vas %.2f\n"
+                    "Sweep from %.0f Hz: fs %.2f Qm %.3f Qe %.3f Qt %.3f Vas %.2f\n",
+                    mls.fs, mls.qm, mls.qe, mls.qt, mls.vas, startHz, sweep.fs, sweep.qm, sweep.qe,
+                    sweep.qt, sweep.vas);
+        EXPECT_NEAR(sweep.fs, mls.fs, tolerance * mls.fs);
+        EXPECT_NEAR(sweep.qm, mls.qm, tolerance * mls.qm);
+        EXPECT_NEAR(sweep.qe, mls.qe, tolerance * mls.qe);
+        EXPECT_NEAR(sweep.qt, mls.qt, tolerance * mls.qt);
+        EXPECT_NEAR(sweep.vas, mls.vas, tolerance * mls.vas);
+        EXPECT_EQ(core::settings().method, 3);
+        expectRestored();
+    }
+}

@@ -6,8 +6,10 @@
 #include "core/SettingsStore.h"
 #include "tests/support/AudioServer.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -85,7 +87,8 @@ TEST_F(DialogTest, SoundCardDialogTestOnTheLoop)
     const QString result = dialog.findChild<QLabel*>(QStringLiteral("testResult"))->text();
     // Both channels of the loop hear the MLS at its level (-10 dBFS, a little more at the
     // band-limited sequence's peaks), nothing clips, and the latency is measured.
-    EXPECT_TRUE(result.contains(QStringLiteral("Kanal 1 (Line1, Mic.): Spitze"))) << result.toStdString();
+    EXPECT_TRUE(result.contains(QStringLiteral("Kanal 1 (Line1, Mic.): Spitze")))
+        << result.toStdString();
     EXPECT_TRUE(result.contains(QStringLiteral("Kanal 2 (Line2, Zeitreferenz): Spitze")))
         << result.toStdString();
     EXPECT_FALSE(result.contains(QStringLiteral("übersteuert"))) << result.toStdString();
@@ -226,5 +229,46 @@ TEST_F(DialogTest, SoundCardDialogNumbersWithDecimalCommaAndExplained)
     EXPECT_TRUE(text.contains(QStringLiteral("Zeitreferenz")));
     EXPECT_TRUE(text.contains(QStringLiteral("Latenz kalibrieren")));
     saveShot(dialog, "soundcard");
+    core::setSettingsStore(nullptr);
+}
+
+// The simulated driver's distortion: shown from the settings store, stored on OK under
+// "Simulation/...", its levels only editable while it is on.
+TEST_F(DialogTest, SoundCardDialogKeepsTheSimulatedDriversDistortion)
+{
+    core::MemorySettingsStore store;
+    core::setSettingsStore(&store);
+    {
+        SoundCardDialog dialog(nullptr, [] {});
+        EXPECT_EQ(dialog.findChild<QGroupBox*>(QStringLiteral("simDistortion"))->title(),
+                  QStringLiteral("Klirrfaktor des simulierten Treibers"));
+        auto* active = dialog.findChild<QCheckBox*>(QStringLiteral("simDistortionActive"));
+        auto* h2 = dialog.findChild<QDoubleSpinBox*>(QStringLiteral("simH2"));
+        auto* h3 = dialog.findChild<QDoubleSpinBox*>(QStringLiteral("simH3"));
+        ASSERT_TRUE(active && h2 && h3);
+        EXPECT_EQ(active->text(), QStringLiteral("aktiv"));
+        EXPECT_FALSE(active->isChecked());
+        EXPECT_DOUBLE_EQ(h2->value(), -40.0);
+        EXPECT_DOUBLE_EQ(h3->value(), -50.0);
+        EXPECT_FALSE(h2->isEnabled());
+        active->setChecked(true);
+        EXPECT_TRUE(h2->isEnabled());
+        // Typed as a German user types it, whatever the desktop's locale.
+        h2->findChild<QLineEdit*>()->setText(QStringLiteral("-32,5 dB"));
+        h2->interpretText();
+        h3->setValue(-45.0);
+        dialog.store();
+    }
+    EXPECT_EQ(store.value("Simulation/Klirrfaktor").value_or(""), "1");
+    EXPECT_EQ(store.value("Simulation/H2dB").value_or(""), "-32.5");
+    const box::sim::DriverDistortion d = box::loadSimulatedDistortion(store);
+    EXPECT_TRUE(d.enabled);
+    EXPECT_DOUBLE_EQ(d.h2Db, -32.5);
+    EXPECT_DOUBLE_EQ(d.h3Db, -45.0);
+
+    // The next dialog shows what was stored.
+    SoundCardDialog again(nullptr, [] {});
+    EXPECT_TRUE(again.findChild<QCheckBox*>(QStringLiteral("simDistortionActive"))->isChecked());
+    EXPECT_DOUBLE_EQ(again.findChild<QDoubleSpinBox*>(QStringLiteral("simH2"))->value(), -32.5);
     core::setSettingsStore(nullptr);
 }
