@@ -10,6 +10,7 @@
 #include "dsp/Impedance.h"
 #include "dsp/Response.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace box
@@ -93,6 +94,11 @@ AcquisitionRequest impedanceAcquisition(const core::MeasurementSettings& s, int 
     r.sampleCount = fftLength;
     r.device.fftLength = fftLength;
     r.input = core::Input::Line1;
+    // A sweep knows nothing below its start, and the impedance's path passes DC: its lower
+    // band edge then leaves a slow response that the record's ends cut, and the resonance
+    // reads a few percent off. From 10 Hz or lower the band edge lies far enough below any
+    // driver's resonance for the result to be the MLS's.
+    r.device.sweepStartHz = std::min(r.device.sweepStartHz, kImpedanceSweepMaxStartHz);
     return r;
 }
 

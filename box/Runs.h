@@ -35,6 +35,8 @@ inline constexpr std::array<int, 2> kWholeRecord{0, 10000};
 // The conditions of an impedance run, whatever the settings say about the measurement: the
 // record on Line1 with `fftLength` points, its response in real phase, unwrapped, with no time
 // window and `smoothing` (1/12 octave for the view, none for the analysis).
+// With a sweep, it starts at kImpedanceSweepMaxStartHz at the latest.
+inline constexpr double kImpedanceSweepMaxStartHz = 10.0;
 AcquisitionRequest impedanceAcquisition(const core::MeasurementSettings& s, int fftLength);
 dsp::ResponseRequest impedanceResponse(const core::MeasurementSettings& s, int fftLength,
                                        core::Smoothing smoothing);

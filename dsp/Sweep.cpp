@@ -173,6 +173,20 @@ SweepDeconvolution deconvolveSweep(const SweepPlan& plan, std::span<const double
     return d;
 }
 
+namespace
+{
+
+// How far ahead of its time zero the linear response may be taken: half the second
+// harmonic's lead, so that no harmonic enters.
+int clampedSamplesBefore(const SweepPlan& plan, int samplesBefore)
+{
+    const int maxBefore =
+        static_cast<int>(std::floor(0.5 * harmonicLeadSeconds(plan, 2) * plan.rateHz));
+    return std::clamp(samplesBefore, 0, maxBefore);
+}
+
+} // namespace
+
 std::vector<double> linearImpulseResponse(const SweepPlan& plan, const SweepDeconvolution& d,
                                           int samplesBefore, int length)
 {
@@ -180,9 +194,7 @@ std::vector<double> linearImpulseResponse(const SweepPlan& plan, const SweepDeco
     const long n = static_cast<long>(d.response.size());
     if (n == 0)
         return out;
-    const int maxBefore =
-        static_cast<int>(std::floor(0.5 * harmonicLeadSeconds(plan, 2) * plan.rateHz));
-    const long before = std::clamp(samplesBefore, 0, maxBefore);
+    const long before = clampedSamplesBefore(plan, samplesBefore);
     // After time zero the response is the capture's up to its end plus the sweep's start;
     // beyond, the circle carries the inverse filter's part ahead of time zero.
     const long last = d.arrivalIndex + std::max(d.captureSamples, plan.totalSamples);
@@ -191,6 +203,21 @@ std::vector<double> linearImpulseResponse(const SweepPlan& plan, const SweepDeco
         if (at >= last)
             break;
         out[static_cast<std::size_t>(i)] = d.response[static_cast<std::size_t>(((at % n) + n) % n)];
+    }
+    return out;
+}
+
+std::vector<double> periodicImpulseResponse(const SweepPlan& plan, const SweepDeconvolution& d,
+                                            int samplesBefore, int span, int period, int index)
+{
+    std::vector<double> out(static_cast<std::size_t>(std::max(0, period)), 0.0);
+    if (period <= 0)
+        return out;
+    const int before = clampedSamplesBefore(plan, samplesBefore);
+    const std::vector<double> h = linearImpulseResponse(plan, d, before, std::max(span, period));
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        const long at = ((static_cast<long>(i) - before + index) % period + period) % period;
+        out[static_cast<std::size_t>(at)] += h[i];
     }
     return out;
 }

@@ -91,4 +91,13 @@ SweepDeconvolution deconvolveSweep(const SweepPlan& plan, std::span<const double
 std::vector<double> linearImpulseResponse(const SweepPlan& plan, const SweepDeconvolution& d,
                                           int samplesBefore, int length);
 
+// The linear impulse response as one period of a periodic excitation's response: `period`
+// samples with the response's time zero at sample `index`. The response from `samplesBefore`
+// ahead of its time zero over `span` samples (at least `period`) is wrapped around the period,
+// as an MLS's circular deconvolution wraps it: a response longer than the record (the sweep's
+// slow lower band edge on a path that passes DC, a resonance at the lowest frequencies) reads
+// at the record's frequencies as with the MLS instead of being cut off.
+std::vector<double> periodicImpulseResponse(const SweepPlan& plan, const SweepDeconvolution& d,
+                                            int samplesBefore, int span, int period, int index);
+
 } // namespace dsp

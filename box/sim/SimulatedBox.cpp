@@ -580,6 +580,8 @@ constexpr double kMlsDeconvolutionGain = 4095.0 / 3300.0;
 constexpr int kMlsImpulseIndex = 4;
 // How much of the sweep's response ahead of its time zero the record keeps (at its end).
 constexpr int kSweepRecordAhead = 1024;
+// How much of the sweep's linear response, at least, is wrapped into the record.
+constexpr double kSweepWrapSeconds = 0.25;
 // The lowest rate the sweep's planning takes (dsp::planSweep).
 constexpr int kSweepPlanMinRateHz = 8000;
 } // namespace
@@ -687,13 +689,14 @@ CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapt
     const int maxBefore =
         static_cast<int>(std::floor(0.5 * dsp::harmonicLeadSeconds(plan, 2) * plan.rateHz));
     const int before = std::clamp(kSweepRecordAhead, kMlsImpulseIndex, maxBefore);
-    const std::vector<double> h =
-        dsp::linearImpulseResponse(plan, analysis.deconvolution, before, 4096);
+    // What lasts longer than the record is wrapped around it, as the MLS's period wraps it;
+    // a quarter of a second holds the band edge's and the driver's slow responses.
+    const int span = std::max(4096, static_cast<int>(std::ceil(kSweepWrapSeconds * fs / 4096.0)) * 4096);
+    const std::vector<double> h = dsp::periodicImpulseResponse(
+        plan, analysis.deconvolution, before, span, 4096, kMlsImpulseIndex);
     const double toMlsCounts = kMlsDeconvolutionGain * countsPerVolt * bench_.mlsVolts;
-    for (int i = 0; i < 4096; ++i) {
-        const int n = ((i - before + kMlsImpulseIndex) % 4096 + 4096) % 4096;
-        out.v[static_cast<std::size_t>(n)] = h[static_cast<std::size_t>(i)] * toMlsCounts;
-    }
+    for (int i = 0; i < 4096; ++i)
+        out.v[static_cast<std::size_t>(i)] = h[static_cast<std::size_t>(i)] * toMlsCounts;
     out.clipped = clipped;
     out.distortion = dsp::distortionRecord(plan, analysis.curves);
     core::DistortionRecord& d = out.distortion;
