@@ -43,7 +43,7 @@ Method methodFromCode(int code)
 {
     if (code == 0)
         return Method::Impulse;
-    return code == 1 ? Method::Mls : Method::Analyser;
+    return code == 1 || code == 3 ? Method::Mls : Method::Analyser;
 }
 
 Input inputFromCode(int code)

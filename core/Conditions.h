@@ -21,8 +21,9 @@ enum class PhaseMode { Real, RealDelayCompensated, Minimum };
 PhaseMode phaseModeFromCode(int code);
 
 enum class Method { Impulse, Mls, Analyser };
-// "method": 0 Impuls, 1 MLS, 2 FFT-Analyzer; anything else counts as the analyser, as its
-// scale is the one the response takes for an unknown method.
+// "method": 0 Impuls, 1 MLS, 2 FFT-Analyzer, 3 Sweep; anything else counts as the analyser, as
+// its scale is the one the response takes for an unknown method. The sweep's record is an
+// impulse response in the MLS's counts, so it takes the MLS's scale.
 Method methodFromCode(int code);
 
 enum class Input { Line1, Mic, Line2, RefInt };
