@@ -85,14 +85,20 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
     for (int attempt = 0; attempt < kSweepAttempts; ++attempt) {
         const std::int64_t from = soundOnce(&sweep);
         // The delay: where the impulse of the loop lies in the answer on the delay's path,
-        // looked for first soon after the sweep has left the output, then, for a long delay,
-        // once the longest delay has passed.
+        // looked for first once the sweep should have come back whole (at the delay found
+        // last on this stream, or the one the audio system reports), then, for a longer
+        // delay, once the longest delay has passed. This runs while the tail is recorded.
+        const std::int64_t expected =
+            trackedChannel == path.channel && trackedDelay >= 0 ? trackedDelay : reportedLatency;
         sc::SweepArrival arrival;
-        for (const double wait : {kFirstLookSeconds, kMaxLatencySeconds}) {
-            const std::int64_t upTo = from + total + frames(wait);
-            if (!waitFor(upTo))
+        std::int64_t looked = 0;
+        for (const std::int64_t wait : {std::clamp<std::int64_t>(expected, 0, frames(kMaxLatencySeconds)) +
+                                            frames(kFirstLookSeconds),
+                                        frames(kMaxLatencySeconds)}) {
+            looked = total + wait;
+            if (!waitFor(from + looked))
                 return fail(CaptureOutcome::Failed, lastError);
-            if (!copyChannel(path.channel, from, upTo - from, captured))
+            if (!copyChannel(path.channel, from, looked, captured))
                 return fail(CaptureOutcome::Failed, "Soundkarte: Daten wurden überschrieben");
             arrival = sc::sweepArrival(plan, toDoubles(captured), frames(kMaxLatencySeconds));
             if (arrival.lag >= 0)
@@ -107,14 +113,18 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
         const std::int64_t first = from + arrival.lag;
         if (!waitFor(first + total + tail))
             return fail(CaptureOutcome::Failed, lastError);
-        // Through a cable the delay must have held over the whole sweep: its impulse, taken
-        // again on the capture's own frames, lies on time zero and in one piece.
+        // Through a cable the delay must have held over the whole sweep: its impulse lies in
+        // one piece. When the first look ended before the whole sweep had come back, it is
+        // taken again on the capture's own frames.
         if (path.cable) {
-            if (!copyChannel(path.channel, first, total + tail, captured))
-                return fail(CaptureOutcome::Failed, "Soundkarte: Daten wurden überschrieben");
-            const sc::SweepArrival held =
-                sc::sweepArrival(plan, toDoubles(captured), frames(kMaxLatencySeconds));
-            if (held.lag != 0 || held.concentration < kMinConcentration)
+            sc::SweepArrival held = arrival;
+            if (looked < arrival.lag + total) {
+                if (!copyChannel(path.channel, first, total + tail, captured))
+                    return fail(CaptureOutcome::Failed, "Soundkarte: Daten wurden überschrieben");
+                held = sc::sweepArrival(plan, toDoubles(captured), frames(kMaxLatencySeconds));
+                held.lag += arrival.lag;
+            }
+            if (held.lag != arrival.lag || held.concentration < kMinConcentration)
                 continue;
         }
         if (!copyChannel(channel, first, total + tail, captured))
