@@ -24,11 +24,13 @@ constexpr double kMaxLatencySeconds = 1.0;
 // is found on the part of the sweep that has come back by then (its lowest frequencies
 // are enough), and the capture then ends right after the sweep's tail.
 constexpr double kFirstLookSeconds = 0.05;
-// Through a cable the impulse holds nearly all of its energy within a few samples; a buffer
-// lost or repeated in mid-sweep splits it.
-constexpr double kMinConcentration = 0.9;
+// Through a cable the impulse holds nearly all of its energy within a few samples (a digital
+// loop 0.9988, through a plugin's DC filter or a 3 kHz low-pass 0.995 and more); a buffer lost
+// or repeated in mid-sweep splits it (0.990 down to 0.45 for captures spoiled on a loaded
+// machine).
+constexpr double kMinConcentration = 0.992;
 // Plays of the sweep in one capture when the server spoiled one.
-constexpr int kSweepAttempts = 2;
+constexpr int kSweepAttempts = 3;
 
 std::vector<double> toDoubles(const std::vector<float>& frames)
 {

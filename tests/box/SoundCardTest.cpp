@@ -1328,9 +1328,10 @@ TEST_F(SoundCardLoopTest, SweepReadsWhatTheMlsReads)
         const double worst = worstFromDb(25.0, 20000.0, fromMls);
         EXPECT_LT(worst, 0.1);
         EXPECT_FALSE(core::store().distortion.empty());
-        // The sweep as played: 0.3 s fade-in, 2 s from 20 Hz to 20 kHz, 0.02 s fade-out.
-        const double played = 2.32;
-        EXPECT_LT(wall, played + 2.0);
+        // The sweep as played: 0.3 s fade-in, 2.07 s from 20 Hz to 20 kHz, 0.04 s fade-out.
+        // On a loaded machine the server may spoil a capture, which is then played once more.
+        const double played = 2.41;
+        EXPECT_LT(wall, 2.0 * (played + 1.0));
         std::printf("sweep against MLS (%s): %.3f dB worst over 25 Hz-20 kHz, impulse on %d; "
                     "one sweep measurement %.2f s\n",
                     filter ? "3 kHz low-pass" : "loop", worst, mlsPeak, wall);
