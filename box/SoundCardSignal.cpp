@@ -2,11 +2,13 @@
 
 #include "box/Mls.h"
 #include "dsp/DistortionRecord.h"
+#include "dsp/RealFft.h"
 
 #include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numeric>
 #include <random>
 
@@ -348,6 +350,18 @@ PlayedMls makePlayedSweep(const RateLink& link, const dsp::SweepPlan& plan)
     played.periodSamples = 0; // played once, not in periods
     const std::vector<double> sweep = dsp::makeSweep(plan);
     played.frames.assign(sweep.begin(), sweep.end());
+    // The Hilbert transform: every positive frequency turned by -90 degrees.
+    dsp::RealFft fft(dsp::RealFft::lengthFor(2L * static_cast<long>(sweep.size())));
+    std::vector<double> x(static_cast<std::size_t>(fft.length()), 0.0);
+    std::copy(sweep.begin(), sweep.end(), x.begin());
+    std::vector<std::complex<double>> spectrum(x.size() / 2 + 1);
+    fft.forward(x.data(), spectrum.data());
+    for (std::size_t k = 0; k < spectrum.size(); ++k)
+        spectrum[k] = (k == 0 || k + 1 == spectrum.size())
+                          ? std::complex<double>(0.0)
+                          : spectrum[k] * std::complex<double>(0.0, -1.0);
+    fft.inverse(spectrum.data(), x.data());
+    played.quadrature.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(sweep.size()));
     return played;
 }
 
@@ -399,6 +413,39 @@ SweepArrival sweepArrival(const dsp::SweepPlan& plan, std::span<const double> ca
     }
     a.concentration = around > 0.0 ? near / around : 0.0;
     return a;
+}
+
+bool sweepArrivedWhole(const dsp::SweepPlan& plan, const PlayedMls& sweep, const float* x,
+                       std::size_t count)
+{
+    constexpr std::size_t kBlock = 2048;
+    const std::size_t n = std::min({count, sweep.frames.size(), sweep.quadrature.size()});
+    if (plan.timeConstantSeconds <= 0.0 || n == 0)
+        return false;
+    // Below 100 Hz a block holds too few turns of the sweep to tell a shift.
+    const double from = plan.startSample + plan.timeConstantSeconds *
+                                               std::log(std::max(1.0, 100.0 / plan.startHz)) *
+                                               plan.rateHz;
+    const std::size_t last = static_cast<std::size_t>(
+        plan.startSample + plan.lengthSeconds * plan.rateHz);
+    double worst = 1e300, best = -1e300;
+    for (std::size_t b = static_cast<std::size_t>(std::max(0.0, from));
+         b + kBlock <= std::min(n, last); b += kBlock) {
+        double xs = 0.0, xq = 0.0, xx = 0.0, ss = 0.0;
+        for (std::size_t i = b; i < b + kBlock; ++i) {
+            const double v = x[i];
+            const double s = sweep.frames[i];
+            const double q = sweep.quadrature[i];
+            xs += v * s;
+            xq += v * q;
+            xx += v * v;
+            ss += 0.5 * (s * s + q * q);
+        }
+        const double c = xx > 0.0 && ss > 0.0 ? std::hypot(xs, xq) / std::sqrt(xx * ss) : 0.0;
+        worst = std::min(worst, c);
+        best = std::max(best, c);
+    }
+    return best > 0.5 && worst >= 0.85 * best;
 }
 
 double sweepStimulusGain(const dsp::SweepPlan& plan, const PlayedMls& edgeSource, double hz)

@@ -54,6 +54,9 @@ struct PlayedMls {
     std::vector<double> period; // one period at the program's rate, band-limited
     std::vector<double> edge;   // the band-limiting filter's taps from its centre, DC gain 1
     std::vector<float> frames;  // one cycle at the device's rate, one channel
+    // The sweep only: its frames a quarter turn on at every frequency (its Hilbert transform),
+    // to check a capture of it whatever the path's phase.
+    std::vector<float> quadrature;
 };
 PlayedMls makePlayedMls(const RateLink& link, double amplitude);
 // The pulse (one per period, at sample 0) or periodic noise (equal lines with Schroeder's
@@ -130,6 +133,13 @@ struct SweepArrival {
 };
 SweepArrival sweepArrival(const dsp::SweepPlan& plan, std::span<const double> capture,
                           std::int64_t maxLag);
+
+// Whether the sweep came back whole in `x` (x[i] answering sweep frame i, `count` frames): in
+// blocks from 100 Hz on its correlation with the played sweep, taken regardless of phase,
+// stays within 0.85 of the best block's. A buffer lost or repeated in mid-sweep spoils the
+// block it falls in and, the sweep then being off in time, those after it.
+bool sweepArrivedWhole(const dsp::SweepPlan& plan, const PlayedMls& sweep, const float* x,
+                       std::size_t count);
 
 // How strongly a sweep's record holds `hz`: the sweep's band with its fades, and the band edge
 // of the played MLS (`edgeSource`: the MLS at the record's program rate), which the record is

@@ -20,9 +20,9 @@ namespace
 
 // Loop delays up to this are searched for, as with the MLS.
 constexpr double kMaxLatencySeconds = 1.0;
-// A first look for the delay is taken this long after the sweep left the output: the delay
-// is found on the part of the sweep that has come back by then (its lowest frequencies
-// are enough), and the capture then ends right after the sweep's tail.
+// The first look for the delay is taken this long after the sweep should have come back at the
+// expected delay. Should it come later, the part that has come back by then (its lowest
+// frequencies are enough) still gives the delay, and the capture ends right after the tail.
 constexpr double kFirstLookSeconds = 0.05;
 // Through a cable the impulse holds nearly all of its energy within a few samples (a digital
 // loop 0.9988, through a plugin's DC filter or a 3 kHz low-pass 0.995 and more); a buffer lost
@@ -94,9 +94,11 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
             trackedChannel == path.channel && trackedDelay >= 0 ? trackedDelay : reportedLatency;
         sc::SweepArrival arrival;
         std::int64_t looked = 0;
-        for (const std::int64_t wait : {std::clamp<std::int64_t>(expected, 0, frames(kMaxLatencySeconds)) +
-                                            frames(kFirstLookSeconds),
-                                        frames(kMaxLatencySeconds)}) {
+        const std::int64_t firstLook =
+            std::clamp<std::int64_t>(expected, 0, frames(kMaxLatencySeconds)) +
+            frames(kFirstLookSeconds);
+        for (const std::int64_t wait :
+             {firstLook, std::max(firstLook, frames(kMaxLatencySeconds + kFirstLookSeconds))}) {
             looked = total + wait;
             if (!waitFor(from + looked))
                 return fail(CaptureOutcome::Failed, lastError);
@@ -128,6 +130,12 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
             }
             if (held.lag != arrival.lag || held.concentration < kMinConcentration)
                 continue;
+            // The impulse's shape can hide a short loss near the sweep's end; the sweep
+            // itself, block by block, does not.
+            if (!copyChannel(path.channel, first, total, captured))
+                return fail(CaptureOutcome::Failed, "Soundkarte: Daten wurden überschrieben");
+            if (!sc::sweepArrivedWhole(plan, sweep, captured.data(), captured.size()))
+                continue;
         }
         if (!copyChannel(channel, first, total + tail, captured))
             return fail(CaptureOutcome::Failed, "Soundkarte: Daten wurden überschrieben");
@@ -138,7 +146,8 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
         trackedDelay = arrival.lag;
         trackedChannel = path.channel;
         nextFree = first + total + tail;
-        const CaptureAttempt a = deliverSweep(plan, toDoubles(captured), edgeSource, countsPerUnit, out);
+        const CaptureAttempt a =
+            deliverSweep(plan, toDoubles(captured), edgeSource, countsPerUnit, out);
         out.clipped = clipped;
         return a;
     }

@@ -315,6 +315,17 @@ TEST(SoundCardSweepSignal, ArrivalGivesTheDelayAndSeesALostBuffer)
     EXPECT_TRUE(split.lag != delay || split.concentration < 0.9)
         << split.lag << " " << split.concentration;
 
+    // The sweep itself, block by block: whole through the cable and through the filter,
+    // not with the lost buffer.
+    const sc::PlayedMls played = sc::makePlayedSweep(sc::rateLink(51200, 48000), plan);
+    auto whole = [&](const std::vector<double>& c) {
+        std::vector<float> x(c.begin() + delay, c.end());
+        return sc::sweepArrivedWhole(plan, played, x.data(), x.size());
+    };
+    EXPECT_TRUE(whole(capture));
+    EXPECT_TRUE(whole(filtered));
+    EXPECT_FALSE(whole(lost));
+
     std::vector<double> silence(capture.size(), 0.0);
     EXPECT_EQ(sc::sweepArrival(plan, silence, 48000).lag, -1);
     std::mt19937 random(7);
