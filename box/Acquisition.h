@@ -103,12 +103,12 @@ public:
     // message the user gets; empty where "Hardware nicht vorhanden" or "Hardware Fehler"
     // says all that is known (the box on the parallel port).
     virtual std::string failureText() const { return {}; }
-    // How strongly the stimulus it plays excites `hz` at the program rate of `rateCode`, against
-    // the box's own MLS: 1 where it is played in full, 0 where it isn't played. The
-    // box plays its MLS over the whole band.
-    virtual double stimulusGain(int rateCode, double hz)
+    // How strongly the stimulus it plays for `request` (its program rate and excitation, for a
+    // sweep also its band) excites `hz`, against the box's own MLS: 1 where it is played in
+    // full, 0 where it isn't played. The box plays its MLS over the whole band.
+    virtual double stimulusGain(const CaptureRequest& request, double hz)
     {
-        (void)rateCode;
+        (void)request;
         (void)hz;
         return 1.0;
     }

@@ -41,18 +41,27 @@ void showTimeSignal(core::Renderer& views)
     invalidateDiagrams();
 }
 
-// How strongly the device's stimulus excited each bin of the grid of `fftLength` at
-// `rateCode`, against the box's own; empty when in full (the box itself, whose pulse and
-// noise come from the user's generator).
-std::vector<float> stimulusGains(int rateCode, int fftLength)
+// How strongly the device's stimulus for the settings' method excited each bin of the grid
+// of `fftLength` at the settings' rate, against the box's own; empty when in full (the box
+// itself, whose pulse and noise come from the user's generator).
+std::vector<float> stimulusGains(const core::MeasurementSettings& s, int fftLength)
 {
     const int n = (fftLength == 512 || fftLength == 1024 || fftLength == 2048) ? fftLength : 4096;
+    const int rateCode = s.sampleRate;
     const double df = double(core::sampleRateHz(rateCode)) / n;
+    const AcquireSettings a = acquireSettings(s);
+    CaptureRequest request;
+    request.rateCode = rateCode;
+    request.excitation = excitationForMethod(a.method);
+    request.noisePeriod = noisePeriodFor(a.fftLength);
+    request.sweepStartHz = a.sweepStartHz;
+    request.sweepEndHz = a.sweepEndHz;
+    request.sweepSeconds = a.sweepSeconds;
     AcquisitionDevice& device = acquisitionDevice();
     std::vector<float> gains(core::kCurveBins + 1);
     bool partial = false;
     for (std::size_t i = 0; i < gains.size(); ++i) {
-        gains[i] = static_cast<float>(device.stimulusGain(rateCode, double(i) * df));
+        gains[i] = static_cast<float>(device.stimulusGain(request, double(i) * df));
         partial = partial || gains[i] < 1.0f;
     }
     if (!partial)
@@ -242,7 +251,7 @@ void runReferenceMeasurement(core::Renderer& views)
             return restoreTimeRecord(before, views);
     }
     rotateOverlaySlots();
-    const std::vector<float> gains = stimulusGains(s.sampleRate, 4096);
+    const std::vector<float> gains = stimulusGains(s, 4096);
     dsp::ResponseRequest response = dsp::responseRequest(s, core::ResponseMode::Reference);
     response.fftLength = 4096;
     response.smoothing = core::Smoothing::Twelfth;
@@ -277,7 +286,7 @@ void runAmplitudePhaseMeasurement(core::Renderer& views)
     rotateOverlaySlots();
     // The distortion belongs to the newest response curve: a run without a sweep leaves none.
     st.distortion = std::move(distortion);
-    const std::vector<float> gains = stimulusGains(s.sampleRate, s.fftLength);
+    const std::vector<float> gains = stimulusGains(s, s.fftLength);
     dsp::ResponseRequest response = dsp::responseRequest(s, core::ResponseMode::Measurement);
     response.stimulusGain = gains;
     dsp::computeResponse(response, st, st.amplitudeSlots[0], st.phaseSlots[0]);

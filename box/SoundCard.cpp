@@ -110,9 +110,15 @@ void SoundCardDevice::wiringConfirmed(int)
     impl_->rewired = true;
 }
 
-double SoundCardDevice::stimulusGain(int rateCode, double hz)
+double SoundCardDevice::stimulusGain(const CaptureRequest& request, double hz)
 {
-    return sc::stimulusGain(impl_->played(core::sampleRateHz(rateCode)), hz);
+    Impl& d = *impl_;
+    const sc::PlayedMls& mls = d.played(core::sampleRateHz(request.rateCode));
+    if (request.excitation != Excitation::Sweep)
+        return sc::stimulusGain(mls, hz);
+    const dsp::SweepPlan plan =
+        sc::planDeviceSweep(request, d.config.deviceRateHz, d.amplitude());
+    return sc::sweepStimulusGain(plan, mls, hz);
 }
 
 std::string SoundCardDevice::description() const

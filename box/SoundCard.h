@@ -106,8 +106,9 @@ public:
     // The user has changed the wiring: the next capture takes only what is played after
     // this moment.
     void wiringConfirmed(int stringId) override;
-    // Every played stimulus is band-limited below the lower of the two Nyquist frequencies.
-    double stimulusGain(int rateCode, double hz) override;
+    // Every played stimulus is band-limited below the lower of the two Nyquist frequencies; a
+    // sweep's record holds its band besides.
+    double stimulusGain(const CaptureRequest& request, double hz) override;
 
     // The rate the stream runs at, known once open() succeeded.
     int rateHz() const;

@@ -99,6 +99,17 @@ double SoundCardDevice::Impl::captureGain(int input, Excitation excitation,
            (stimulus.sequenceLevel * kOutputFullScaleVolts);
 }
 
+// Counts per unit of a sweep's deconvolved response: what the MLS's deconvolution gives for
+// the same chain. A unity chain's MLS reads the played sequence in counts scaled by
+// captureGain (the box's MLS level), and its deconvolution by the sequence's correlation
+// peak (4095 + 1, as the sequence's mean is removed with it) over the system's divisor 3300.
+double SoundCardDevice::Impl::sweepCountsPerUnit(int input) const
+{
+    const double fullScale = config.fullScaleVolts[static_cast<std::size_t>(input - 1)];
+    return fullScale * countsPerVolt(input) * kBoxMlsPeakVolts * (4096.0 / 3300.0) /
+           kOutputFullScaleVolts;
+}
+
 // The internal path is the played signal itself.
 CaptureAttempt SoundCardDevice::Impl::captureInternal(const sc::PlayedMls& stimulus, double gain,
                                                       RawCapture& out)
@@ -254,6 +265,9 @@ CaptureAttempt SoundCardDevice::Impl::capture(const CaptureRequest& request, Raw
     // through the "Hardware Fehler" message instead.
     QuietStderr quiet;
     const int input = std::clamp(request.input, 1, 4);
+    if (request.excitation == Excitation::Sweep)
+        return captureSweep(request, input, config.channel[static_cast<std::size_t>(input - 1)],
+                            out);
     const int programHz = core::sampleRateHz(request.rateCode);
     const sc::PlayedMls& stimulus = played(programHz, request.excitation, request.noisePeriod);
     const double gain = captureGain(input, request.excitation, stimulus);

@@ -14,12 +14,16 @@
 
 #include <portaudio.h>
 
+#include "dsp/Sweep.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -88,6 +92,12 @@ struct StreamShared {
     std::atomic<std::int64_t> audibleFrom{0};
     std::atomic<std::int64_t> audibleUntil{0};
     std::atomic<std::int64_t> keepUntil{0};
+    // A sweep plays once, from its first frame on audibleFrom: the callback notes the stream
+    // frame it played that first frame on, so that a sweep whose start the callback missed
+    // (it was filling that buffer already) is known and played again.
+    std::atomic<std::int64_t> onceStarted{-1};
+    // Frames of the callback's last buffer: a sweep starts two buffers ahead of the stream.
+    std::atomic<std::int64_t> lastBuffer{0};
 };
 
 // The input the loop delay is found on, and how the MLS comes back on it: through a
@@ -174,6 +184,9 @@ struct SoundCardDevice::Impl {
     bool rewired = false;
 
     std::vector<std::unique_ptr<sc::PlayedMls>> playedCache;
+    // The sweeps played so far, with their plans; kept like the stimuli above, since the
+    // callback may still hold one.
+    std::vector<std::pair<dsp::SweepPlan, std::unique_ptr<sc::PlayedMls>>> sweepCache;
     TimingSource timing = TimingSource::None;
     // The channel trackedDelay was found on.
     int trackedChannel = 0;
@@ -220,6 +233,8 @@ struct SoundCardDevice::Impl {
     bool openStream(std::string& error);
     std::int64_t sound(const sc::PlayedMls* want);
     std::int64_t soundAnew(const sc::PlayedMls* want);
+    const sc::PlayedMls& playedSweep(int programHz, const dsp::SweepPlan& plan);
+    std::int64_t soundOnce(const sc::PlayedMls* sweep);
     bool waitFor(std::int64_t frame);
     bool copyChannel(int channel, std::int64_t first, std::int64_t count, std::vector<float>& out);
 
@@ -257,6 +272,14 @@ struct SoundCardDevice::Impl {
     CaptureWindow findWindow(const CaptureLayout& layout, DelayTrack& track);
     CaptureAttempt deliver(const CaptureLayout& layout, const CaptureWindow& window, int channel,
                            double gain, RawCapture& out);
+
+    // SoundCardSweep.cpp: a capture of the sweep.
+    double sweepCountsPerUnit(int input) const;
+    CaptureAttempt captureSweep(const CaptureRequest& request, int input, int channel,
+                                RawCapture& out);
+    CaptureAttempt deliverSweep(const dsp::SweepPlan& plan, std::span<const double> capture,
+                                const sc::PlayedMls& edgeSource, double countsPerUnit,
+                                RawCapture& out);
 };
 
 } // namespace box

@@ -1,11 +1,14 @@
 #include "box/SoundCardSignal.h"
 
 #include "box/Mls.h"
+#include "dsp/DistortionRecord.h"
+#include "dsp/RealFft.h"
 
 #include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numeric>
 #include <random>
 
@@ -22,6 +25,9 @@ constexpr double kConverterPassband = 0.97;
 constexpr double kStimulusStopband = 0.965;
 constexpr double kStimulusPassband = 0.91 * kStimulusStopband;
 constexpr int kStimulusFilterHalfLength = 512;
+// The share of the sweep's linear window tapered at either end: enough to end the noise
+// softly, little enough to keep the ringing of the band's lower edge.
+constexpr double kSweepTaperShare = 0.2;
 
 bool convert(double inHz, double outHz, const float* in, std::size_t inCount, float* out,
              std::size_t outCount, std::size_t& produced)
@@ -314,6 +320,208 @@ LagMatch bestLag(const PlayedMls& played, const float* x, std::size_t count, int
     const double norm = std::sqrt(xx * pp);
     best.correlation = norm > 0.0 ? bestValue / norm : 0.0;
     return best;
+}
+
+// --- the sweep ---------------------------------------------------------------------------
+
+dsp::SweepPlan planDeviceSweep(const CaptureRequest& request, int deviceHz, double amplitude)
+{
+    dsp::SweepRequest r;
+    r.startHz = request.sweepStartHz;
+    r.endHz = request.sweepEndHz;
+    r.lengthSeconds = request.sweepSeconds;
+    r.rateHz = deviceHz;
+    r.amplitude = amplitude;
+    // The fade-out as long as the device's rate allows: a short one leaves a steep edge
+    // above the end frequency, whose ringing reaches round the record to the samples ahead
+    // of the impulse that the acquisition zeroes and fades.
+    r.fadeOutSeconds = 1.0;
+    return dsp::planSweep(r);
+}
+
+PlayedMls makePlayedSweep(const RateLink& link, const dsp::SweepPlan& plan)
+{
+    PlayedMls played;
+    played.link = link;
+    played.excitation = Excitation::Sweep;
+    played.amplitude = plan.amplitude;
+    played.sequenceLevel = plan.amplitude;
+    played.periods = 1;
+    played.periodSamples = 0; // played once, not in periods
+    const std::vector<double> sweep = dsp::makeSweep(plan);
+    played.frames.assign(sweep.begin(), sweep.end());
+    // The Hilbert transform: every positive frequency turned by -90 degrees.
+    dsp::RealFft fft(dsp::RealFft::lengthFor(2L * static_cast<long>(sweep.size())));
+    std::vector<double> x(static_cast<std::size_t>(fft.length()), 0.0);
+    std::copy(sweep.begin(), sweep.end(), x.begin());
+    std::vector<std::complex<double>> spectrum(x.size() / 2 + 1);
+    fft.forward(x.data(), spectrum.data());
+    for (std::size_t k = 0; k < spectrum.size(); ++k)
+        spectrum[k] = (k == 0 || k + 1 == spectrum.size())
+                          ? std::complex<double>(0.0)
+                          : spectrum[k] * std::complex<double>(0.0, -1.0);
+    fft.inverse(spectrum.data(), x.data());
+    played.quadrature.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(sweep.size()));
+    return played;
+}
+
+std::int64_t sweepTailFrames(const dsp::SweepPlan& plan)
+{
+    // The noise estimate starts 1.25 leads after time zero and wants one segment of 4096
+    // samples; 20 ms more absorb a lag found a frame or two short.
+    const double seconds = 1.25 * dsp::harmonicLeadSeconds(plan, 2) + 0.02;
+    return static_cast<std::int64_t>(std::ceil(seconds * plan.rateHz)) + 4096;
+}
+
+SweepArrival sweepArrival(const dsp::SweepPlan& plan, std::span<const double> capture,
+                          std::int64_t maxLag)
+{
+    SweepArrival a;
+    const dsp::SweepDeconvolution d = dsp::deconvolveSweep(plan, capture);
+    const std::int64_t n = static_cast<std::int64_t>(d.response.size());
+    // Lags beyond half the second harmonic's lead from the capture's end would meet the
+    // harmonics of the next circle; a longer delay than the capture holds isn't there at all.
+    const std::int64_t last = std::min<std::int64_t>(
+        {d.arrivalIndex + maxLag, d.arrivalIndex + static_cast<std::int64_t>(capture.size()),
+         n - 1});
+    double peak = 0.0, energy = 0.0;
+    std::int64_t at = -1;
+    for (std::int64_t i = d.arrivalIndex; i <= last; ++i) {
+        const double v = d.response[static_cast<std::size_t>(i)];
+        energy += v * v;
+        if (std::fabs(v) > peak) {
+            peak = std::fabs(v);
+            at = i;
+        }
+    }
+    const double count = static_cast<double>(last - d.arrivalIndex + 1);
+    // Noise alone peaks some 4.5 times above its rms over 50000 samples; an impulse stands
+    // far clear of that.
+    if (at < 0 || !(peak > 20.0 * std::sqrt(energy / count)))
+        return a;
+    a.lag = at - d.arrivalIndex;
+    // The energy near the peak against that of the linear response's window.
+    const std::int64_t lead = static_cast<std::int64_t>(
+        std::floor(0.5 * dsp::harmonicLeadSeconds(plan, 2) * plan.rateHz));
+    double near = 0.0, around = 0.0;
+    for (std::int64_t i = std::max<std::int64_t>(0, at - lead); i <= std::min(n - 1, at + lead);
+         ++i) {
+        const double v = d.response[static_cast<std::size_t>(i)];
+        around += v * v;
+        if (std::llabs(i - at) <= 16)
+            near += v * v;
+    }
+    a.concentration = around > 0.0 ? near / around : 0.0;
+    return a;
+}
+
+bool sweepArrivedWhole(const dsp::SweepPlan& plan, const PlayedMls& sweep, const float* x,
+                       std::size_t count)
+{
+    constexpr std::size_t kBlock = 2048;
+    const std::size_t n = std::min({count, sweep.frames.size(), sweep.quadrature.size()});
+    if (plan.timeConstantSeconds <= 0.0 || n == 0)
+        return false;
+    // Below 100 Hz a block holds too few turns of the sweep to tell a shift.
+    const double from = plan.startSample + plan.timeConstantSeconds *
+                                               std::log(std::max(1.0, 100.0 / plan.startHz)) *
+                                               plan.rateHz;
+    const std::size_t last = static_cast<std::size_t>(
+        plan.startSample + plan.lengthSeconds * plan.rateHz);
+    double worst = 1e300, best = -1e300;
+    for (std::size_t b = static_cast<std::size_t>(std::max(0.0, from));
+         b + kBlock <= std::min(n, last); b += kBlock) {
+        double xs = 0.0, xq = 0.0, xx = 0.0, ss = 0.0;
+        for (std::size_t i = b; i < b + kBlock; ++i) {
+            const double v = x[i];
+            const double s = sweep.frames[i];
+            const double q = sweep.quadrature[i];
+            xs += v * s;
+            xq += v * q;
+            xx += v * v;
+            ss += 0.5 * (s * s + q * q);
+        }
+        const double c = xx > 0.0 && ss > 0.0 ? std::hypot(xs, xq) / std::sqrt(xx * ss) : 0.0;
+        worst = std::min(worst, c);
+        best = std::max(best, c);
+    }
+    return best > 0.5 && worst >= 0.85 * best;
+}
+
+double sweepStimulusGain(const dsp::SweepPlan& plan, const PlayedMls& edgeSource, double hz)
+{
+    return dsp::sweepResponseGain(plan, hz) * stimulusGain(edgeSource, hz);
+}
+
+bool sweepRecord(const dsp::SweepPlan& plan, const dsp::SweepDeconvolution& d,
+                 const PlayedMls& edgeSource, double countsPerUnit, double* out)
+{
+    const RateLink& link = edgeSource.link;
+    const std::vector<double>& edge = edgeSource.edge;
+    const std::int64_t zero = 4 + kAlignedDelaySamples;
+    if (edge.empty() || link.deviceHz != plan.rateHz)
+        return false;
+    // The linear response over the window the distortion analysis gives it: from half the
+    // second harmonic's lead ahead of time zero to four fifths of it after, with the outer
+    // fifths of both parts tapered. Its lowest frequencies ring for a tenth of a second
+    // and more on either side of time zero (the band's lower edge), which a record of 4096
+    // samples cut out of it would lose.
+    const double lead = dsp::harmonicLeadSeconds(plan, 2) * plan.rateHz;
+    const std::int64_t before = static_cast<std::int64_t>(std::floor(0.5 * lead));
+    const std::int64_t after = static_cast<std::int64_t>(std::floor(0.8 * lead));
+    std::vector<double> h = dsp::linearImpulseResponse(plan, d, static_cast<int>(before),
+                                                       static_cast<int>(before + after + 1));
+    const double rise = kSweepTaperShare * static_cast<double>(before);
+    const double fall = kSweepTaperShare * static_cast<double>(after);
+    for (std::int64_t n = 0; n < static_cast<std::int64_t>(h.size()); ++n) {
+        const double fromStart = static_cast<double>(n);
+        const double toEnd = static_cast<double>(before + after - n);
+        double w = 1.0;
+        if (fromStart < rise)
+            w = 0.5 - 0.5 * std::cos(kPi * fromStart / rise);
+        else if (toEnd < fall)
+            w = 0.5 - 0.5 * std::cos(kPi * toEnd / fall);
+        h[static_cast<std::size_t>(n)] *= w;
+    }
+
+    // The converter works in whole steps: its output starts `ahead` program samples (a whole
+    // number of steps) before time zero.
+    const std::int64_t steps = ceilDiv(std::max<std::int64_t>(before, 1), link.frameStep);
+    const std::int64_t ahead = steps * link.sampleStep;
+    const std::int64_t samples = ahead + ceilDiv((after + 1) * link.sampleStep, link.frameStep) + 1;
+    const std::int64_t marginSamples = converterMarginSamples(link);
+    const std::int64_t offset = steps * link.frameStep + converterMarginFrames(link) - before;
+    const std::int64_t frameCount = framesFor(link, samples + 2 * marginSamples);
+    std::vector<float> frames(static_cast<std::size_t>(frameCount), 0.0f);
+    for (std::int64_t i = 0; i < static_cast<std::int64_t>(h.size()) && offset + i < frameCount;
+         ++i)
+        frames[static_cast<std::size_t>(offset + i)] = static_cast<float>(h[static_cast<std::size_t>(i)]);
+    std::vector<double> x;
+    if (!toProgramRate(link, frames.data(), frames.size(), static_cast<int>(samples), x))
+        return false;
+
+    // Resampled, an impulse response keeps its samples' values and loses the frequency
+    // response's scale: each program sample stands for deviceHz/programHz device frames.
+    // It is laid round a circle of 4096 samples, as the MLS's periodic deconvolution lays a
+    // response, so that at the record's frequencies it reads what the chain does.
+    const double scale = countsPerUnit * link.deviceHz / link.programHz;
+    constexpr std::int64_t kRecord = 4096;
+    std::vector<double> circle(static_cast<std::size_t>(kRecord), 0.0);
+    for (std::int64_t j = 0; j < static_cast<std::int64_t>(x.size()); ++j) {
+        const std::int64_t at = ((j - ahead + zero) % kRecord + kRecord) % kRecord;
+        circle[static_cast<std::size_t>(at)] += x[static_cast<std::size_t>(j)] * scale;
+    }
+    // Band-limited round the circle with the MLS's edge.
+    const std::int64_t half = static_cast<std::int64_t>(edge.size()) - 1;
+    for (std::int64_t n = 0; n < kRecord; ++n) {
+        double y = edge[0] * circle[static_cast<std::size_t>(n)];
+        for (std::int64_t i = 1; i <= half; ++i)
+            y += edge[static_cast<std::size_t>(i)] *
+                 (circle[static_cast<std::size_t>(((n - i) % kRecord + kRecord) % kRecord)] +
+                  circle[static_cast<std::size_t>((n + i) % kRecord)]);
+        out[n] = y;
+    }
+    return true;
 }
 
 } // namespace box::soundcard

@@ -5,9 +5,12 @@
 
 #include "box/Acquisition.h"
 #include "box/Mls.h"
+#include "core/Store.h"
+#include "dsp/Distortion.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace box::soundcard {
@@ -51,6 +54,9 @@ struct PlayedMls {
     std::vector<double> period; // one period at the program's rate, band-limited
     std::vector<double> edge;   // the band-limiting filter's taps from its centre, DC gain 1
     std::vector<float> frames;  // one cycle at the device's rate, one channel
+    // The sweep only: its frames a quarter turn on at every frequency (its Hilbert transform),
+    // to check a capture of it whatever the path's phase.
+    std::vector<float> quadrature;
 };
 PlayedMls makePlayedMls(const RateLink& link, double amplitude);
 // The pulse (one per period, at sample 0) or periodic noise (equal lines with Schroeder's
@@ -102,5 +108,50 @@ struct LagMatch {
 };
 LagMatch bestLag(const PlayedMls& played, const float* x, std::size_t count, int stride,
                  std::int64_t firstFrame, std::int64_t minLag, std::int64_t maxLag);
+
+// --- the sweep ---------------------------------------------------------------------------
+
+// The sweep a capture request asks for, planned at the device's rate and played at `amplitude`
+// (peak, 1.0 = digital full scale).
+dsp::SweepPlan planDeviceSweep(const CaptureRequest& request, int deviceHz, double amplitude);
+
+// The sweep as the stream plays it: once, from the stream frame it starts on, then silence.
+PlayedMls makePlayedSweep(const RateLink& link, const dsp::SweepPlan& plan);
+
+// Device frames captured after the sweep's last sample: enough for the noise estimate's stretch
+// after the linear response (a segment past 1.25 second-harmonic leads), and no more, so that a
+// measurement lasts little longer than the sweep.
+std::int64_t sweepTailFrames(const dsp::SweepPlan& plan);
+
+// Where a loop's impulse lies in the response to the sweep in `capture` (sample 0 played with
+// the sweep's first sample): its lag in device frames, -1 when no impulse stands out of the
+// noise. `concentration` is the share of the linear response's energy within a few samples of
+// the peak (near 1 for a cable; a buffer lost or repeated in mid-sweep splits the impulse).
+struct SweepArrival {
+    std::int64_t lag = -1;
+    double concentration = 0.0;
+};
+SweepArrival sweepArrival(const dsp::SweepPlan& plan, std::span<const double> capture,
+                          std::int64_t maxLag);
+
+// Whether the sweep came back whole in `x` (x[i] answering sweep frame i, `count` frames): in
+// blocks from 100 Hz on its correlation with the played sweep, taken regardless of phase,
+// stays within 0.85 of the best block's. A buffer lost or repeated in mid-sweep spoils the
+// block it falls in and, the sweep then being off in time, those after it.
+bool sweepArrivedWhole(const dsp::SweepPlan& plan, const PlayedMls& sweep, const float* x,
+                       std::size_t count);
+
+// How strongly a sweep's record holds `hz`: the sweep's band with its fades, and the band edge
+// of the played MLS (`edgeSource`: the MLS at the record's program rate), which the record is
+// band-limited with so that it ends where an MLS record ends.
+double sweepStimulusGain(const dsp::SweepPlan& plan, const PlayedMls& edgeSource, double hz);
+
+// The record of a sweep's deconvolution `d`: the linear impulse response brought to the
+// program's rate, band-limited like the MLS (`edgeSource`), multiplied by `countsPerUnit` (the
+// counts a unity chain's response reads) and placed with its time zero on index
+// 4 + kAlignedDelaySamples, where a direct loop's MLS impulse lies. out holds 4096 values.
+// False when the rate converter failed.
+bool sweepRecord(const dsp::SweepPlan& plan, const dsp::SweepDeconvolution& d,
+                 const PlayedMls& edgeSource, double countsPerUnit, double* out);
 
 } // namespace box::soundcard

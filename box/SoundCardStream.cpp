@@ -29,6 +29,8 @@ namespace
 constexpr double kIdleSeconds = 1.0;
 constexpr double kKeepOpenSeconds = 3.0;
 
+constexpr double kRingSeconds = dsp::kSweepMaxSeconds + 5.0;
+
 // A wait for frames that don't come ends after this ("Hardware Fehler" within 3 s). A stream
 // that has just started may take longer for its first frames: audio servers fill their
 // buffers first (PulseAudio about a second, more on a busy machine).
@@ -46,18 +48,27 @@ int streamCallback(const void* input, void* output, unsigned long frameCount,
     const std::int64_t cycle = played ? static_cast<std::int64_t>(played->frames.size()) : 0;
     const std::int64_t from = s.audibleFrom.load(std::memory_order_relaxed);
     const std::int64_t until = s.audibleUntil.load(std::memory_order_relaxed);
+    const bool once = played && played->excitation == Excitation::Sweep;
     for (unsigned long k = 0; k < frameCount; ++k) {
         const std::int64_t t = t0 + static_cast<std::int64_t>(k);
         float* slot = &s.ring[static_cast<std::size_t>((t % s.ringFrames) * s.inChannels)];
         for (int c = 0; c < s.inChannels; ++c)
             slot[c] = in ? in[k * static_cast<unsigned long>(s.inChannels) + c] : 0.0f;
         float y = 0.0f;
-        if (cycle > 0 && t >= from && t < until)
+        if (once) {
+            if (t >= from && t < until && t - from < cycle) {
+                if (t == from)
+                    s.onceStarted.store(t, std::memory_order_relaxed);
+                y = played->frames[static_cast<std::size_t>(t - from)];
+            }
+        } else if (cycle > 0 && t >= from && t < until) {
             y = played->frames[static_cast<std::size_t>(t % cycle)];
+        }
         for (int c = 0; c < s.outChannels; ++c)
             out[k * static_cast<unsigned long>(s.outChannels) + c] = y;
     }
     const std::int64_t t1 = t0 + static_cast<std::int64_t>(frameCount);
+    s.lastBuffer.store(static_cast<std::int64_t>(frameCount), std::memory_order_relaxed);
     s.written.store(t1, std::memory_order_release);
     return t1 > s.keepUntil.load(std::memory_order_relaxed) ? paComplete : paContinue;
 }
@@ -183,8 +194,9 @@ bool SoundCardDevice::Impl::openStream(std::string& error)
     auto sh = std::make_unique<StreamShared>();
     sh->inChannels = inChannels;
     sh->outChannels = std::clamp(outInfo->maxOutputChannels, 1, 2);
-    // Room for the longest capture (3.2 kHz: 1.28 s and its margins) and the largest delay.
-    sh->ringFrames = frames(6.0);
+    // Room for the longest capture and the largest delay: the longest sweep with its fades,
+    // its tail and a second of delay (a period at 3.2 kHz is only 1.28 s).
+    sh->ringFrames = frames(kRingSeconds);
     sh->ring.assign(static_cast<std::size_t>(sh->ringFrames * inChannels), 0.0f);
     sh->keepUntil.store(frames(kKeepOpenSeconds));
 
@@ -237,6 +249,39 @@ std::int64_t SoundCardDevice::Impl::sound(const sc::PlayedMls* want)
     shared->played.store(want, std::memory_order_release);
     shared->audibleFrom.store(from);
     shared->audibleUntil.store(want ? from + frames(kIdleSeconds) : from);
+    return from;
+}
+
+// The stimulus of a sweep: made once per plan and kept for the stream's callback.
+const sc::PlayedMls& SoundCardDevice::Impl::playedSweep(int programHz, const dsp::SweepPlan& plan)
+{
+    for (const auto& [p, sweep] : sweepCache)
+        if (sweep->link.programHz == programHz && p.rateHz == plan.rateHz &&
+            p.startHz == plan.startHz && p.endHz == plan.endHz &&
+            p.lengthSeconds == plan.lengthSeconds && p.amplitude == plan.amplitude)
+            return *sweep;
+    auto sweep = std::make_unique<sc::PlayedMls>(
+        sc::makePlayedSweep(sc::rateLink(programHz, config.deviceRateHz), plan));
+    sweepCache.emplace_back(plan, std::move(sweep));
+    return *sweepCache.back().second;
+}
+
+// Plays `sweep` once, after the silence the stream holds now, a little ahead of the stream's
+// position; returns the stream frame its first frame plays on.
+std::int64_t SoundCardDevice::Impl::soundOnce(const sc::PlayedMls* sweep)
+{
+    const std::int64_t now = shared->written.load(std::memory_order_acquire);
+    // Two buffers ahead (the callback may be filling the next one right now), and no more
+    // than the tenth of a second the periodic stimuli wait: a sweep whose start the callback
+    // missed all the same is noticed and played again.
+    const std::int64_t ahead = std::clamp<std::int64_t>(2 * shared->lastBuffer.load() + frames(0.005),
+                                                        frames(0.01), frames(0.1));
+    const std::int64_t from = now + ahead;
+    shared->audibleUntil.store(now);
+    shared->onceStarted.store(-1);
+    shared->played.store(sweep, std::memory_order_release);
+    shared->audibleFrom.store(from);
+    shared->audibleUntil.store(from + static_cast<std::int64_t>(sweep->frames.size()));
     return from;
 }
 

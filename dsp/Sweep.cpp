@@ -28,6 +28,15 @@ double raisedCosine(double x)
     return 0.5 - 0.5 * std::cos(kPi * std::clamp(x, 0.0, 1.0));
 }
 
+// The fades' shape: 0 -> 0, 1 -> 1 with the first two derivatives zero at both ends. Where
+// a fade meets the steady sweep, a jump in the level's curvature would leave a ripple of some
+// tenths of a dB in the response an octave above the start frequency.
+double fadeShape(double x)
+{
+    const double u = std::clamp(x, 0.0, 1.0);
+    return u * u * u * (10.0 + u * (-15.0 + 6.0 * u));
+}
+
 // Weight of the inverse filter at `hz`: 1 from startHz to endHz, falling to 0 across the fades
 // on a logarithmic frequency scale, 0 outside what was played. Where the sweep was faded the
 // response is less exact, and a soft edge keeps the impulse responses short.
@@ -42,16 +51,25 @@ double bandWeight(const SweepPlan& plan, double hz)
     return 1.0;
 }
 
-// The fades' shape: 0 -> 0, 1 -> 1 with the first two derivatives zero at both ends. Where
-// a fade meets the steady sweep, a jump in the level's curvature would leave a ripple of some
-// tenths of a dB in the response an octave above the start frequency.
-double fadeShape(double x)
-{
-    const double u = std::clamp(x, 0.0, 1.0);
-    return u * u * u * (10.0 + u * (-15.0 + 6.0 * u));
-}
-
 } // namespace
+
+double sweepResponseGain(const SweepPlan& plan, double hz)
+{
+    const double weight = bandWeight(plan, hz);
+    if (weight == 0.0 || plan.timeConstantSeconds <= 0.0)
+        return 0.0;
+    // The sweep passes `hz` at t = L ln(hz / startHz), at the level the fades give it then.
+    const double t = plan.timeConstantSeconds * std::log(hz / plan.startHz);
+    const double fadeIn = static_cast<double>(plan.startSample) / plan.rateHz;
+    double level = 1.0;
+    if (t < 0.0)
+        level = fadeIn > 0.0 ? fadeShape((t + fadeIn) / fadeIn) : 0.0;
+    else if (t > plan.lengthSeconds)
+        level = plan.fadeOutSeconds > 0.0
+                    ? fadeShape((plan.lengthSeconds + plan.fadeOutSeconds - t) / plan.fadeOutSeconds)
+                    : 0.0;
+    return weight * level;
+}
 
 SweepPlan planSweep(const SweepRequest& request)
 {

@@ -61,6 +61,11 @@ SweepPlan planSweep(const SweepRequest& request);
 // The played samples: plan.totalSamples values.
 std::vector<double> makeSweep(const SweepPlan& plan);
 
+// How strongly the deconvolved response holds `hz`: 1 from startHz to endHz; across the fades
+// the inverse filter's weight times the level the sweep had when it passed `hz`; 0 outside
+// what was played. A device's response read from the sweep is divided by it where it is not 1.
+double sweepResponseGain(const SweepPlan& plan, double hz);
+
 // Seconds by which the k-th harmonic's impulse response precedes the linear one: L ln k.
 double harmonicLeadSeconds(const SweepPlan& plan, int harmonic);
 

@@ -6,7 +6,7 @@ packages=(build-essential cmake g++ pkg-config libgtest-dev libgmock-dev libbenc
           qt6-translations-l10n
           xvfb xauth fonts-dejavu-core locales
           portaudio19-dev libasound2-dev libsoxr-dev
-          pulseaudio pulseaudio-utils libpulse-dev libasound2-plugins ladspa-sdk)
+          pulseaudio pulseaudio-utils libpulse-dev libasound2-plugins ladspa-sdk swh-plugins)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

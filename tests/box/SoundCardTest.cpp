@@ -13,7 +13,9 @@
 #include "core/SettingsStore.h"
 #include "core/Startup.h"
 #include "core/Store.h"
+#include "dsp/Distortion.h"
 #include "dsp/Impedance.h"
+#include "dsp/Sweep.h"
 #include "tests/support/AudioServer.h"
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <cstdio>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -171,6 +174,186 @@ TEST(SoundCardSignal, DelaySearchFindsTheExactFrame)
     onset[37] = 0.2f;
     EXPECT_EQ(sc::findOnset(onset.data(), onset.size(), 1, 0.03), 37);
     EXPECT_EQ(sc::findOnset(onset.data(), onset.size(), 1, 0.5), -1);
+}
+
+namespace {
+
+// The MLS's record of the ideal internal path in units of the played sequence: what the MLS
+// path's deconvolution gives a unity chain.
+std::vector<double> mlsInternalRecord(const sc::PlayedMls& played)
+{
+    std::vector<double> ideal(4096, 0.0);
+    sc::digitalMlsPeriod(played, ideal.data());
+    std::vector<float> r(4096);
+    for (int k = 0; k < box::kMlsPeriod; ++k)
+        r[static_cast<std::size_t>(k)] =
+            static_cast<float>(ideal[static_cast<std::size_t>(k)] / played.sequenceLevel);
+    box::deconvolveMls(r.data(), 3300.0f);
+    return std::vector<double>(r.begin(), r.end());
+}
+
+// The sweep's record of `capture` in the same units, with 4 samples of overrun guards.
+std::vector<double> sweepRecordOf(const dsp::SweepPlan& plan, const sc::PlayedMls& edge,
+                                  const std::vector<double>& capture)
+{
+    const dsp::SweepDeconvolution d = dsp::deconvolveSweep(plan, capture);
+    std::vector<double> out(4100, 999.0);
+    EXPECT_TRUE(sc::sweepRecord(plan, d, edge, 4096.0 / 3300.0, out.data()));
+    for (std::size_t k = 4096; k < out.size(); ++k)
+        EXPECT_EQ(out[k], 999.0) << "overrun at " << k;
+    out.resize(4096);
+    // As the acquisition leaves it: the first two samples and the last one zeroed, the first
+    // and last five faded by the response's time window.
+    out[0] = out[1] = out[4095] = 0.0;
+    for (int k = 0; k < 5; ++k) {
+        const double fade = 0.5 - 0.5 * std::cos(kPi * (k + 1) / 6.0);
+        out[static_cast<std::size_t>(k)] *= fade;
+        out[static_cast<std::size_t>(4094 - k)] *= fade;
+    }
+    return out;
+}
+
+dsp::SweepPlan deviceSweep(int deviceHz, double startHz = 20.0, double endHz = 20000.0,
+                           double seconds = 2.0)
+{
+    box::CaptureRequest r;
+    r.excitation = box::Excitation::Sweep;
+    r.sweepStartHz = startHz;
+    r.sweepEndHz = endHz;
+    r.sweepSeconds = seconds;
+    return sc::planDeviceSweep(r, deviceHz, 0.3);
+}
+
+int peakOf(const std::vector<double>& h)
+{
+    int peak = 0;
+    for (int k = 0; k < static_cast<int>(h.size()); ++k)
+        if (std::fabs(h[static_cast<std::size_t>(k)]) > std::fabs(h[static_cast<std::size_t>(peak)]))
+            peak = k;
+    return peak;
+}
+
+} // namespace
+
+// The sweep's record of a direct loop is the MLS's: the impulse on the same sample, and the
+// same response in the sweep's band, on every rate the program has and on a 44.1 kHz card.
+// Beyond the band it falls off as the sweep's fades and the MLS's edge say.
+TEST(SoundCardSweepSignal, DirectLoopRecordIsTheMlsRecord)
+{
+    struct Case {
+        int programHz, deviceHz;
+    };
+    for (const Case c : {Case{51200, 48000}, Case{6400, 48000}, Case{3200, 48000},
+                         Case{51200, 44100}}) {
+        SCOPED_TRACE(std::to_string(c.programHz) + "/" + std::to_string(c.deviceHz));
+        const sc::PlayedMls mls = sc::makePlayedMls(sc::rateLink(c.programHz, c.deviceHz), 0.3);
+        const dsp::SweepPlan plan = deviceSweep(c.deviceHz);
+        const std::vector<double> fromMls = mlsInternalRecord(mls);
+        std::vector<double> capture = dsp::makeSweep(plan);
+        capture.resize(capture.size() + static_cast<std::size_t>(sc::sweepTailFrames(plan)), 0.0);
+        const std::vector<double> fromSweep = sweepRecordOf(plan, mls, capture);
+        EXPECT_EQ(peakOf(fromSweep), 4 + sc::kAlignedDelaySamples);
+        EXPECT_EQ(peakOf(fromSweep), peakOf(fromMls));
+        const double df = c.programHz / 4096.0;
+        double worstMls = 0.0, worstGain = 0.0, worstPhaseDeg = 0.0;
+        for (int i = 2; i < 2048; ++i) {
+            const double f = i * df;
+            const std::complex<double> s = dft(fromSweep, f, c.programHz);
+            const double gain = sc::sweepStimulusGain(plan, mls, f);
+            if (gain >= 0.5 && f >= plan.startHz)
+                worstGain = std::max(worstGain,
+                                     std::fabs(20.0 * std::log10(std::abs(s) * 3300.0 / 4096.0 / gain)));
+            // The band's lower edge rings longer than the linear window reaches: its first
+            // few hertz read up to a quarter of a dB high.
+            if (gain < 0.999 || f < 1.25 * plan.startHz)
+                continue;
+            const std::complex<double> m = dft(fromMls, f, c.programHz);
+            worstMls = std::max(worstMls, std::fabs(20.0 * std::log10(std::abs(s) / std::abs(m))));
+            worstPhaseDeg = std::max(worstPhaseDeg, std::fabs(std::arg(s / m)) * 180.0 / kPi);
+        }
+        // At the lower program rates the zeroed and faded first and last samples of the record
+        // cut into the ringing of the sweep's lower band edge, which spreads over the whole
+        // record there: its lowest frequencies read up to half a dB off.
+        const bool lowRate = c.programHz < 51200;
+        EXPECT_LT(worstMls, lowRate ? 0.5 : (c.deviceHz == 48000 ? 0.1 : 0.2));
+        EXPECT_LT(worstPhaseDeg, lowRate ? 4.0 : 1.5);
+        EXPECT_LT(worstGain, lowRate ? 0.5 : 0.3);
+        std::printf("sweep against MLS, direct loop: %.3f dB, %.2f deg from 1.25 x start, "
+                    "%.3f dB from the gain\n", worstMls, worstPhaseDeg, worstGain);
+        // Nothing outside what was played: past the edge no more than -45 dB.
+        EXPECT_LT(std::abs(dft(fromSweep, 0.49 * c.programHz, c.programHz)) * 3300.0 / 4096.0,
+                  5e-3);
+    }
+}
+
+// The delay is the lag of the impulse in the answer on the delay's path: found to the frame
+// through a filter, refused in silence and noise, and a buffer lost in mid-sweep splits the
+// impulse so that the capture is not taken.
+TEST(SoundCardSweepSignal, ArrivalGivesTheDelayAndSeesALostBuffer)
+{
+    const dsp::SweepPlan plan = deviceSweep(48000);
+    const std::vector<double> sweep = dsp::makeSweep(plan);
+    const std::int64_t delay = 7321;
+    std::vector<double> capture(static_cast<std::size_t>(delay), 0.0);
+    capture.insert(capture.end(), sweep.begin(), sweep.end());
+    capture.resize(capture.size() + 2400, 0.0);
+    // A one-pole low-pass at 3 kHz between output and input.
+    std::vector<double> filtered(capture.size());
+    const double comp = 2.0 - std::cos(2.0 * kPi * 3000.0 / 48000.0);
+    const double a = comp - std::sqrt(comp * comp - 1.0);
+    double y = 0.0;
+    for (std::size_t n = 0; n < capture.size(); ++n)
+        filtered[n] = y = (1.0 - a) * capture[n] + a * y;
+    const sc::SweepArrival cable = sc::sweepArrival(plan, capture, 48000);
+    EXPECT_EQ(cable.lag, delay);
+    EXPECT_GT(cable.concentration, 0.99);
+    EXPECT_EQ(sc::sweepArrival(plan, filtered, 48000).lag, delay);
+
+    std::vector<double> lost = capture;
+    lost.erase(lost.begin() + delay + 60000, lost.begin() + delay + 60512);
+    const sc::SweepArrival split = sc::sweepArrival(plan, lost, 48000);
+    EXPECT_TRUE(split.lag != delay || split.concentration < 0.9)
+        << split.lag << " " << split.concentration;
+
+    // The sweep itself, block by block: whole through the cable and through the filter,
+    // not with the lost buffer.
+    const sc::PlayedMls played = sc::makePlayedSweep(sc::rateLink(51200, 48000), plan);
+    auto whole = [&](const std::vector<double>& c) {
+        std::vector<float> x(c.begin() + delay, c.end());
+        return sc::sweepArrivedWhole(plan, played, x.data(), x.size());
+    };
+    EXPECT_TRUE(whole(capture));
+    EXPECT_TRUE(whole(filtered));
+    EXPECT_FALSE(whole(lost));
+
+    std::vector<double> silence(capture.size(), 0.0);
+    EXPECT_EQ(sc::sweepArrival(plan, silence, 48000).lag, -1);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    for (double& v : silence)
+        v = noise(random);
+    EXPECT_EQ(sc::sweepArrival(plan, silence, 48000).lag, -1);
+}
+
+// The capture's tail lets the noise be read over the whole band, and the sweep is planned at
+// the device's rate: its end stays below that rate's Nyquist frequency.
+TEST(SoundCardSweepSignal, TailCoversTheNoiseAndPlanFitsTheDevice)
+{
+    for (const double seconds : {0.5, 2.0, 10.0}) {
+        const dsp::SweepPlan plan = deviceSweep(48000, 20.0, 20000.0, seconds);
+        std::vector<double> capture = dsp::makeSweep(plan);
+        capture.resize(capture.size() + static_cast<std::size_t>(sc::sweepTailFrames(plan)), 0.0);
+        const dsp::SweepAnalysis a = dsp::analyzeSweep(plan, capture);
+        EXPECT_TRUE(a.curves.noiseCoversBand) << seconds;
+        // Shorter than the tail the analysis recommends, so that a measurement takes
+        // little longer than its sweep.
+        if (seconds <= 2.0) {
+            EXPECT_LE(sc::sweepTailFrames(plan),
+                      dsp::recommendedCaptureSamples(plan) - plan.totalSamples)
+                << seconds;
+        }
+    }
+    EXPECT_LE(deviceSweep(44100, 20.0, 24000.0).endHz, 0.9 * 22050.0 + 1e-9);
 }
 
 TEST(SoundCardSettings, InputMapAndStoreRoundTrip)
@@ -1050,4 +1233,267 @@ TEST_F(SoundCardLoopTest, ResponseEndsWhereTheStimulusEnds)
         }
         s.referenceComputation = 0;
     }
+}
+
+// --- the sweep on a real audio server ----------------------------------------------------
+
+namespace {
+
+// One amplitude/phase measurement with the sweep (20 Hz..20 kHz, 2 s) at 51.2 kHz on Line1.
+void measureSweep()
+{
+    core::MeasurementSettings& s = core::settings();
+    s.method = 3;
+    s.sweepStartHz = 20.0f;
+    s.sweepEndHz = 20000.0f;
+    s.sweepSeconds = 2.0f;
+    box::runAmplitudePhaseMeasurement(testsupport::noViews());
+}
+
+// Loads a chain of LADSPA filters in front of the loop, the first one nearest the loop, and
+// plays into the last one.
+bool loadChain(testsupport::AudioServer& server,
+               const std::vector<std::pair<std::string, std::string>>& pluginsAndControls,
+               const std::string& label)
+{
+    std::string master = "orvo_loop";
+    for (std::size_t i = 0; i < pluginsAndControls.size(); ++i) {
+        const std::string name = "orvo_chain" + std::to_string(i);
+        if (server.pactl("load-module module-ladspa-sink sink_name=" + name +
+                         " sink_master=" + master + " plugin=" + pluginsAndControls[i].first +
+                         " label=" + label + " control=" + pluginsAndControls[i].second) != 0)
+            return false;
+        master = name;
+    }
+    ::setenv("PULSE_SINK", master.c_str(), 1);
+    return true;
+}
+
+void unloadChain(testsupport::AudioServer& server)
+{
+    server.pactl("unload-module module-ladspa-sink");
+    ::setenv("PULSE_SINK", "orvo_loop", 1);
+}
+
+// The harmonics of `polynomial(A sin)` by a direct sum over one period: h[k] is the k-th
+// harmonic's amplitude (k = 1..5).
+std::array<double, 6> harmonicsOf(const std::function<double(double)>& polynomial, double amplitude)
+{
+    std::array<double, 6> h{};
+    constexpr int n = 4096;
+    for (int k = 1; k <= 5; ++k) {
+        std::complex<double> sum = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double phase = 2.0 * kPi * i / n;
+            sum += polynomial(amplitude * std::sin(phase)) * std::polar(1.0, -k * phase);
+        }
+        h[static_cast<std::size_t>(k)] = 2.0 * std::abs(sum) / n;
+    }
+    return h;
+}
+
+// Worst deviation of slot 0 from `expectedDb(f)` over fromHz..toHz.
+double worstFromDb(double fromHz, double toHz, const std::function<double(double)>& expectedDb)
+{
+    const core::CurveBuffer& a = core::store().amplitudeSlots[0];
+    const double df = core::sampleRateHz(static_cast<int>(a.trailerRate())) / a.trailerN();
+    double worst = 0.0;
+    for (int i = static_cast<int>(std::ceil(fromHz / df)); i * df <= toHz; ++i)
+        worst = std::max(worst, std::fabs(a[i] - expectedDb(i * df)));
+    return worst;
+}
+
+} // namespace
+
+// The sweep and the MLS read the same record: through the plain loop and through a 3 kHz
+// low-pass, the response within 0.1 dB over the sweep's band (from 25 Hz: its first hertz
+// ring beyond the linear window), the impulse on the same sample. The ideal internal path
+// reads flat. One sweep on a running stream takes little longer than it sounds.
+TEST_F(SoundCardLoopTest, SweepReadsWhatTheMlsReads)
+{
+    core::MeasurementSettings& s = core::settings();
+    for (const bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "low-pass" : "loop");
+        if (filter && !server_->loadLadspaSink("orvo_lpf", "filter", "lpf", "3000"))
+            FAIL() << "module-ladspa-sink with filter.so did not load";
+        box::SoundCardDevice& card = useCard(loopConfig());
+        ASSERT_TRUE(card.rateHz() > 0);
+        measureOn(1, 2);
+        s.method = 1;
+        box::runAmplitudePhaseMeasurement(testsupport::noViews());
+        const std::vector<float> mls(core::store().amplitudeSlots[0].data(),
+                                     core::store().amplitudeSlots[0].data() + 2048);
+        const int mlsPeak = peakIndex(core::store().timeRecord);
+        ui.clear();
+        const auto t0 = std::chrono::steady_clock::now();
+        measureSweep();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_TRUE(ui.messages().empty())
+            << ui.messages()[0].text << " / " << card.lastError();
+        EXPECT_EQ(card.lastTiming(), box::TimingSource::TimingChannel);
+        EXPECT_EQ(peakIndex(core::store().timeRecord), mlsPeak);
+        const auto fromMls = [&](double f) {
+            return static_cast<double>(mls[static_cast<std::size_t>(std::lround(f / 12.5))]);
+        };
+        const double worst = worstFromDb(25.0, 20000.0, fromMls);
+        EXPECT_LT(worst, 0.1);
+        EXPECT_FALSE(core::store().distortion.empty());
+        // The sweep as played: 0.3 s fade-in, 2.07 s from 20 Hz to 20 kHz, 0.04 s fade-out.
+        // On a loaded machine the server may spoil a capture, which is then played once more.
+        const double played = 2.41;
+        EXPECT_LT(wall, 2.0 * (played + 1.0));
+        std::printf("sweep against MLS (%s): %.3f dB worst over 25 Hz-20 kHz, impulse on %d; "
+                    "one sweep measurement %.2f s\n",
+                    filter ? "3 kHz low-pass" : "loop", worst, mlsPeak, wall);
+        if (filter)
+            unloadChain(*server_);
+    }
+    ui.clear();
+    measureOn(4, 2);
+    measureSweep();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_LT(worstDeviationDb(25.0, 20000.0), 0.1);
+    EXPECT_EQ(peakIndex(core::store().timeRecord), 4 + sc::kAlignedDelaySamples);
+    s.method = 1;
+}
+
+// Two one-pole low-passes in a chain (3 kHz, then 8 kHz) read as their analytic response
+// within 0.3 dB: the record from 25 Hz to 20 kHz, the fundamental curve from 25 Hz to 10 kHz.
+TEST_F(SoundCardLoopTest, SweepReadsAKnownFilterChain)
+{
+    if (!loadChain(*server_, {{"filter", "3000"}, {"filter", "8000"}}, "lpf"))
+        FAIL() << "module-ladspa-sink with filter.so did not load";
+    box::SoundCardDevice& card = useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
+    measureSweep();
+    unloadChain(*server_);
+    EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text << " / " << card.lastError();
+    auto chainDb = [](double f) {
+        return 20.0 * std::log10(std::abs(onePole(3000.0, f, 48000.0) * onePole(8000.0, f, 48000.0)));
+    };
+    const double worstRecord = worstFromDb(25.0, 20000.0, chainDb);
+    const core::DistortionRecord& d = core::store().distortion;
+    ASSERT_FALSE(d.empty());
+    double worstFundamental = 0.0;
+    for (std::size_t i = 0; i < d.hz.size(); ++i)
+        if (d.hz[i] >= 25.0f && d.hz[i] <= 10000.0f)
+            worstFundamental =
+                std::max(worstFundamental, std::fabs(d.fundamentalDb[i] - chainDb(d.hz[i])));
+    EXPECT_LT(worstRecord, 0.3);
+    EXPECT_LT(worstFundamental, 0.3);
+    std::printf("3 kHz and 8 kHz low-passes: record %.3f dB, fundamental %.3f dB worst\n",
+                worstRecord, worstFundamental);
+    core::settings().method = 1;
+}
+
+// The plain loop adds no harmonics: H2 and H3 stay below -70 dB from 100 Hz to 5 kHz.
+TEST_F(SoundCardLoopTest, SweepFindsNoDistortionInTheLoop)
+{
+    useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
+    measureSweep();
+    EXPECT_TRUE(ui.messages().empty());
+    const core::DistortionRecord& d = core::store().distortion;
+    ASSERT_FALSE(d.empty());
+    double highest = -1000.0;
+    int points = 0;
+    for (std::size_t k = 0; k < 2; ++k)
+        for (std::size_t i = 0; i < d.harmonicDb[k].size(); ++i)
+            if (d.hz[i] >= 100.0f && d.hz[i] <= 5000.0f) {
+                highest = std::max(highest, static_cast<double>(d.harmonicDb[k][i]));
+                ++points;
+            }
+    EXPECT_GT(points, 2 * 24 * 5);
+    EXPECT_LT(highest, -70.0);
+    std::printf("clean loop: H2/H3 at most %.1f dB from 100 Hz to 5 kHz\n", highest);
+    core::settings().method = 1;
+}
+
+// A device whose harmonics are known exactly: the harmonic generator plays a sum of Chebyshev
+// polynomials of its input (its magnitudes scaled down to a sum of 1 when they add up to
+// more). H2 within 1 dB, H3 within 1.5 dB and THD within 15 % of the polynomial's at the
+// sweep's level, from 100 Hz to 5 kHz.
+TEST_F(SoundCardLoopTest, SweepReadsTheHarmonicsOfAKnownPolynomial)
+{
+    if (!loadChain(*server_, {{"harmonic_gen_1220", "1,0.2,0.2,0,0,0,0,0,0,0"}}, "harmonicGen"))
+        FAIL() << "module-ladspa-sink with harmonic_gen_1220.so did not load";
+    box::SoundCardConfig config = loopConfig();
+    box::SoundCardDevice& card = useCard(config);
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
+    measureSweep();
+    unloadChain(*server_);
+    EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text << " / " << card.lastError();
+
+    const double sum = 1.0 + 0.2 + 0.2;
+    auto polynomial = [sum](double x) {
+        const double t1 = x, t2 = 2.0 * x * x - 1.0, t3 = 4.0 * x * x * x - 3.0 * x;
+        return (t1 + 0.2 * t2 + 0.2 * t3) / sum;
+    };
+    const double amplitude = std::pow(10.0, config.outputLevelDbfs / 20.0);
+    const std::array<double, 6> h = harmonicsOf(polynomial, amplitude);
+    const double h2Db = 20.0 * std::log10(h[2] / h[1]);
+    const double h3Db = 20.0 * std::log10(h[3] / h[1]);
+    const double thd = 100.0 * std::hypot(h[2], h[3]) / h[1];
+
+    const core::DistortionRecord& d = core::store().distortion;
+    ASSERT_FALSE(d.empty());
+    double worstH2 = 0.0, worstH3 = 0.0, worstThd = 0.0;
+    int points = 0;
+    for (std::size_t i = 0; i < d.hz.size(); ++i) {
+        if (d.hz[i] < 100.0f || d.hz[i] > 5000.0f)
+            continue;
+        ++points;
+        worstH2 = std::max(worstH2, std::fabs(d.harmonicDb[0][i] - h2Db));
+        worstH3 = std::max(worstH3, std::fabs(d.harmonicDb[1][i] - h3Db));
+        worstThd = std::max(worstThd, std::fabs(d.thdPercent[i] / thd - 1.0));
+    }
+    EXPECT_GT(points, 24 * 5);
+    EXPECT_LT(worstH2, 1.0);
+    EXPECT_LT(worstH3, 1.5);
+    EXPECT_LT(worstThd, 0.15);
+    std::printf("harmonic generator: H2 %.2f dB (read within %.2f dB), H3 %.2f dB (within %.2f "
+                "dB), THD %.2f %% (within %.1f %%)\n",
+                h2Db, worstH2, h3Db, worstH3, thd, 100.0 * worstThd);
+    core::settings().method = 1;
+}
+
+// A sweep that fails says so as the MLS does: a silent timing channel names the channel, a
+// server that dies in mid-sweep is a hardware fault; nothing is stored either time.
+TEST_F(SoundCardLoopTest, FailedSweepIsTold)
+{
+    box::SoundCardDevice& silent = useCard(loopConfig(3));
+    ASSERT_FALSE(HasFailure());
+    measureOn(1, 2);
+    core::settings().method = 3;
+    core::TimeRecord& r = core::store().timeRecord;
+    r[100] = 0.25f;
+    EXPECT_EQ(acquireWith(4096, 1, 2, 1, r), 0);
+    EXPECT_EQ(messagesWith(16), 1);
+    EXPECT_NE(silent.lastError().find("Zeitreferenz-Kanal 3"), std::string::npos)
+        << silent.lastError();
+    EXPECT_EQ(r[100], 0.25f);
+
+    ui.clear();
+    useCard(loopConfig());
+    ASSERT_FALSE(HasFailure());
+    std::thread killer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        server_->kill();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(acquireWith(4096, 1, 2, 1, r), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    killer.join();
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_EQ(messagesWith(16), 1) << ui.messages()[0].text;
+    EXPECT_NE(ui.messages()[0].text.find("Datenstrom ist abgebrochen"), std::string::npos)
+        << ui.messages()[0].text;
+    EXPECT_EQ(r[100], 0.25f);
+    EXPECT_LT(seconds, 4.0);
+    core::settings().method = 1;
 }
