@@ -578,7 +578,10 @@ constexpr double kMlsDeconvolutionGain = 4095.0 / 3300.0;
 // Where that deconvolution puts the impulse of a path without delay: the box records three
 // samples behind its generator, and the deconvolution's sample 0 is always empty.
 constexpr int kMlsImpulseIndex = 4;
-// How much of the sweep's response ahead of its time zero the record keeps (at its end).
+// How much of the sweep's response ahead of its time zero the record keeps (at its end). On
+// the line inputs, whose path passes DC, the band edge at the start frequency rings on far
+// ahead of time zero and all the deconvolution holds before the second harmonic is kept;
+// behind the microphone, whose path doesn't, a shorter stretch takes in less noise.
 constexpr int kSweepRecordAhead = 1024;
 // How much of the sweep's linear response, at least, is wrapped into the record.
 constexpr double kSweepWrapSeconds = 0.25;
@@ -688,7 +691,8 @@ CaptureOutcome SimulatedBox::captureSweep(const CaptureRequest& request, RawCapt
     // the lowest octaves of the band, where the MLS, which plays down to DC, reads it true.
     const int maxBefore =
         static_cast<int>(std::floor(0.5 * dsp::harmonicLeadSeconds(plan, 2) * plan.rateHz));
-    const int before = std::clamp(kSweepRecordAhead, kMlsImpulseIndex, maxBefore);
+    const bool passesDc = request.input != 2;
+    const int before = passesDc ? maxBefore : std::clamp(kSweepRecordAhead, kMlsImpulseIndex, maxBefore);
     // What lasts longer than the record is wrapped around it, as the MLS's period wraps it;
     // a quarter of a second holds the band edge's and the driver's slow responses.
     const int span = std::max(4096, static_cast<int>(std::ceil(kSweepWrapSeconds * fs / 4096.0)) * 4096);

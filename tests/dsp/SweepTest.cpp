@@ -291,6 +291,42 @@ TEST(SweepTest, LinearDeviceReadsItsAnalyticResponse)
     EXPECT_LT(highest(a.curves.hz, a.curves.harmonicDb[1], 100.0, 5000.0), -100.0);
 }
 
+// A record shorter than the device's response: wrapped around it as an MLS's period wraps
+// it, the record's bins read the device; cut off at the record's length, they don't.
+TEST(SweepTest, ARecordShorterThanTheResponseHoldsItWrapped)
+{
+    const SweepPlan p = planSweep(SweepRequest{});
+    const double rate = p.rateHz;
+    const Biquad hp = highPass(40.0, 0.8, rate);
+    const Biquad peq = peaking(2500.0, 2.0, 6.0, rate);
+    const SweepAnalysis a = analyzeSweep(p, peq.filter(hp.filter(paddedSweep(p))));
+    constexpr int kPeriod = 1024; // 21 ms, where the 40 Hz high-pass rings for much longer
+    constexpr int kIndex = 40;
+    const std::vector<double> wrapped =
+        periodicImpulseResponse(p, a.deconvolution, 512, 24000, kPeriod, kIndex);
+    ASSERT_EQ(wrapped.size(), static_cast<std::size_t>(kPeriod));
+    std::vector<double> cut = linearImpulseResponse(p, a.deconvolution, 0, kPeriod - kIndex);
+    cut.insert(cut.begin(), kIndex, 0.0);
+    auto worstOf = [&](const std::vector<double>& ir) {
+        RealFft fft(kPeriod);
+        std::vector<std::complex<double>> s(kPeriod / 2 + 1);
+        fft.forward(ir.data(), s.data());
+        double worst = 0.0;
+        for (std::size_t k = 2; k < s.size(); ++k) {
+            const double hz = k * rate / kPeriod;
+            if (hz > 20000.0)
+                break;
+            worst = std::max(worst, std::abs(db(std::abs(s[k])) -
+                                             db(hp.magnitude(hz, rate) * peq.magnitude(hz, rate))));
+        }
+        return worst;
+    };
+    EXPECT_LT(worstOf(wrapped), 0.2);
+    EXPECT_GT(worstOf(cut), 0.5);
+    // Time zero lies on `index`: the high-pass's impulse is there.
+    EXPECT_EQ(std::max_element(wrapped.begin(), wrapped.end()) - wrapped.begin(), kIndex);
+}
+
 TEST(SweepTest, PolynomialHarmonicsAndThd)
 {
     const SweepPlan p = planSweep(SweepRequest{});
