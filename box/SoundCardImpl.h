@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <string>
@@ -262,6 +263,7 @@ struct SoundCardDevice::Impl {
 
     // SoundCardCapture.cpp: one capture.
     CaptureAttempt fail(CaptureOutcome outcome, const std::string& why);
+    std::optional<CaptureAttempt> startStream();
     CaptureOutcome captureWithRetry(const CaptureRequest& request, RawCapture& out);
     CaptureAttempt capture(const CaptureRequest& request, RawCapture& out);
     double captureGain(int input, Excitation excitation, const sc::PlayedMls& stimulus) const;

@@ -71,13 +71,8 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
         timing = TimingSource::TimingChannel;
         return a;
     }
-    if (!session || inDevice < 0 || outDevice < 0)
-        return fail(CaptureOutcome::NotPresent, openError);
-    if (!streamRunning()) {
-        std::string error;
-        if (!openStream(error))
-            return fail(CaptureOutcome::NotPresent, error);
-    }
+    if (const std::optional<CaptureAttempt> failed = startStream())
+        return *failed;
 
     const sc::PlayedMls& sweep = playedSweep(programHz, plan);
     const std::int64_t total = static_cast<std::int64_t>(sweep.frames.size());
