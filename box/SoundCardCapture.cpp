@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <optional>
 
 namespace box
 {
@@ -67,20 +66,6 @@ CaptureAttempt SoundCardDevice::Impl::fail(CaptureOutcome outcome, const std::st
         closeStream();
     }
     return attempt;
-}
-
-// The device opened and its stream running, started when it isn't; otherwise the failed
-// attempt that says why.
-std::optional<CaptureAttempt> SoundCardDevice::Impl::startStream()
-{
-    if (!session || inDevice < 0 || outDevice < 0)
-        return fail(CaptureOutcome::NotPresent, openError);
-    if (!streamRunning()) {
-        std::string error;
-        if (!openStream(error))
-            return fail(CaptureOutcome::NotPresent, error);
-    }
-    return std::nullopt;
 }
 
 // A stream that dies in its first second (PortAudio gives up on an audio server that
@@ -289,8 +274,13 @@ CaptureAttempt SoundCardDevice::Impl::capture(const CaptureRequest& request, Raw
     const int channel = config.channel[static_cast<std::size_t>(input - 1)];
     if (input == 4 && channel == 0)
         return captureInternal(stimulus, gain, out);
-    if (const std::optional<CaptureAttempt> failed = startStream())
-        return *failed;
+    if (!session || inDevice < 0 || outDevice < 0)
+        return fail(CaptureOutcome::NotPresent, openError);
+    if (!streamRunning()) {
+        std::string error;
+        if (!openStream(error))
+            return fail(CaptureOutcome::NotPresent, error);
+    }
 
     const CaptureLayout layout = captureLayout(programHz, stimulus.periodSamples);
     DelayTrack track{stimulus, capturePath(channel)};

@@ -22,7 +22,6 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <utility>
 #include <string>
@@ -263,7 +262,6 @@ struct SoundCardDevice::Impl {
 
     // SoundCardCapture.cpp: one capture.
     CaptureAttempt fail(CaptureOutcome outcome, const std::string& why);
-    std::optional<CaptureAttempt> startStream();
     CaptureOutcome captureWithRetry(const CaptureRequest& request, RawCapture& out);
     CaptureAttempt capture(const CaptureRequest& request, RawCapture& out);
     double captureGain(int input, Excitation excitation, const sc::PlayedMls& stimulus) const;

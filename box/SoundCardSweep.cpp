@@ -71,8 +71,13 @@ CaptureAttempt SoundCardDevice::Impl::captureSweep(const CaptureRequest& request
         timing = TimingSource::TimingChannel;
         return a;
     }
-    if (const std::optional<CaptureAttempt> failed = startStream())
-        return *failed;
+    if (!session || inDevice < 0 || outDevice < 0)
+        return fail(CaptureOutcome::NotPresent, openError);
+    if (!streamRunning()) {
+        std::string error;
+        if (!openStream(error))
+            return fail(CaptureOutcome::NotPresent, error);
+    }
 
     const sc::PlayedMls& sweep = playedSweep(programHz, plan);
     const std::int64_t total = static_cast<std::int64_t>(sweep.frames.size());

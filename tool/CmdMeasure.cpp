@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -157,40 +156,8 @@ int runCsd(MeasureContext& mc)
     return kExitOk;
 }
 
-// A hardware message is the string itself, or the string with the device's reason after a
-// colon.
-bool isMessage(const std::string& text, int id)
-{
-    const std::string& s = core::str(id);
-    return text.compare(0, s.size(), s) == 0 && (text.size() == s.size() || text[s.size()] == ':');
-}
-
-// How many of the messages the run showed `which` picks; none without the tool's scripted
-// user interface.
-int countMessages(const std::function<bool(const std::string&)>& which)
-{
-    auto* scripted = dynamic_cast<core::ScriptedUi*>(&core::ui());
-    if (!scripted)
-        return 0;
-    int n = 0;
-    for (const auto& m : scripted->messages())
-        if (which(m.text))
-            ++n;
-    return n;
-}
-
-int countHardwareFailures()
-{
-    return countMessages(
-        [](const std::string& text) { return isMessage(text, 15) || isMessage(text, 16); });
-}
-
-// The box on the parallel port refused a sweep: the run measured nothing.
-bool sweepRefused()
-{
-    const std::string refused = box::sweepRefusedText();
-    return countMessages([&](const std::string& text) { return text == refused; }) > 0;
-}
+int countHardwareFailures();
+bool sweepRefused();
 
 // One sweep, as the amplitude/phase measurement takes it with the method Sweep; the file then
 // holds its response like any other and the harmonic distortion beside it.
@@ -217,6 +184,39 @@ const bool builtIns = [] {
                         runDistortion});
     return true;
 }();
+
+// A hardware message is the string itself, or the string with the device's reason after a
+// colon.
+bool isMessage(const std::string& text, int id)
+{
+    const std::string& s = core::str(id);
+    return text.compare(0, s.size(), s) == 0 && (text.size() == s.size() || text[s.size()] == ':');
+}
+
+int countHardwareFailures()
+{
+    auto* scripted = dynamic_cast<core::ScriptedUi*>(&core::ui());
+    if (!scripted)
+        return 0;
+    int n = 0;
+    for (const auto& m : scripted->messages())
+        if (isMessage(m.text, 15) || isMessage(m.text, 16))
+            ++n;
+    return n;
+}
+
+// The box on the parallel port refused a sweep: the run measured nothing.
+bool sweepRefused()
+{
+    auto* scripted = dynamic_cast<core::ScriptedUi*>(&core::ui());
+    if (!scripted)
+        return false;
+    const std::string refused = box::sweepRefusedText();
+    for (const auto& m : scripted->messages())
+        if (m.text == refused)
+            return true;
+    return false;
+}
 
 // The sweep's band and length from --sweep-from, --sweep-to and --sweep-seconds, on top of
 // the settings (and --set); they count for every run that measures with a sweep.
@@ -250,7 +250,14 @@ bool applySweepOptions(const ToolContext& ctx, core::MeasurementSettings& s, std
 // several dB off, so it is not saved.
 int countOverloads()
 {
-    return countMessages([](const std::string& text) { return isMessage(text, 18); });
+    auto* scripted = dynamic_cast<core::ScriptedUi*>(&core::ui());
+    if (!scripted)
+        return 0;
+    int n = 0;
+    for (const auto& m : scripted->messages())
+        if (isMessage(m.text, 18))
+            ++n;
+    return n;
 }
 
 int runMeasure(ToolContext& ctx)
